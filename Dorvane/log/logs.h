@@ -1,0 +1,45 @@
+// The four log files of the program folder and the common fatal-error
+// report. Every write opens the file, appends one line (CR LF) and closes it,
+// so each line is on disk when the call returns.
+//
+// Error policy: DbgAdd guards itself (a failure shows its own box and ends
+// the program); MailLogAdd, ErrorLogAdd and UpdateLogAdd throw RuntimeError
+// on a failed write, which the caller's guard reports.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace dorvane {
+
+// Debug entry kinds.
+enum DebugKind { kDbgPlain = 0, kDbgBody = 1, kDbgArrow = 2, kDbgMailLog = 3, kDbgDnsCache = 4 };
+
+// Appends one HTML entry to Debug.html: always before the configuration is
+// loaded (framed by the safe-mode header), afterwards only in debug mode.
+void DbgAdd(const std::string& text, int kind = kDbgPlain);
+
+// Copies the text to the debug log ("[MAILLOG]: ", kind 3), then appends it
+// to maillog.txt.
+void MailLogAdd(const std::string& text);
+
+// Appends the text to error.txt.
+void ErrorLogAdd(const std::string& text);
+
+// Appends the text to update.txt.
+void UpdateLogAdd(const std::string& text);
+
+// "<" -> "&lt;", ">" -> "&gt;", CR LF -> "<BR>", in that order.
+std::string HtmlEscape(const std::string& text);
+
+// The common fatal-error report: a red debug entry, the "Erreur fatale" box,
+// then the program ends with a non-zero status. Does not return.
+[[noreturn]] void ProgramError(const std::string& where, const std::string& number,
+                               const std::string& description);
+
+// What ends the program after a fatal report; by default _exit(status).
+// Tests install one that throws, so they can observe the report.
+void SetFatalExit(std::function<void(int)> exit_fn);
+[[noreturn]] void FatalExit(int status);
+
+}  // namespace dorvane

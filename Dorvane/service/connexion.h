@@ -1,0 +1,78 @@
+// Connection slots: every TCP connection of the SMTP service lives in a
+// numbered slot of one of two pools, inbound (`CnxIn`, tied to the `Smtp`
+// socket array) and outbound (`CnxOut`, tied to `SmtpDistant`). Slot i uses
+// socket element i; usable numbers are 1 to 99, element 0 is never a slot.
+// Also the two small text functions that cut a client line into its command
+// word and a server reply into its code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace dorvane {
+
+class CMessage;
+class CDns;
+
+constexpr int kFirstSlot = 1;
+constexpr int kLastSlot = 99;
+
+class CConnexion {
+ public:
+  CConnexion();
+  ~CConnexion();
+
+  uint8_t Connexion = 0;     // the slot's own number
+  std::string CnxType;       // "IN" or "OUT"
+  std::string SrvClient;     // the peer: client host or server contacted
+  std::string SmtpCommand;   // inbound line-assembly buffer
+  std::string CurrentOutFile;  // outbound: the spool file being delivered
+  uint8_t CurrentRcptTo = 0;   // outbound: the recipient being handled
+
+  // The message received or sent on this connection (created on first use).
+  CMessage& Message();
+  // Outbound: the MX route of the destination (created on first use).
+  CDns& DNS();
+
+  // 0 = free; any other value is the dialogue's state. Writing a non-zero
+  // value refreshes the slot's row of the connections view.
+  int32_t Status() const { return status_; }
+  void SetStatus(int32_t status);
+
+ private:
+  int32_t status_ = 0;
+  std::unique_ptr<CMessage> message_;
+  std::unique_ptr<CDns> dns_;
+};
+
+// Slot i (0 to 100) of each pool, created on first use.
+CConnexion& CnxIn(int i);
+CConnexion& CnxOut(int i);
+// Empties both pools and sets both cursors to 1 (start-up).
+void ResetSlotPools();
+
+// Where the next search for a free slot starts.
+extern uint8_t LastIn;
+extern uint8_t LastOut;
+
+// Finds a free slot of the pool starting at its cursor, wrapping from 99 to
+// 1, and moves the cursor there. Returns 0 when all 99 are busy (after one
+// full round: the search never loops for ever).
+int FindFreeInSlot();
+int FindFreeOutSlot();
+
+// Frees inbound slot i: Status 0, buffer and message cleared, socket
+// element unloaded, connections-view row emptied.
+void ReleaseSmtpLocal(int i);
+// Frees outbound slot i likewise, clears its MX list and enables the
+// outbox timer so the queue is scanned again.
+void ReleaseSmtpDistant(int i);
+
+// The first three characters of a server reply (fewer when shorter).
+std::string GetResponseCode(const std::string& reply);
+// The command word of a client line: the text before the first space, line
+// end removed, upper case ("helo x\r\n" -> "HELO").
+std::string GetResponse(const std::string& line);
+
+}  // namespace dorvane

@@ -1,0 +1,8 @@
+#include <QCoreApplication>
+
+#include "service/program.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  return 0;
+}

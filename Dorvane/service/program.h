@@ -1,0 +1,27 @@
+// Program-wide facts that every module reads: where the program's files
+// live and which version it is.
+#pragma once
+
+#include <string>
+
+namespace dorvane {
+
+// "3.0": major "." minor.
+std::string VersionText();
+
+// The program folder with a trailing "/": the base of every file path. By
+// default the folder of the executable; `--home DIR` names another one.
+const std::string& ProgramFolder();
+void SetProgramFolder(const std::string& folder);
+
+// ProgramFolder() + name.
+std::string ProgramPath(const std::string& name);
+
+// The folder holding the running executable, with a trailing "/".
+std::string ExecutableFolder();
+
+// Whether the program runs without windows (--headless or no display).
+bool Headless();
+void SetHeadless(bool headless);
+
+}  // namespace dorvane
