@@ -1,13 +1,41 @@
-// CDns: the route (list of mail exchangers) of one outbound slot.
-// Placeholder until MX resolution lands: holds nothing.
+// CDns: the route of one outbound slot, the list of hosts to try for the
+// destination domain: the configured smarthost alone, or the domain's MX
+// hosts in preference order, from the DNS cache or from the resolver.
 #pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mx/mx_server.h"
 
 namespace dorvane {
 
+extern const char kNoRoute[];  // "NONE", the mark of MX.Host(0)
+
 class CDns {
  public:
-  // Empties the route.
-  void ClearMx() {}
+  // Position in MX of the host being contacted; kept by the dispatcher.
+  uint8_t CurrentMX = 0;
+  // The hosts of the current delivery, positions 1 to MX.Count().
+  CMXServer MX;
+
+  // Appends the route of `domain` to MX. With a smarthost in Dorvane.ini:
+  // that host alone (Order 0), no DNS and no cache. Otherwise the cached
+  // hosts, or the resolver's, sorted by preference (stable) and cached.
+  // MX.Host(0) becomes "NONE" when no host was found (time-out, empty
+  // answer) and "" when hosts were found on a cache miss. Guarded: an
+  // unexpected error ends the program ("CLS:DNS[ResolveMx]").
+  void ResolveMx(const std::string& domain);
+
+  // Adds `domain` with a copy of hosts 1 to mx.Count() to the DNS cache,
+  // unless another slot cached it while this one waited for the resolver.
+  void DNSAddCache(const std::string& domain, const CMXServer& mx);
+
+  // Empties the route (slot release).
+  void ClearMx();
+
+ private:
+  void ResolveThroughDns(const std::string& domain);
 };
 
 }  // namespace dorvane

@@ -1,0 +1,110 @@
+#include "delivery/notice_text.h"
+
+#include <random>
+#include <utility>
+
+#include "config/configuration.h"
+#include "log/dates.h"
+#include "service/program.h"
+
+namespace dorvane {
+namespace {
+
+const char kCrLf[] = "\r\n";
+const char kBoundaryStem[] = "B36A337F60.1076950585/";
+const char kWebAddress[] = "https://dorvane.example/";
+
+// Appends each line with its CR LF.
+class Lines {
+ public:
+  Lines& operator<<(const std::string& line) {
+    text_ += line;
+    text_ += kCrLf;
+    return *this;
+  }
+  Lines& operator<<(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) *this << line;
+    return *this;
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+std::string RandomIdToken() {
+  static std::mt19937_64 engine{std::random_device{}()};
+  static const char kHex[] = "0123456789ABCDEF";
+  uint64_t bits = engine();
+  std::string token(10, '0');
+  for (char& c : token) {
+    c = kHex[bits & 0xF];
+    bits >>= 4;
+  }
+  return token;
+}
+
+NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string host_name) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  return NoticeStamp{std::move(host_name), GMTDateAt(local), UtcOffsetText(now), SerialDateAt(local),
+                     std::move(id_token)};
+}
+
+NoticeStamp CurrentNoticeStamp() { return MakeNoticeStamp(std::time(nullptr), RandomIdToken(), HostName); }
+
+std::vector<std::string> RecipientErrorLines(const ReportedMessage& message) {
+  std::vector<std::string> lines;
+  for (const std::string& rcpt : message.RcptTo) lines.push_back(rcpt + ": " + message.LastError);
+  return lines;
+}
+
+std::string NoticeText(const NoticeKind& kind, const ReportedMessage& message,
+                       const NoticeStamp& stamp) {
+  const std::string host = stamp.HostName;
+  const std::string boundary = "--" + std::string(kBoundaryStem) + host;
+  Lines out;
+  out << "From: MAILER-DAEMON@" + host + " (Mail Delivery System)"
+      << "Subject: " + kind.Subject
+      << "To: " + message.From
+      << "MIME-Version: 1.0"
+      << "Content-Type: multipart/report; report-type=delivery-status;"
+      << "\tboundary = \"" + std::string(kBoundaryStem) + host + "\""
+      << "Message-Id: <" + stamp.SerialDate + "." + stamp.IdToken + "@" + host + ">"
+      << "X-Priority: 3 (Normal)"
+      << "X-MSMail-Priority: Normal"
+      << "X-Mailer: Dorvane " + VersionText() + " (" + kWebAddress + ")"
+      << "Importance: Normal"
+      << ""
+      << "This is a MIME-encapsulated message."
+      << "";
+  out << boundary
+      << "Content-Description: Notification"
+      << "Content-Type: text/plain"
+      << ""
+      << "This is the Dorvane program at host " + host + "."
+      << ""
+      << kind.FirstPart;
+  out << boundary
+      << "Content-Description: Delivery error report"
+      << "Content-Type: message/delivery-status"
+      << ""
+      << "Reporting-MTA: " + host
+      << "Arrival-Date: " + stamp.GmtDate + stamp.UtcOffset
+      << "";
+  for (const std::string& rcpt : message.RcptTo) out << "Final-Recipient: rfc822; " + rcpt;
+  out << "Action: " + kind.Action
+      << "Diagnostic-Code: " + message.LastError
+      << "";
+  out << boundary
+      << "Content-Description: Undelivered Message"
+      << "Content-Type: message/rfc822"
+      << ""
+      << message.Data
+      << boundary + "--";
+  return out.Take();
+}
+
+}  // namespace dorvane

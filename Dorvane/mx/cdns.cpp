@@ -1,0 +1,67 @@
+#include "mx/cdns.h"
+
+#include "config/configuration.h"
+#include "log/dates.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "mx/dns_cache.h"
+#include "mx/mx_lookup.h"
+
+namespace dorvane {
+
+const char kNoRoute[] = "NONE";
+
+void CDns::ResolveMx(const std::string& domain) {
+  Guard("CLS:DNS[ResolveMx]", [&] {
+    if (FileConfig().SmtpServerDefined) {
+      DbgAdd("<FONT COLOR='#FF8000'>Send using SMTP server: " + Config().SmtpServer + "</FONT><BR>");
+      MX.Add(0, Config().SmtpServer, "", 0);
+      return;
+    }
+    if (int k = DnsCacheFind(domain)) {
+      DbgAdd("<FONT COLOR='#FF8000'>DNS: " + domain + " found in cache</FONT><BR>");
+      const DnsCacheEntry& entry = DnsCacheAt(k);
+      for (size_t i = 1; i < entry.Mx.size(); ++i) MX.Add(entry.Mx[i]);
+      // An entry without hosts (only a damaged or foreign file makes one)
+      // must not hand the dispatcher an empty route that looks resolved.
+      if (entry.Mx.size() <= 1) MX.At(0).Host = kNoRoute;
+      return;
+    }
+    ResolveThroughDns(domain);
+  });
+}
+
+void CDns::ResolveThroughDns(const std::string& domain) {
+  DbgAdd("<FONT COLOR='#FF8000'>DNS: " + domain + " not in cache</FONT><BR>");
+  const std::string server = Config().DNSServer;
+  // The resolver may rewrite its argument; the route is cached under the
+  // domain that was asked for, so the next lookup finds it.
+  std::string asked = domain;
+  std::string answer = RunMxLookup(asked, server);
+  if (answer == kDnsTimeout) {
+    MailLogAdd(GMTDate() + " Dorvane/smtpdistant: 421 No MX DNS available for " + domain +
+               " using NS " + server + " (time out) status=error");
+    answer.clear();
+  }
+  CMXServer found = ParseMxAnswer(answer);
+  if (found.Count() == 0) {
+    MX.At(0).Host = kNoRoute;
+    return;
+  }
+  MX.At(0).Host.clear();
+  SortMXServer(found.Count(), found, true);
+  for (int i = 1; i <= found.Count(); ++i) MX.Add(found.At(i));
+  DNSAddCache(domain, found);
+}
+
+void CDns::DNSAddCache(const std::string& domain, const CMXServer& mx) {
+  if (DnsCacheFind(domain)) return;
+  DnsCacheAppend(domain, mx);
+}
+
+void CDns::ClearMx() {
+  MX.Clear();
+  CurrentMX = 0;
+}
+
+}  // namespace dorvane

@@ -1,0 +1,67 @@
+#include "mx/mx_lookup.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "log/runtime_error.h"
+
+namespace dorvane {
+namespace {
+
+const char kFieldSep[] = "\xC2\xA4";  // U+00A4
+constexpr char kRecordEnd = '|';
+
+MxLookup& Installed() {
+  static MxLookup lookup;
+  return lookup;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& sep) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = text.find(sep, start)) != std::string::npos; start = at + sep.size())
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// A decimal preference clamped to the range of Order, or false.
+bool ParsePreference(const std::string& text, int16_t& order) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  unsigned long long v = text.size() > 6 ? 32767 : std::strtoull(text.c_str(), nullptr, 10);
+  order = static_cast<int16_t>(v > 32767 ? 32767 : v);
+  return true;
+}
+
+double ParseTtl(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  double v = std::strtod(text.c_str(), &end);
+  return end == text.c_str() || *end != '\0' || errno == ERANGE ? 0 : v;
+}
+
+}  // namespace
+
+const char kDnsTimeout[] = "ERROR_DNS_TIMEOUT";
+
+MxLookup SetMxLookup(MxLookup lookup) { return std::exchange(Installed(), std::move(lookup)); }
+
+std::string RunMxLookup(std::string& domain, const std::string& server) {
+  if (!Installed()) Raise(kErrObjectRequired, "CDns.ResolveMx", "No resolver installed");
+  return Installed()(domain, server);
+}
+
+CMXServer ParseMxAnswer(const std::string& answer) {
+  CMXServer hosts;
+  for (const std::string& record : Split(answer, std::string(1, kRecordEnd))) {
+    std::vector<std::string> fields = Split(record, kFieldSep);
+    int16_t order;
+    if (fields.size() != 3 || !ParsePreference(fields[0], order)) continue;
+    hosts.Add(order, fields[1], "", ParseTtl(fields[2]));
+  }
+  return hosts;
+}
+
+}  // namespace dorvane

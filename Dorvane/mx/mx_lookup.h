@@ -1,0 +1,33 @@
+// The resolver that MX resolution asks on a cache miss, and the format of its
+// answer: one record per MX host, "pref¤host¤ttl|" (¤ is U+00A4 in UTF-8),
+// in the order of the DNS answer; "" when there is no MX host;
+// "ERROR_DNS_TIMEOUT" when the DNS server did not answer.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "mx/mx_server.h"
+
+namespace dorvane {
+
+extern const char kDnsTimeout[];  // "ERROR_DNS_TIMEOUT"
+
+// Asks DNS server `server` for the MX records of `domain`; may rewrite
+// `domain` (a dotted IPv4 address becomes its reverse-mapping name).
+using MxLookup = std::function<std::string(std::string& domain, const std::string& server)>;
+
+// Installs the resolver used by CDns::ResolveMx; returns the previous one.
+// Until one is installed, a lookup throws RuntimeError 424.
+MxLookup SetMxLookup(MxLookup lookup);
+
+// Runs the installed resolver.
+std::string RunMxLookup(std::string& domain, const std::string& server);
+
+// The hosts of an answer, in answer order, at positions 1 to n. A record
+// that is not three fields with a numeric preference is skipped; a
+// preference above 32767 (DNS allows up to 65535) is kept as 32767 so it
+// still sorts last; a TTL that is not a number reads as 0.
+CMXServer ParseMxAnswer(const std::string& answer);
+
+}  // namespace dorvane
