@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dns/dns_message.h"
+#include "dns_packet_support.h"
+
+namespace mxfinder {
+namespace {
+
+using testing::FailureOf;
+
+TEST(Collections, PositionsKeysAndOrder) {
+  CDNSResourceRecords records;
+  records.Add("a", 1, 1, 0, 4, std::string("1.2.3.4"));
+  records.Add("b", 15, 1, 60, 0, std::make_shared<CDnsMxData>(CDnsMxData{5, "mx.b"}), "mx");
+  records.Add("c", 2, 1, 0, 0, std::monostate{});
+  EXPECT_EQ(records.Count(), 3);
+  EXPECT_EQ(records.Item("mx").RName, "b");
+  EXPECT_EQ(records.Item(1).TextData(), "1.2.3.4");
+  EXPECT_EQ(records.Item(1).MxData(), nullptr);
+
+  records.Remove(1);
+  std::vector<std::string> names;
+  for (const CDNSResourceRecord& r : records) names.push_back(r.RName);
+  EXPECT_EQ(names, (std::vector<std::string>{"b", "c"}));
+  records.Remove("mx");
+  EXPECT_EQ(records.Item(1).RName, "c");
+}
+
+TEST(Collections, MissingItemsAndTakenKeysFail) {
+  CDnsQuestions questions;
+  questions.Add("a", 15, 1, "k");
+  EXPECT_EQ(FailureOf([&] { questions.Item(0); }).number, 9);
+  EXPECT_EQ(FailureOf([&] { questions.Item(2); }).number, 9);
+  EXPECT_EQ(FailureOf([&] { questions.Remove(2); }).number, 9);
+  EXPECT_EQ(FailureOf([&] { questions.Item("K"); }).number, 5);  // keys are case-sensitive
+  EXPECT_EQ(FailureOf([&] { questions.Item(""); }).number, 5);
+  EXPECT_EQ(FailureOf([&] { questions.Add("b", 1, 1, "k"); }).number, 457);
+  EXPECT_EQ(questions.Count(), 1);
+}
+
+TEST(InfoTables, KnownAndUnknownValues) {
+  std::string mnemonic, description;
+  CDNSMessage::GetTypeInfo(15, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "MX|Mail exchange");
+  CDNSMessage::GetTypeInfo(255, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "*|Request for all records");
+  CDNSMessage::GetTypeInfo(28, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "UNKNOWN|UNKNOWN");
+
+  CDNSMessage::GetClassInfo(4, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "HS|Hesiod [Varen 87]");
+  mnemonic = "before";
+  description = "kept";
+  CDNSMessage::GetClassInfo(255, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "before|kept");
+
+  CDNSMessage::GetOPCodeInfo(2, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "STATUS|Server status request");
+  CDNSMessage::GetOPCodeInfo(3, mnemonic, description);
+  EXPECT_EQ(mnemonic + "|" + description, "Unknown|Unknown");
+
+  EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(0), "No error condition");
+  EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(5), "Refused");
+  EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(6), "Unknown response");
+  EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(-1), "Unknown response");
+}
+
+}  // namespace
+}  // namespace mxfinder
