@@ -55,6 +55,12 @@ NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string h
 
 NoticeStamp CurrentNoticeStamp() { return MakeNoticeStamp(std::time(nullptr), RandomIdToken(), HostName); }
 
+std::vector<std::string> AssistanceLines() {
+  return {"For further assistance, please send mail to <postmaster>", "",
+          "If you do so, please include this problem report. You can",
+          "delete your own text from the message returned below.", ""};
+}
+
 std::vector<std::string> RecipientErrorLines(const ReportedMessage& message) {
   std::vector<std::string> lines;
   for (const std::string& rcpt : message.RcptTo) lines.push_back(rcpt + ": " + message.LastError);

@@ -49,6 +49,9 @@ struct NoticeKind {
 std::string NoticeText(const NoticeKind& kind, const ReportedMessage& message,
                        const NoticeStamp& stamp);
 
+// The five lines asking to write to the postmaster, the last one empty.
+std::vector<std::string> AssistanceLines();
+
 // "<recipient>: <LastError>" for each recipient, in order.
 std::vector<std::string> RecipientErrorLines(const ReportedMessage& message);
 

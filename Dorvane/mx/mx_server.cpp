@@ -8,6 +8,10 @@ namespace dorvane {
 
 CMXServer::CMXServer() { Clear(); }
 
+CMXServer::CMXServer(std::vector<MXRecord> records) : records_(std::move(records)) {
+  if (records_.empty()) records_.emplace_back();
+}
+
 MXRecord& CMXServer::At(int position) {
   if (position < 0 || position > Count()) Raise(kErrSubscript, "CMXServer", ErrorDescription(kErrSubscript));
   return records_[static_cast<size_t>(position)];

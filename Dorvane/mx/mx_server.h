@@ -22,6 +22,8 @@ class CMXServer {
  public:
   // Starts as after Clear().
   CMXServer();
+  // Positions 0 to n from `records` (a placeholder is added when empty).
+  explicit CMXServer(std::vector<MXRecord> records);
 
   // The entry at `position` (0 to Count()); any other position throws
   // RuntimeError 9 (subscript out of range).
