@@ -39,6 +39,10 @@ class CConfiguration {
   void WriteConf() const;
 };
 
+// Default of SmtpServer: a stand-in for the provider's mail server, shown as
+// the default and never used for delivery (only a file value is).
+inline constexpr const char* kDefaultSmtpServer = "smtp.fournisseur.example";
+
 // The built-in defaults (flags stay false).
 CConfiguration& DefaultConfig();
 // The values read from the file; XDefined is true for each key it holds.
@@ -58,15 +62,38 @@ extern std::string HostName;
 // "On" for true, "Off" for false.
 std::string OnOffText(bool value);
 
-// Fills DefaultConfig, clears FileConfig's flags and sets HostName.
+// The bytes WriteConf puts in Dorvane.ini for `config`: fixed comment lines,
+// one block per defined setting, CR LF line ends, UTF-8 accented comments.
+std::string ConfText(const CConfiguration& config);
+
+// Reads the entries of a configuration file's bytes into `into`: each key
+// found (exact case, anywhere in the file, later lines winning) sets its
+// value and its XDefined flag; other entries are ignored. Throws RuntimeError
+// when a numeric value does not convert (13) or is out of range (6).
+void ReadConfText(const std::string& bytes, CConfiguration& into);
+
+// The longest usable deferral delay: the delay in seconds must fit in 16
+// signed bits.
+constexpr int16_t kMaxAttemptDelay = 546;
+
+// Config's AttemptDelay in minutes, used as 546 when it is larger. Every
+// reader of the deferral delay goes through this.
+int16_t EffectiveAttemptDelay();
+
+// Runs the network discovery, sets HostName, fills DefaultConfig and clears
+// FileConfig's flags. Errors are reported as "MOD:CONFIGURATION[LoadDefault]".
 void LoadDefault();
 // Copies DefaultConfig's eleven values into Config.
 void ApplyDefaults();
-// Copies each defined FileConfig value into Config, then SetComputerStart.
+// Copies each defined FileConfig value into Config, then SetComputerStart
+// with Config's ComputerStart.
 void ApplyFileValues();
-// Loads Dorvane.ini (see the reading rule in the implementation); with
-// `apply` the file values reach Config. Sets ConfigLoaded, loads the
-// language and writes its mail-log line.
+// Loads ProgramFolder() + "Dorvane.ini" into FileConfig after resetting
+// Config to the defaults; with `apply` the file values reach Config (and the
+// autostart entry follows ComputerStart). Sets ConfigLoaded, loads the
+// language named by Config's Language and writes its mail-log line (and one
+// more when AttemptDelay is capped). Any error, a missing file included, is
+// reported through ProgramError as "MOD:CONFIGURATION[ChargerConfig]".
 void ChargerConfig(bool apply);
 
 }  // namespace dorvane

@@ -13,8 +13,10 @@
 namespace dorvane {
 namespace {
 
+void EndProcess(int status) { _exit(status); }
+
 std::function<void(int)>& ExitFn() {
-  static std::function<void(int)> fn = [](int status) { _exit(status); };
+  static std::function<void(int)> fn = EndProcess;
   return fn;
 }
 
@@ -110,7 +112,9 @@ void ProgramError(const std::string& where, const std::string& number,
   FatalExit(1);
 }
 
-void SetFatalExit(std::function<void(int)> exit_fn) { ExitFn() = std::move(exit_fn); }
+void SetFatalExit(std::function<void(int)> exit_fn) {
+  ExitFn() = exit_fn ? std::move(exit_fn) : EndProcess;
+}
 
 void FatalExit(int status) {
   ExitFn()(status);

@@ -37,9 +37,16 @@ std::string HtmlEscape(const std::string& text);
 [[noreturn]] void ProgramError(const std::string& where, const std::string& number,
                                const std::string& description);
 
-// What ends the program after a fatal report; by default _exit(status).
-// Tests install one that throws, so they can observe the report.
+// What ends the program after a fatal report; by default (and after
+// SetFatalExit(nullptr)) _exit(status).
+// Tests install one that throws ProgramEnded, so they can observe the report.
 void SetFatalExit(std::function<void(int)> exit_fn);
+
+// Thrown by a test's exit function in place of ending the process. Guards
+// let it pass, so one fatal report is made, not one per guarded caller.
+struct ProgramEnded {
+  int status;
+};
 [[noreturn]] void FatalExit(int status);
 
 }  // namespace dorvane

@@ -30,6 +30,8 @@ std::string ErrorDescription(long number) {
 void ReportCurrentException(const std::string& where) {
   try {
     throw;
+  } catch (const ProgramEnded&) {
+    throw;  // the program is already ending
   } catch (const RuntimeError& e) {
     ProgramError(where, std::to_string(e.number()), e.description());
   } catch (const std::bad_alloc&) {

@@ -1,0 +1,102 @@
+#include "config/language.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "config/field_reader.h"
+#include "log/dates.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "service/program.h"
+
+namespace dorvane {
+namespace {
+
+std::string WindowSection(const std::string& window) {
+  if (window == "mainf") return "MAIN";
+  if (window == "FRMConfiguration") return "CONFIGURATION";
+  return "";
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The CONSTANTS index that a "CST" name ends with (its last two characters).
+size_t ConstantIndex(const std::string& name) {
+  std::string digits = name.size() > 2 ? name.substr(name.size() - 2) : name;
+  auto is_digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), is_digit))
+    Raise(kErrTypeMismatch, "Dorvane", ErrorDescription(kErrTypeMismatch));
+  size_t index = std::stoul(digits);
+  if (index > 4) Raise(kErrSubscript, "Dorvane", ErrorDescription(kErrSubscript));
+  return index;
+}
+
+}  // namespace
+
+std::vector<LangEntry> LangEntries;
+std::array<std::string, 5> CONSTANTS;
+
+bool operator==(const LangEntry& a, const LangEntry& b) {
+  return a.section == b.section && a.key == b.key && a.value == b.value;
+}
+
+bool operator==(const ControlText& a, const ControlText& b) {
+  return a.prefix == b.prefix && a.name == b.name && a.value == b.value;
+}
+
+std::array<std::string, 5> DefaultConstants() {
+  return {"", "Outrepasser la valeur par d\xC3\xA9" "faut", "D\xC3\xA9" "faut", "Oui", "Non"};
+}
+
+std::vector<LangEntry> ParseLanguage(const std::string& bytes) {
+  std::vector<LangEntry> entries;
+  std::string section;
+  for (std::string line : ReadFields(bytes)) {
+    line = TrimSpaces(ReplaceAll(line, "\t", " "));
+    if (line.starts_with('<') && line.ends_with('>')) {
+      section = line.starts_with("</") ? "" : ReplaceAll(ReplaceAll(line, "<", ""), ">", "");
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (section.empty() || eq == std::string::npos || line.find('=', eq + 1) != std::string::npos)
+      continue;
+    entries.push_back({section, TrimSpaces(line.substr(0, eq)),
+                       ReplaceAll(TrimSpaces(line.substr(eq + 1)), "\"", "")});
+  }
+  return entries;
+}
+
+void LOADFile(const std::string& name) {
+  Guard("MOD:LANGUAGE[LOADFile]", [&name] {
+    LangEntries.clear();
+    CONSTANTS = {};
+    std::string path = ProgramPath("language/" + name + ".ini");
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return;
+    LangEntries = ParseLanguage(ReadFileBytes(path, "Dorvane"));
+    MailLogAdd(GMTDate() + " Dorvane: Chargement du langage");
+  });
+}
+
+WindowLanguage WindowTexts(const std::string& window, const std::vector<LangEntry>& entries) {
+  WindowLanguage result{{}, DefaultConstants()};
+  std::string section = WindowSection(window);
+  for (const LangEntry& e : entries) {
+    std::string prefix = e.key.substr(0, 3);
+    std::string name = ReplaceAll(e.key, prefix + "_", "");
+    if (!section.empty() && e.section == section) {
+      if (prefix == "CPT" || prefix == "TIP") result.controls.push_back({prefix, name, e.value});
+      if (prefix == "NOD") result.controls.push_back({prefix, "cat_" + Lower(name), e.value});
+    } else if (e.section == "CONSTANTS" && prefix == "CST") {
+      result.constants[ConstantIndex(name)] = e.value;
+    }
+  }
+  return result;
+}
+
+}  // namespace dorvane

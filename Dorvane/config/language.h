@@ -1,0 +1,69 @@
+// Language files: <program folder>/language/<name>.ini replaces the built-in
+// French texts of the windows. LOADFile reads a file into LangEntries;
+// WindowTexts computes what one window takes from them, which the shell
+// applies to its widgets.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace dorvane {
+
+// One "key=value" line of a section.
+struct LangEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+bool operator==(const LangEntry& a, const LangEntry& b);
+
+// The entries of the last LOADFile, in file order.
+extern std::vector<LangEntry> LangEntries;
+
+// Texts built into run-time captions; index 0 is unused. Emptied by
+// LOADFile, set to their defaults (and overrides) when a window loads.
+extern std::array<std::string, 5> CONSTANTS;
+
+// "", "Outrepasser la valeur par défaut", "Défaut", "Oui", "Non".
+std::array<std::string, 5> DefaultConstants();
+
+// The entries of a language file's bytes: lines read with the configuration
+// file's field rule; "<NAME>" opens a section, "</...>" closes it; a line
+// with exactly one "=" inside a section is an entry (key and value trimmed,
+// double quotes removed from the value); all else is ignored.
+std::vector<LangEntry> ParseLanguage(const std::string& bytes);
+
+// Clears LangEntries and CONSTANTS, then reads language/<name>.ini of the
+// program folder when it exists and writes the mail-log line " Dorvane:
+// Chargement du langage". A missing file is not an error. Read errors are
+// reported as "MOD:LANGUAGE[LOADFile]".
+void LOADFile(const std::string& name);
+
+// One text for one control of a window. `prefix` is "CPT" (caption), "TIP"
+// (tooltip) or "NOD" (a node of the window's Categories tree); `name` is the
+// control's name, or for "NOD" the node key ("cat_" + name in lower case).
+struct ControlText {
+  std::string prefix;
+  std::string name;
+  std::string value;
+};
+
+bool operator==(const ControlText& a, const ControlText& b);
+
+// What a window takes from the language when it loads.
+struct WindowLanguage {
+  std::vector<ControlText> controls;     // in file order: later ones win
+  std::array<std::string, 5> constants;  // the new CONSTANTS
+};
+
+// The texts that `entries` give the window named `window` ("mainf" reads
+// section MAIN, "FRMConfiguration" section CONFIGURATION, any other window
+// none) and the CONSTANTS (defaults, then "CST" entries of section
+// CONSTANTS). Throws RuntimeError when a "CST" index is not a number from 0
+// to 4; the shell reports it as "MOD:LANGUAGE[LOADValues]", as it does a
+// control that its window lacks.
+WindowLanguage WindowTexts(const std::string& window, const std::vector<LangEntry>& entries);
+
+}  // namespace dorvane

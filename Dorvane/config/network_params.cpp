@@ -1,0 +1,61 @@
+#include "config/network_params.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "config/field_reader.h"
+#include "log/runtime_error.h"
+
+namespace dorvane {
+namespace {
+
+std::string& ResolvConfPath() {
+  static std::string path = "/etc/resolv.conf";
+  return path;
+}
+
+bool IsDottedIPv4(const std::string& text) {
+  in_addr addr{};
+  return inet_pton(AF_INET, text.c_str(), &addr) == 1;
+}
+
+}  // namespace
+
+std::string NetHostName;
+std::vector<std::string> DNSList{"0"};
+
+void SetResolvConfPath(const std::string& path) { ResolvConfPath() = path; }
+
+std::vector<std::string> ParseNameservers(const std::string& text) {
+  std::vector<std::string> servers;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string keyword, address;
+    if (!(words >> keyword >> address) || keyword != "nameserver") continue;
+    if (IsDottedIPv4(address)) servers.push_back(address);
+  }
+  return servers;
+}
+
+void DiscoverNetworkParams() {
+  DNSList.assign(1, "0");
+  std::string text;
+  try {
+    text = ReadFileBytes(ResolvConfPath(), "Dorvane");
+  } catch (const RuntimeError&) {
+    return;  // no configuration to read: no server, and not an error
+  }
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return;
+  NetHostName = name;
+  std::vector<std::string> servers = ParseNameservers(text);
+  // A readable configuration always yields a first entry, empty or not.
+  if (servers.empty()) servers.emplace_back();
+  DNSList.insert(DNSList.end(), servers.begin(), servers.end());
+  DNSList[0] = std::to_string(servers.size());
+}
+
+}  // namespace dorvane

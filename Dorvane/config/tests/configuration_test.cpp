@@ -1,0 +1,272 @@
+#include "config/configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "config/language.h"
+#include "config_support.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "log/test_harness.h"
+
+namespace dorvane {
+namespace {
+
+const std::string kHeader =
+    "# Fichier de configuration de Dorvane\r\n"
+    "# Placer un di\xC3\xA8se '#' devant une ligne pour qu'elle devienne un commentaire\r\n"
+    "\r\n"
+    "# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9" "criture logicielle)\r\n"
+    "# Dorvane Version 3.0\r\n"
+    "\r\n";
+
+const std::string kKeyless = kHeader + "<Global>\r\n</Global>\r\n\r\n<Registry>\r\n</Registry>\r\n";
+
+CConfiguration Read(const std::string& text) {
+  CConfiguration c;
+  ReadConfText(text, c);
+  return c;
+}
+
+struct ReadCase {
+  const char* name;
+  std::string text;
+  std::function<void(const CConfiguration&)> check;
+};
+
+TEST(ReadConfText, FollowsTheFileRules) {
+  const ReadCase cases[] = {
+      {"only Off is false", "KeepLocal Off\r\nRelay off\r\nDebug OFF\r\nLaunchStart\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_FALSE(c.KeepLocal);
+         EXPECT_TRUE(c.Relay);
+         EXPECT_TRUE(c.DebugMode);
+         EXPECT_TRUE(c.LaunchStart);
+         EXPECT_TRUE(c.LaunchStartDefined);
+       }},
+      {"keys are case-sensitive", "debug On\r\nlistenport 99\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_FALSE(c.DebugModeDefined);
+         EXPECT_FALSE(c.ListenPortDefined);
+       }},
+      {"no trailing comments", "DNSServer 127.0.0.1 # mon FAI\r\n",
+       [](const CConfiguration& c) { EXPECT_EQ(c.DNSServer, "127.0.0.1 # mon FAI"); }},
+      {"key text removed inside the value", "SmtpServer mail.SmtpServer.example\r\n",
+       [](const CConfiguration& c) { EXPECT_EQ(c.SmtpServer, "mail..example"); }},
+      {"comma ends the value", "SmtpServer a.example, Relay Off\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_EQ(c.SmtpServer, "a.example");
+         EXPECT_FALSE(c.Relay);  // the rest is an entry of its own
+       }},
+      {"tabs separate, any section", "<Global>\r\n\tComputerStart\tOn\r\n</Global>\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_TRUE(c.ComputerStart);
+         EXPECT_TRUE(c.ComputerStartDefined);
+       }},
+      {"later line wins", "ListenPort 25\r\nListenPort 2525\r\n",
+       [](const CConfiguration& c) { EXPECT_EQ(c.ListenPort, 2525); }},
+      {"comments and prefixed keys ignored", "# Debug On\r\n  #Relay Off\r\n#DNSServer\t1.2.3.4\r\nRelayX Off\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_FALSE(c.DebugModeDefined);
+         EXPECT_FALSE(c.RelayDefined);
+         EXPECT_FALSE(c.DNSServerDefined);
+       }},
+      {"quoted entry read without quotes", "\"Language en\"\r\n",
+       [](const CConfiguration& c) { EXPECT_EQ(c.Language, "en"); }},
+      {"number limits", "ListenPort -32768\r\nAttemptDelay 32767\r\nMaxNbrAttempt 255\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_EQ(c.ListenPort, -32768);
+         EXPECT_EQ(c.AttemptDelay, 32767);
+         EXPECT_EQ(c.MaxNbrAttempt, 255);
+       }},
+      {"empty text value", "SmtpServer\r\n", [](const CConfiguration& c) {
+         EXPECT_TRUE(c.SmtpServerDefined);
+         EXPECT_EQ(c.SmtpServer, "");
+       }},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.check(Read(c.text));
+  }
+}
+
+TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
+  const std::pair<std::string, long> cases[] = {
+      {"ListenPort", kErrTypeMismatch},          {"ListenPort abc", kErrTypeMismatch},
+      {"ListenPort 25.5", kErrTypeMismatch},     {"ListenPort 32768", kErrOverflow},
+      {"AttemptDelay -32769", kErrOverflow},     {"MaxNbrAttempt 256", kErrOverflow},
+      {"MaxNbrAttempt -1", kErrOverflow},        {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
+  };
+  for (const auto& [line, number] : cases) {
+    try {
+      Read(line + "\r\n");
+      ADD_FAILURE() << line << " was accepted";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.number(), number) << line;
+    }
+  }
+}
+
+class ConfigurationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UseLoopbackResolver(program_.folder()); }
+  void TearDown() override { UseSystemResolver(); }
+
+  TestProgram program_;
+};
+
+TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
+  program_.Write("Dorvane.ini", kKeyless);
+  ChargerConfig(true);
+
+  const CConfiguration& c = Config();
+  EXPECT_TRUE(c.LaunchStart);
+  EXPECT_FALSE(c.DebugMode);
+  EXPECT_FALSE(c.ComputerStart);
+  EXPECT_EQ(c.DNSServer, "127.0.0.53");
+  EXPECT_EQ(c.Language, "fr");
+  EXPECT_FALSE(c.KeepLocal);
+  EXPECT_EQ(c.ListenPort, 25);
+  EXPECT_EQ(c.SmtpServer, kDefaultSmtpServer);
+  EXPECT_EQ(c.MaxNbrAttempt, 3);
+  EXPECT_EQ(c.AttemptDelay, 60);
+  EXPECT_TRUE(c.Relay);
+  EXPECT_EQ(ConfText(FileConfig()), kKeyless) << "a flag of FileConfig is set";
+  EXPECT_TRUE(ConfigLoaded);
+  EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Chargement de la configuration (Dorvane.ini)\r\n"),
+            std::string::npos);
+}
+
+TEST_F(ConfigurationTest, ApplyDecidesWhetherFileValuesReachTheRunningConfig) {
+  program_.Write("Dorvane.ini", "ListenPort 2525\r\n");
+  ChargerConfig(true);
+  EXPECT_EQ(Config().ListenPort, 2525);
+
+  ChargerConfig(false);
+  EXPECT_EQ(Config().ListenPort, 25);
+  EXPECT_EQ(FileConfig().ListenPort, 2525);
+  EXPECT_TRUE(FileConfig().ListenPortDefined);
+}
+
+TEST_F(ConfigurationTest, ReloadDropsFlagsOfRemovedKeys) {
+  program_.Write("Dorvane.ini", "KeepLocal On\r\n");
+  ChargerConfig(true);
+  program_.Write("Dorvane.ini", "");
+  ChargerConfig(true);
+  EXPECT_FALSE(FileConfig().KeepLocalDefined);
+  EXPECT_FALSE(Config().KeepLocal);
+}
+
+TEST_F(ConfigurationTest, LoadsTheConfiguredLanguageBeforeItsOwnLogLine) {
+  program_.Write("Dorvane.ini", "Language en\r\n");
+  program_.Write("language/en.ini", "<MAIN>\r\nCPT_mnuquit=Quit\r\n</MAIN>\r\n");
+  ChargerConfig(true);
+
+  EXPECT_EQ(LangEntries, (std::vector<LangEntry>{{"MAIN", "CPT_mnuquit", "Quit"}}));
+  std::string log = program_.Read("maillog.txt");
+  size_t language = log.find(" Dorvane: Chargement du langage\r\n");
+  size_t config = log.find(" Dorvane: Chargement de la configuration");
+  ASSERT_NE(language, std::string::npos);
+  EXPECT_LT(language, config);
+}
+
+TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {
+  program_.Write("Dorvane.ini", "ListenPort\r\n");
+  try {
+    ChargerConfig(true);
+    FAIL() << "ChargerConfig returned";
+  } catch (const ProgramEnded& e) {
+    EXPECT_NE(e.status, 0);
+  }
+  ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(program_.dialogs.boxes[0].title, "Erreur fatale");
+  EXPECT_NE(program_.Read("Debug.html").find("Where: MOD:CONFIGURATION[ChargerConfig]<BR>Num\xC3\xA9ro: 13<BR>"),
+            std::string::npos);
+  EXPECT_FALSE(ConfigLoaded);
+}
+
+TEST_F(ConfigurationTest, MissingFileOnReloadIsFatal) {
+  EXPECT_THROW(ChargerConfig(true), ProgramEnded);
+  EXPECT_NE(program_.Read("Debug.html").find("Num\xC3\xA9ro: 53<BR>"), std::string::npos);
+}
+
+TEST_F(ConfigurationTest, AttemptDelayAbove546IsUsedAs546AndLoggedOnce) {
+  program_.Write("Dorvane.ini", "AttemptDelay 600\r\n");
+  ChargerConfig(true);
+  EXPECT_EQ(Config().AttemptDelay, 600);
+  EXPECT_EQ(EffectiveAttemptDelay(), 546);
+  std::string log = program_.Read("maillog.txt");
+  EXPECT_NE(log.find(" Dorvane: AttemptDelay 600 ramen\xC3\xA9 \xC3\xA0 546 minutes\r\n"), std::string::npos);
+
+  program_.Write("Dorvane.ini", "AttemptDelay 546\r\n");
+  program_.Write("maillog.txt", "");
+  ChargerConfig(true);
+  EXPECT_EQ(EffectiveAttemptDelay(), 546);
+  EXPECT_EQ(program_.Read("maillog.txt").find("ramen"), std::string::npos);
+}
+
+TEST_F(ConfigurationTest, FreshInstanceWritesTheKeylessFile) {
+  CConfiguration().WriteConf();
+  EXPECT_EQ(program_.Read("Dorvane.ini"), kKeyless);
+  EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Writing Dorvane.ini\r\n"), std::string::npos);
+}
+
+CConfiguration EveryKeyDefined() {
+  CConfiguration c;
+  c.LaunchStart = false, c.LaunchStartDefined = true;
+  c.DebugMode = true, c.DebugModeDefined = true;
+  c.ComputerStart = true, c.ComputerStartDefined = true;
+  c.DNSServer = "127.0.0.2", c.DNSServerDefined = true;
+  c.Language = "en", c.LanguageDefined = true;
+  c.KeepLocal = true, c.KeepLocalDefined = true;
+  c.ListenPort = 2525, c.ListenPortDefined = true;
+  c.SmtpServer = "smtp.example", c.SmtpServerDefined = true;
+  c.MaxNbrAttempt = 7, c.MaxNbrAttemptDefined = true;
+  c.AttemptDelay = 15, c.AttemptDelayDefined = true;
+  c.Relay = false, c.RelayDefined = true;
+  return c;
+}
+
+TEST(ConfText, EveryKeyDefinedGivesEveryBlock) {
+  EXPECT_EQ(ConfText(EveryKeyDefined()),
+            kHeader +
+                "Debug\tOn\r\n\r\n"
+                "ListenPort\t2525\r\n\r\n"
+                "Language\ten\r\n\r\n"
+                "# Nombre maximal de tentatives d'envoi en cas d'\xC3\xA9" "chec\r\nMaxNbrAttempt\t7\r\n\r\n"
+                "# Nombre de minutes avant la prochaine tentative d'envoi apr\xC3\xA8s un \xC3\xA9" "chec\r\n"
+                "AttemptDelay\t15\r\n\r\n"
+                "<Global>\r\n"
+                "\t# D\xC3\xA9marrer Dorvane \xC3\xA0 son lancement\r\n\tLaunchStart\tOff\r\n\r\n"
+                "\t# Forcer Dorvane \xC3\xA0 accepter les mails mais les laisser\r\n"
+                "\t# dans le r\xC3\xA9pertoire local d'envoi 'OutBox'\r\n\tKeepLocal\tOn\r\n\r\n"
+                "\t# Serveur DNS (g\xC3\xA9n\xC3\xA9ralement celui de votre FAI)\r\n"
+                "\t#DNSServer\t127.0.0.1\r\n\tDNSServer\t127.0.0.2\r\n\r\n"
+                "\t# Serveur SMTP (pour tous message sortant)\r\n\tSmtpServer\tsmtp.example\r\n\r\n"
+                "\t# Etre relai pour le r\xC3\xA9seau 192.168.x.x\r\n\tRelay\tOff\r\n\r\n"
+                "</Global>\r\n\r\n"
+                "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
+}
+
+TEST(ConfText, NegativeNumbersReadBack) {
+  CConfiguration c;
+  c.AttemptDelay = -5, c.AttemptDelayDefined = true;
+  EXPECT_EQ(Read(ConfText(c)).AttemptDelay, -5);
+}
+
+TEST_F(ConfigurationTest, WrittenFileReadsBackAsWritten) {
+  for (bool flip : {false, true}) {
+    CConfiguration written = EveryKeyDefined();
+    if (flip) {
+      written.LaunchStart = written.Relay = true;
+      written.DebugMode = written.KeepLocal = written.ComputerStart = false;
+    }
+    written.WriteConf();
+    ChargerConfig(false);
+    EXPECT_EQ(ConfText(FileConfig()), ConfText(written)) << "flip " << flip;
+  }
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,70 @@
+#include "log/test_harness.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "config/configuration.h"
+#include "log/logs.h"
+#include "service/program.h"
+
+namespace dorvane {
+
+void RecordingDialogs::Message(const std::string& text, const std::string& title, DialogIcon icon) {
+  boxes.push_back({text, title, icon});
+}
+
+void RecordingDialogs::Notice(const std::string& text, const std::string& title, DialogIcon icon) {
+  boxes.push_back({text, title, icon});
+}
+
+bool RecordingDialogs::Question(const std::string& text, const std::string& title, bool) {
+  boxes.push_back({text, title, DialogIcon::Question});
+  return answer;
+}
+
+TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "dorvane-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) std::abort();
+  folder_ = pattern + "/";
+  SetProgramFolder(folder_);
+  ConfigLoaded = false;
+  SetDialogs(&dialogs);
+  SetFatalExit([](int status) { throw ProgramEnded{status}; });
+  for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
+    const char* value = std::getenv(name);
+    saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  setenv("XDG_CONFIG_HOME", (folder_ + "xdg").c_str(), 1);
+  setenv("DORVANE_REGISTRY_ROOT", (folder_ + "registry").c_str(), 1);
+}
+
+TestProgram::~TestProgram() {
+  for (const auto& [name, value] : saved_env_) {
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    else unsetenv(name.c_str());
+  }
+  SetFatalExit(nullptr);
+  SetDialogs(nullptr);
+  SetProgramFolder(previous_folder_);
+  ConfigLoaded = false;
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
+
+std::string TestProgram::Path(const std::string& name) const { return folder_ + name; }
+
+std::string TestProgram::Read(const std::string& name) const {
+  std::ifstream in(Path(name), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void TestProgram::Write(const std::string& name, const std::string& bytes) const {
+  std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
+  std::ofstream(Path(name), std::ios::binary) << bytes;
+}
+
+}  // namespace dorvane
