@@ -1,0 +1,145 @@
+#include "log/logs.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config/configuration.h"
+#include "log/runtime_error.h"
+#include "log/test_harness.h"
+
+namespace dorvane {
+namespace {
+
+const std::string kSafeHeader =
+    "<HR><FONT face='Verdana' size='2'><I>DEBUG - SAFE MODE - CONFIG NOT LOADING</I></FONT>\r\n";
+
+class LogsTest : public ::testing::Test {
+ protected:
+  void Loaded(bool debug) {
+    ConfigLoaded = true;
+    Config().DebugMode = debug;
+  }
+  void TearDown() override { Config().DebugMode = false; }
+
+  TestProgram program_;
+};
+
+TEST_F(LogsTest, BeforeTheConfigurationEveryEntryIsFramedAsSafeMode) {
+  DbgAdd("a");
+  DbgAdd("b", kDbgDnsCache);
+  EXPECT_EQ(program_.Read("Debug.html"),
+            kSafeHeader + "<FONT face='Verdana' size='2'>a\r\n</FONT><HR>\r\n" + kSafeHeader +
+                "<FONT face='Verdana' size='2' COLOR='#FF8000'>b\r\n</FONT><HR>\r\n");
+}
+
+TEST_F(LogsTest, LoadedConfigurationWritesOnlyInDebugMode) {
+  Loaded(false);
+  DbgAdd("quiet");
+  EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
+
+  Loaded(true);
+  DbgAdd("loud");
+  EXPECT_EQ(program_.Read("Debug.html"), "<FONT face='Verdana' size='2'>loud\r\n</FONT>\r\n");
+}
+
+TEST_F(LogsTest, KindsChooseColourAndMarker) {
+  const std::pair<int, std::string> cases[] = {
+      {0, "<FONT face='Verdana' size='2'>t"},
+      {1, "<FONT face='Verdana' size='2' COLOR='#0000FF'><FONT face='Wingdings' size='3'>\xC3\xAF</FONT> t"},
+      {2, "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>\xC3\xB0</FONT> t"},
+      {3, "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> t"},
+      {4, "<FONT face='Verdana' size='2' COLOR='#FF8000'>t"},
+      {5, "<FONT face='Verdana' size='2'>t"},
+      {-1, "<FONT face='Verdana' size='2'>t"},
+  };
+  Loaded(true);
+  for (const auto& [kind, start] : cases) {
+    std::filesystem::remove(program_.Path("Debug.html"));
+    DbgAdd("t", kind);
+    EXPECT_EQ(program_.Read("Debug.html"), start + "\r\n</FONT>\r\n") << "kind " << kind;
+  }
+}
+
+TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
+  Loaded(false);
+  MailLogAdd("Jan 01 2026 00:00:00 Dorvane: x");
+  ErrorLogAdd("e");
+  UpdateLogAdd("u");
+  EXPECT_EQ(program_.Read("maillog.txt"), "Jan 01 2026 00:00:00 Dorvane: x\r\n");
+  EXPECT_EQ(program_.Read("error.txt"), "e\r\n");
+  EXPECT_EQ(program_.Read("update.txt"), "u\r\n");
+  EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
+
+  Loaded(true);
+  MailLogAdd("y");
+  EXPECT_EQ(program_.Read("Debug.html"),
+            "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: y<BR>\r\n</FONT>\r\n");
+}
+
+TEST_F(LogsTest, UnwritableLogRaisesForTheCallersGuard) {
+  std::filesystem::create_directory(program_.Path("error.txt"));
+  EXPECT_THROW(ErrorLogAdd("x"), RuntimeError);
+}
+
+TEST(HtmlEscape, EscapesBracketsAndLineEndsOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"550 <a@b.example> & co\r\n", "550 &lt;a@b.example&gt; & co<BR>"},
+      {"lone\rcr\nlf", "lone\rcr\nlf"},
+      {"\r\r\n\n", "\r<BR>\n"},
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(HtmlEscape(in), out);
+}
+
+const std::string kFatalBox =
+    "Une erreur est survenue dans Dorvane Version 3.0\r\n"
+    "Si vous avez activez l'option mode debug alors visualisez le fichier Debug.html\r\n"
+    "Ce fichier contient les erreurs survenues\r\n\r\n"
+    "Nous sommes d\xC3\xA9sol\xC3\xA9 mais l'application ne peut continuer ...\r\n\r\n";
+
+TEST_F(LogsTest, ProgramErrorShowsItsBoxAndEndsWithAFailureStatus) {
+  try {
+    ProgramError("MOD:X[Y]", "6", "Overflow");
+    FAIL() << "ProgramError returned";
+  } catch (const ProgramEnded& e) {
+    EXPECT_NE(e.status, 0);
+  }
+  ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(program_.dialogs.boxes[0].text, kFatalBox);
+  EXPECT_EQ(program_.dialogs.boxes[0].title, "Erreur fatale");
+  EXPECT_EQ(program_.dialogs.boxes[0].icon, DialogIcon::Critical);
+  EXPECT_NE(program_.Read("Debug.html").find("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: MOD:X[Y]"
+                                             "<BR>Num\xC3\xA9ro: 6<BR>Description: Overflow</B></FONT>\r\n"),
+            std::string::npos);
+}
+
+TEST_F(LogsTest, ProgramErrorWithDebugOffLeavesNoTrace) {
+  Loaded(false);
+  EXPECT_THROW(ProgramError("MOD:X[Y]", "6", "Overflow"), ProgramEnded);
+  EXPECT_EQ(program_.dialogs.boxes.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
+}
+
+TEST_F(LogsTest, NestedGuardsReportOnce) {
+  auto inner = [] { Guard("MOD:INNER[x]", [] { Raise(kErrSubscript, "Dorvane", "Subscript out of range"); }); };
+  EXPECT_THROW(Guard("MOD:OUTER[y]", inner), ProgramEnded);
+  EXPECT_EQ(program_.dialogs.boxes.size(), 1u);
+  std::string debug = program_.Read("Debug.html");
+  EXPECT_NE(debug.find("Where: MOD:INNER[x]<BR>Num\xC3\xA9ro: 9<BR>"), std::string::npos);
+  EXPECT_EQ(debug.find("OUTER"), std::string::npos);
+}
+
+TEST_F(LogsTest, FailedDebugWriteShowsItsOwnBox) {
+  std::filesystem::create_directory(program_.Path("Debug.html"));
+  EXPECT_THROW(DbgAdd("x"), ProgramEnded);
+  ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
+  const std::string& text = program_.dialogs.boxes[0].text;
+  EXPECT_TRUE(text.starts_with("Erreur fatale dans la proc\xC3\xA9" "dure DbgAdd !\r\n\r\nSource: DbgAdd\r\nNum\xC3\xA9ro: "))
+      << text;
+  EXPECT_TRUE(text.ends_with("\r\n\r\nL'application ne peut continuer ...")) << text;
+  EXPECT_EQ(program_.dialogs.boxes[0].title, "Dorvane");
+}
+
+}  // namespace
+}  // namespace dorvane
