@@ -1,5 +1,6 @@
 // The reading side of Dorvane.ini: entries become FileConfig values.
 #include <charconv>
+#include <utility>
 
 #include "config/configuration.h"
 #include "config/field_reader.h"
@@ -42,23 +43,28 @@ int16_t ToInt16(const std::string& value) {
   return static_cast<int16_t>(ToInteger(value, INT16_MIN, INT16_MAX));
 }
 
-// Stores `value` under `key` when the key is one of the eleven; returns
-// false for anything else.
-bool Store(const Setting& s, CConfiguration& c) {
+template <class T>
+void Set(T& field, bool& defined, T value) {
+  field = std::move(value);
+  defined = true;
+}
+
+// Stores the value when the key is one of the eleven; anything else is
+// ignored.
+void Store(const Setting& s, CConfiguration& c) {
   const std::string& v = s.value;
-  if (s.key == "LaunchStart") return c.LaunchStart = ToBool(v), c.LaunchStartDefined = true;
-  if (s.key == "Debug") return c.DebugMode = ToBool(v), c.DebugModeDefined = true;
-  if (s.key == "ComputerStart") return c.ComputerStart = ToBool(v), c.ComputerStartDefined = true;
-  if (s.key == "DNSServer") return c.DNSServer = v, c.DNSServerDefined = true;
-  if (s.key == "Language") return c.Language = v, c.LanguageDefined = true;
-  if (s.key == "KeepLocal") return c.KeepLocal = ToBool(v), c.KeepLocalDefined = true;
-  if (s.key == "ListenPort") return c.ListenPort = ToInt16(v), c.ListenPortDefined = true;
-  if (s.key == "SmtpServer") return c.SmtpServer = v, c.SmtpServerDefined = true;
+  if (s.key == "LaunchStart") Set(c.LaunchStart, c.LaunchStartDefined, ToBool(v));
+  if (s.key == "Debug") Set(c.DebugMode, c.DebugModeDefined, ToBool(v));
+  if (s.key == "ComputerStart") Set(c.ComputerStart, c.ComputerStartDefined, ToBool(v));
+  if (s.key == "DNSServer") Set(c.DNSServer, c.DNSServerDefined, v);
+  if (s.key == "Language") Set(c.Language, c.LanguageDefined, v);
+  if (s.key == "KeepLocal") Set(c.KeepLocal, c.KeepLocalDefined, ToBool(v));
+  if (s.key == "ListenPort") Set(c.ListenPort, c.ListenPortDefined, ToInt16(v));
+  if (s.key == "SmtpServer") Set(c.SmtpServer, c.SmtpServerDefined, v);
   if (s.key == "MaxNbrAttempt")
-    return c.MaxNbrAttempt = static_cast<uint8_t>(ToInteger(v, 0, 255)), c.MaxNbrAttemptDefined = true;
-  if (s.key == "AttemptDelay") return c.AttemptDelay = ToInt16(v), c.AttemptDelayDefined = true;
-  if (s.key == "Relay") return c.Relay = ToBool(v), c.RelayDefined = true;
-  return false;
+    Set(c.MaxNbrAttempt, c.MaxNbrAttemptDefined, static_cast<uint8_t>(ToInteger(v, 0, 255)));
+  if (s.key == "AttemptDelay") Set(c.AttemptDelay, c.AttemptDelayDefined, ToInt16(v));
+  if (s.key == "Relay") Set(c.Relay, c.RelayDefined, ToBool(v));
 }
 
 }  // namespace

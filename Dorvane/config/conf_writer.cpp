@@ -28,7 +28,9 @@ void WriteHeader(ConfLines& f) {
   f.Line("# Fichier de configuration de Dorvane");
   f.Line("# Placer un di\xC3\xA8se '#' devant une ligne pour qu'elle devienne un commentaire");
   f.Line("");
-  f.Line("# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9" "criture logicielle)");
+  f.Line(
+      "# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9"
+      "criture logicielle)");
   f.Line("# Dorvane Version " + VersionText());
   f.Line("");
 }
@@ -38,12 +40,16 @@ void WriteTopLevel(const CConfiguration& c, ConfLines& f) {
   if (c.ListenPortDefined) f.Pair(false, "ListenPort", std::to_string(c.ListenPort)), f.Line("");
   if (c.LanguageDefined) f.Pair(false, "Language", c.Language), f.Line("");
   if (c.MaxNbrAttemptDefined) {
-    f.Line("# Nombre maximal de tentatives d'envoi en cas d'\xC3\xA9" "chec");
+    f.Line(
+        "# Nombre maximal de tentatives d'envoi en cas d'\xC3\xA9"
+        "chec");
     f.Pair(false, "MaxNbrAttempt", std::to_string(c.MaxNbrAttempt));
     f.Line("");
   }
   if (c.AttemptDelayDefined) {
-    f.Line("# Nombre de minutes avant la prochaine tentative d'envoi apr\xC3\xA8s un \xC3\xA9" "chec");
+    f.Line(
+        "# Nombre de minutes avant la prochaine tentative d'envoi apr\xC3\xA8s un \xC3\xA9"
+        "chec");
     f.Pair(false, "AttemptDelay", std::to_string(c.AttemptDelay));
     f.Line("");
   }
@@ -103,7 +109,8 @@ void CConfiguration::WriteConf() const {
   std::string path = ProgramPath("Dorvane.ini");
   std::string bytes = ConfText(*this);
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
+  if (!f)
+    Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
   if (!ok) Raise(kErrPermissionDenied, "Dorvane", "Write failed: " + path);

@@ -15,12 +15,15 @@
 namespace dorvane {
 namespace {
 
-std::string WithoutNul(const std::string& text) { return ReplaceAll(text, std::string(1, '\0'), ""); }
+std::string WithoutNul(const std::string& text) {
+  return ReplaceAll(text, std::string(1, '\0'), "");
+}
 
 // The first discovered DNS server, even an empty one; "127.0.0.1" when the
 // discovery found nothing at all.
 std::string DefaultDnsServer() {
-  if (DNSList.empty() || std::atol(DNSList[0].c_str()) <= 0 || DNSList.size() < 2) return "127.0.0.1";
+  if (DNSList.empty() || std::atol(DNSList[0].c_str()) <= 0 || DNSList.size() < 2)
+    return "127.0.0.1";
   return WithoutNul(DNSList[1]);
 }
 

@@ -82,7 +82,8 @@ std::string ReadFileBytes(const std::string& path, const std::string& source) {
   for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
   bool failed = std::ferror(f) != 0;
   std::fclose(f);
-  if (failed) Raise(kErrPermissionDenied, source, ErrorDescription(kErrPermissionDenied) + ": " + path);
+  if (failed)
+    Raise(kErrPermissionDenied, source, ErrorDescription(kErrPermissionDenied) + ": " + path);
   return bytes;
 }
 

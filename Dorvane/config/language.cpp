@@ -50,7 +50,12 @@ bool operator==(const ControlText& a, const ControlText& b) {
 }
 
 std::array<std::string, 5> DefaultConstants() {
-  return {"", "Outrepasser la valeur par d\xC3\xA9" "faut", "D\xC3\xA9" "faut", "Oui", "Non"};
+  return {"",
+          "Outrepasser la valeur par d\xC3\xA9"
+          "faut",
+          "D\xC3\xA9"
+          "faut",
+          "Oui", "Non"};
 }
 
 std::vector<LangEntry> ParseLanguage(const std::string& bytes) {

@@ -42,8 +42,10 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
 
 TestProgram::~TestProgram() {
   for (const auto& [name, value] : saved_env_) {
-    if (value) setenv(name.c_str(), value->c_str(), 1);
-    else unsetenv(name.c_str());
+    if (value)
+      setenv(name.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name.c_str());
   }
   SetFatalExit(nullptr);
   SetDialogs(nullptr);

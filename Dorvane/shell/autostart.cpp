@@ -99,7 +99,9 @@ long WriteAutostartEntry(const std::string& program) {
       "[Desktop Entry]\n"
       "Type=Application\n"
       "Name=Dorvane\n"
-      "Exec=" + DesktopExecArg(program) + "\n"
+      "Exec=" +
+      DesktopExecArg(program) +
+      "\n"
       "Terminal=false\n";
   return ReplaceFileContents(AutostartEntryPath(), entry) ? kRegSuccess : kRegAccessDenied;
 }

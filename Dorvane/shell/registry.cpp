@@ -39,11 +39,16 @@ bool SameName(const std::string& a, const std::string& b) { return Lower(a) == L
 std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
   }
   return out;
 }
@@ -151,7 +156,8 @@ class Store {
   void Parse(const std::vector<std::string>& p) {
     if (p.size() == 2 && p[0] == "K") Add(p[1]);
     if (p.size() == 5 && p[0] == "V")
-      Add(p[1]).values.push_back({p[2], static_cast<uint32_t>(std::strtoul(p[3].c_str(), nullptr, 10)), p[4]});
+      Add(p[1]).values.push_back(
+          {p[2], static_cast<uint32_t>(std::strtoul(p[3].c_str(), nullptr, 10)), p[4]});
   }
 
   std::map<std::string, StoredKey> keys_;  // by lower-case path
@@ -223,7 +229,8 @@ RegValue QueryValue(uint32_t root, const std::string& key, const std::string& na
   if (it == k->values.end()) return result;
   result.type = it->type;
   if (it->type == kRegSz) result.text = it->data;
-  if (it->type == kRegDword) result.number = static_cast<uint32_t>(std::strtoul(it->data.c_str(), nullptr, 10));
+  if (it->type == kRegDword)
+    result.number = static_cast<uint32_t>(std::strtoul(it->data.c_str(), nullptr, 10));
   return result;
 }
 

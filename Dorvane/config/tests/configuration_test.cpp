@@ -17,7 +17,8 @@ const std::string kHeader =
     "# Fichier de configuration de Dorvane\r\n"
     "# Placer un di\xC3\xA8se '#' devant une ligne pour qu'elle devienne un commentaire\r\n"
     "\r\n"
-    "# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9" "criture logicielle)\r\n"
+    "# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9"
+    "criture logicielle)\r\n"
     "# Dorvane Version 3.0\r\n"
     "\r\n";
 
@@ -66,7 +67,8 @@ TEST(ReadConfText, FollowsTheFileRules) {
        }},
       {"later line wins", "ListenPort 25\r\nListenPort 2525\r\n",
        [](const CConfiguration& c) { EXPECT_EQ(c.ListenPort, 2525); }},
-      {"comments and prefixed keys ignored", "# Debug On\r\n  #Relay Off\r\n#DNSServer\t1.2.3.4\r\nRelayX Off\r\n",
+      {"comments and prefixed keys ignored",
+       "# Debug On\r\n  #Relay Off\r\n#DNSServer\t1.2.3.4\r\nRelayX Off\r\n",
        [](const CConfiguration& c) {
          EXPECT_FALSE(c.DebugModeDefined);
          EXPECT_FALSE(c.RelayDefined);
@@ -80,7 +82,8 @@ TEST(ReadConfText, FollowsTheFileRules) {
          EXPECT_EQ(c.AttemptDelay, 32767);
          EXPECT_EQ(c.MaxNbrAttempt, 255);
        }},
-      {"empty text value", "SmtpServer\r\n", [](const CConfiguration& c) {
+      {"empty text value", "SmtpServer\r\n",
+       [](const CConfiguration& c) {
          EXPECT_TRUE(c.SmtpServerDefined);
          EXPECT_EQ(c.SmtpServer, "");
        }},
@@ -93,10 +96,10 @@ TEST(ReadConfText, FollowsTheFileRules) {
 
 TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
   const std::pair<std::string, long> cases[] = {
-      {"ListenPort", kErrTypeMismatch},          {"ListenPort abc", kErrTypeMismatch},
-      {"ListenPort 25.5", kErrTypeMismatch},     {"ListenPort 32768", kErrOverflow},
-      {"AttemptDelay -32769", kErrOverflow},     {"MaxNbrAttempt 256", kErrOverflow},
-      {"MaxNbrAttempt -1", kErrOverflow},        {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
+      {"ListenPort", kErrTypeMismatch},      {"ListenPort abc", kErrTypeMismatch},
+      {"ListenPort 25.5", kErrTypeMismatch}, {"ListenPort 32768", kErrOverflow},
+      {"AttemptDelay -32769", kErrOverflow}, {"MaxNbrAttempt 256", kErrOverflow},
+      {"MaxNbrAttempt -1", kErrOverflow},    {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
   };
   for (const auto& [line, number] : cases) {
     try {
@@ -134,7 +137,8 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   EXPECT_TRUE(c.Relay);
   EXPECT_EQ(ConfText(FileConfig()), kKeyless) << "a flag of FileConfig is set";
   EXPECT_TRUE(ConfigLoaded);
-  EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Chargement de la configuration (Dorvane.ini)\r\n"),
+  EXPECT_NE(program_.Read("maillog.txt")
+                .find(" Dorvane: Chargement de la configuration (Dorvane.ini)\r\n"),
             std::string::npos);
 }
 
@@ -181,7 +185,8 @@ TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {
   }
   ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
   EXPECT_EQ(program_.dialogs.boxes[0].title, "Erreur fatale");
-  EXPECT_NE(program_.Read("Debug.html").find("Where: MOD:CONFIGURATION[ChargerConfig]<BR>Num\xC3\xA9ro: 13<BR>"),
+  EXPECT_NE(program_.Read("Debug.html")
+                .find("Where: MOD:CONFIGURATION[ChargerConfig]<BR>Num\xC3\xA9ro: 13<BR>"),
             std::string::npos);
   EXPECT_FALSE(ConfigLoaded);
 }
@@ -197,7 +202,8 @@ TEST_F(ConfigurationTest, AttemptDelayAbove546IsUsedAs546AndLoggedOnce) {
   EXPECT_EQ(Config().AttemptDelay, 600);
   EXPECT_EQ(EffectiveAttemptDelay(), 546);
   std::string log = program_.Read("maillog.txt");
-  EXPECT_NE(log.find(" Dorvane: AttemptDelay 600 ramen\xC3\xA9 \xC3\xA0 546 minutes\r\n"), std::string::npos);
+  EXPECT_NE(log.find(" Dorvane: AttemptDelay 600 ramen\xC3\xA9 \xC3\xA0 546 minutes\r\n"),
+            std::string::npos);
 
   program_.Write("Dorvane.ini", "AttemptDelay 546\r\n");
   program_.Write("maillog.txt", "");
@@ -209,7 +215,8 @@ TEST_F(ConfigurationTest, AttemptDelayAbove546IsUsedAs546AndLoggedOnce) {
 TEST_F(ConfigurationTest, FreshInstanceWritesTheKeylessFile) {
   CConfiguration().WriteConf();
   EXPECT_EQ(program_.Read("Dorvane.ini"), kKeyless);
-  EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Writing Dorvane.ini\r\n"), std::string::npos);
+  EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Writing Dorvane.ini\r\n"),
+            std::string::npos);
 }
 
 CConfiguration EveryKeyDefined() {
@@ -234,8 +241,10 @@ TEST(ConfText, EveryKeyDefinedGivesEveryBlock) {
                 "Debug\tOn\r\n\r\n"
                 "ListenPort\t2525\r\n\r\n"
                 "Language\ten\r\n\r\n"
-                "# Nombre maximal de tentatives d'envoi en cas d'\xC3\xA9" "chec\r\nMaxNbrAttempt\t7\r\n\r\n"
-                "# Nombre de minutes avant la prochaine tentative d'envoi apr\xC3\xA8s un \xC3\xA9" "chec\r\n"
+                "# Nombre maximal de tentatives d'envoi en cas d'\xC3\xA9"
+                "chec\r\nMaxNbrAttempt\t7\r\n\r\n"
+                "# Nombre de minutes avant la prochaine tentative d'envoi apr\xC3\xA8s un \xC3\xA9"
+                "chec\r\n"
                 "AttemptDelay\t15\r\n\r\n"
                 "<Global>\r\n"
                 "\t# D\xC3\xA9marrer Dorvane \xC3\xA0 son lancement\r\n\tLaunchStart\tOff\r\n\r\n"

@@ -33,8 +33,8 @@ TEST(ParseLanguage, QuotedLineKeepsItsComma) {
 TEST(WindowTexts, EachWindowTakesItsSectionAndTheConstants) {
   std::vector<LangEntry> entries = {
       {"MAIN", "CPT_mnuquit", "Quit"},
-      {"MAIN", "CST_03", "Yes"},               // CST outside CONSTANTS: ignored
-      {"CONSTANTS", "CPT_mnuquit", "Nope"},    // CPT inside CONSTANTS: ignored
+      {"MAIN", "CST_03", "Yes"},             // CST outside CONSTANTS: ignored
+      {"CONSTANTS", "CPT_mnuquit", "Nope"},  // CPT inside CONSTANTS: ignored
       {"CONSTANTS", "CST_04", "No"},
       {"CONFIGURATION", "NOD_Relay_6", "Relay"},
       {"CONFIGURATION", "TIP_chkRelay", "Relay tip"},
@@ -43,21 +43,24 @@ TEST(WindowTexts, EachWindowTakesItsSectionAndTheConstants) {
   };
 
   WindowLanguage main = WindowTexts("mainf", entries);
-  EXPECT_EQ(main.controls, (std::vector<ControlText>{{"CPT", "mnuquit", "Quit"}, {"TIP", "btnClose", "Close"}}));
+  EXPECT_EQ(main.controls,
+            (std::vector<ControlText>{{"CPT", "mnuquit", "Quit"}, {"TIP", "btnClose", "Close"}}));
   std::array<std::string, 5> constants = DefaultConstants();
   constants[4] = "No";
   EXPECT_EQ(main.constants, constants);
 
   WindowLanguage dialog = WindowTexts("FRMConfiguration", entries);
-  EXPECT_EQ(dialog.controls,
-            (std::vector<ControlText>{{"NOD", "cat_relay_6", "Relay"}, {"TIP", "chkRelay", "Relay tip"}}));
+  EXPECT_EQ(dialog.controls, (std::vector<ControlText>{{"NOD", "cat_relay_6", "Relay"},
+                                                       {"TIP", "chkRelay", "Relay tip"}}));
 
   EXPECT_TRUE(WindowTexts("FRMExistUpdate", entries).controls.empty());
 }
 
 TEST(WindowTexts, ConstantIndexMustBeANumberFrom0To4) {
-  const std::pair<std::string, long> cases[] = {
-      {"CST_05", kErrSubscript}, {"CST_99", kErrSubscript}, {"CST_ab", kErrTypeMismatch}, {"CST_", kErrTypeMismatch}};
+  const std::pair<std::string, long> cases[] = {{"CST_05", kErrSubscript},
+                                                {"CST_99", kErrSubscript},
+                                                {"CST_ab", kErrTypeMismatch},
+                                                {"CST_", kErrTypeMismatch}};
   for (const auto& [key, number] : cases) {
     try {
       WindowTexts("mainf", {{"CONSTANTS", key, "x"}});

@@ -46,7 +46,9 @@ TEST_F(LogsTest, LoadedConfigurationWritesOnlyInDebugMode) {
 TEST_F(LogsTest, KindsChooseColourAndMarker) {
   const std::pair<int, std::string> cases[] = {
       {0, "<FONT face='Verdana' size='2'>t"},
-      {1, "<FONT face='Verdana' size='2' COLOR='#0000FF'><FONT face='Wingdings' size='3'>\xC3\xAF</FONT> t"},
+      {1,
+       "<FONT face='Verdana' size='2' COLOR='#0000FF'><FONT face='Wingdings' "
+       "size='3'>\xC3\xAF</FONT> t"},
       {2, "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>\xC3\xB0</FONT> t"},
       {3, "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> t"},
       {4, "<FONT face='Verdana' size='2' COLOR='#FF8000'>t"},
@@ -74,7 +76,8 @@ TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
   Loaded(true);
   MailLogAdd("y");
   EXPECT_EQ(program_.Read("Debug.html"),
-            "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: y<BR>\r\n</FONT>\r\n");
+            "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: "
+            "y<BR>\r\n</FONT>\r\n");
 }
 
 TEST_F(LogsTest, UnwritableLogRaisesForTheCallersGuard) {
@@ -109,8 +112,9 @@ TEST_F(LogsTest, ProgramErrorShowsItsBoxAndEndsWithAFailureStatus) {
   EXPECT_EQ(program_.dialogs.boxes[0].text, kFatalBox);
   EXPECT_EQ(program_.dialogs.boxes[0].title, "Erreur fatale");
   EXPECT_EQ(program_.dialogs.boxes[0].icon, DialogIcon::Critical);
-  EXPECT_NE(program_.Read("Debug.html").find("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: MOD:X[Y]"
-                                             "<BR>Num\xC3\xA9ro: 6<BR>Description: Overflow</B></FONT>\r\n"),
+  EXPECT_NE(program_.Read("Debug.html")
+                .find("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: MOD:X[Y]"
+                      "<BR>Num\xC3\xA9ro: 6<BR>Description: Overflow</B></FONT>\r\n"),
             std::string::npos);
 }
 
@@ -122,7 +126,9 @@ TEST_F(LogsTest, ProgramErrorWithDebugOffLeavesNoTrace) {
 }
 
 TEST_F(LogsTest, NestedGuardsReportOnce) {
-  auto inner = [] { Guard("MOD:INNER[x]", [] { Raise(kErrSubscript, "Dorvane", "Subscript out of range"); }); };
+  auto inner = [] {
+    Guard("MOD:INNER[x]", [] { Raise(kErrSubscript, "Dorvane", "Subscript out of range"); });
+  };
   EXPECT_THROW(Guard("MOD:OUTER[y]", inner), ProgramEnded);
   EXPECT_EQ(program_.dialogs.boxes.size(), 1u);
   std::string debug = program_.Read("Debug.html");
@@ -135,7 +141,9 @@ TEST_F(LogsTest, FailedDebugWriteShowsItsOwnBox) {
   EXPECT_THROW(DbgAdd("x"), ProgramEnded);
   ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
   const std::string& text = program_.dialogs.boxes[0].text;
-  EXPECT_TRUE(text.starts_with("Erreur fatale dans la proc\xC3\xA9" "dure DbgAdd !\r\n\r\nSource: DbgAdd\r\nNum\xC3\xA9ro: "))
+  EXPECT_TRUE(
+      text.starts_with("Erreur fatale dans la proc\xC3\xA9"
+                       "dure DbgAdd !\r\n\r\nSource: DbgAdd\r\nNum\xC3\xA9ro: "))
       << text;
   EXPECT_TRUE(text.ends_with("\r\n\r\nL'application ne peut continuer ...")) << text;
   EXPECT_EQ(program_.dialogs.boxes[0].title, "Dorvane");

@@ -15,7 +15,9 @@ const char* const kProduct = "Software\\Groupe Telvar\\Dorvane";
 class RegistryTest : public ::testing::Test {
  protected:
   std::string Entry() const { return program_.Read("xdg/autostart/dorvane.desktop"); }
-  void WriteEntry(const std::string& bytes) const { program_.Write("xdg/autostart/dorvane.desktop", bytes); }
+  void WriteEntry(const std::string& bytes) const {
+    program_.Write("xdg/autostart/dorvane.desktop", bytes);
+  }
   bool EntryExists() const { return std::filesystem::exists(AutostartEntryPath()); }
 
   TestProgram program_;
@@ -76,7 +78,8 @@ TEST_F(RegistryTest, RunValueIsTheAutostartEntry) {
   EXPECT_EQ(QueryValue(kHKeyLocalMachine, kRunKey, kRunValue).error, kRegSuccess);
   EXPECT_EQ(QueryValue(kHKeyLocalMachine, kRunKey, kRunValue).type, 0u);
 
-  ASSERT_EQ(SetKeyValue(kHKeyLocalMachine, kRunKey, kRunValue, "/opt/dorvane/dorvane"), kRegSuccess);
+  ASSERT_EQ(SetKeyValue(kHKeyLocalMachine, kRunKey, kRunValue, "/opt/dorvane/dorvane"),
+            kRegSuccess);
   EXPECT_NE(Entry().find("\nExec=/opt/dorvane/dorvane\n"), std::string::npos) << Entry();
   EXPECT_EQ(QueryValue(kHKeyLocalMachine, kRunKey, kRunValue).Text(), "/opt/dorvane/dorvane");
 
@@ -119,7 +122,9 @@ TEST_F(RegistryTest, SetComputerStartWritesWhenDifferentAndRemovesOnlyItsOwnEntr
     if (c.before) WriteEntry(std::string("[Desktop Entry]\nX-Marker=1\nExec=") + c.before + "\n");
     SetComputerStart(c.enable);
     EXPECT_EQ(ReadAutostartExec().value_or("(none)"), c.after ? c.after : "(none)");
-    if (c.after) EXPECT_EQ(Entry().find("X-Marker") == std::string::npos, c.rewritten);
+    if (c.after) {
+      EXPECT_EQ(Entry().find("X-Marker") == std::string::npos, c.rewritten);
+    }
   }
 }
 
