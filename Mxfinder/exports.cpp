@@ -89,13 +89,18 @@ MxResult ObjGetVer(CMxfinder* self, char** version, MxErrorInfo* error) {
 MxResult ObjResolve(CMxfinder* self, const char* domain_in, char** domain_out,
                     const char* dns_server, char** result, MxErrorInfo* error) {
   if (!self || !domain_in || !dns_server || !result) return MX_E_POINTER;
-  return Guarded(error, "CMxfinder.ResolveDnsQuery", [&] {
+  // The wait runs the caller's events, which may release the caller's
+  // reference: hold one of our own until the call is over.
+  ObjAddRef(self);
+  MxResult result_code = Guarded(error, "CMxfinder.ResolveDnsQuery", [&] {
     std::string domain = domain_in;
     std::string text = Self(self)->impl.ResolveDnsQuery(domain, dns_server);
     *result = CopyString(text);
     if (domain_out) *domain_out = CopyString(domain);
     return *result ? MX_S_OK : MX_E_OUTOFMEMORY;
   });
+  ObjRelease(self);
+  return result_code;
 }
 
 void ObjFreeString(CMxfinder*, char* text) { std::free(text); }
@@ -155,7 +160,7 @@ std::filesystem::path RegistrationFile() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   const char* home = std::getenv("HOME");
   std::filesystem::path base = xdg && *xdg ? xdg : std::string(home ? home : "/tmp") + "/.config";
-  return base / "Mxfinder" / "inproc-server";
+  return base / MXFINDER_REGISTRATION_FILE;
 }
 
 }  // namespace

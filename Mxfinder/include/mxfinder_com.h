@@ -97,6 +97,10 @@ typedef MxResult (*MxDllRegisterServerFn)(void);
 typedef MxResult (*MxDllUnregisterServerFn)(void);
 
 #define MXFINDER_LIBRARY_NAME "libMxfinder.so"
+/* DllRegisterServer writes the library's absolute path, one line, into this
+ * file under the user's configuration folder ($XDG_CONFIG_HOME, else
+ * $HOME/.config); DllUnregisterServer removes it. */
+#define MXFINDER_REGISTRATION_FILE "Mxfinder/inproc-server"
 
 #ifdef __cplusplus
 }

@@ -2,28 +2,50 @@
 // exchangers a domain has, asking one DNS server over UDP.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "dns/dns_message.h"
+#include "net/socket.h"
+#include "net/timer.h"
+#include "resolver/answer.h"
 
 namespace mxfinder {
 
-class CMxfinder {
+class CMxfinder : private CSocketEvents {
  public:
   CMxfinder();
-  ~CMxfinder();
+  ~CMxfinder() override;
   CMxfinder(const CMxfinder&) = delete;
   CMxfinder& operator=(const CMxfinder&) = delete;
 
   // "3.0".
   std::string GetVer() const;
 
-  // Sends one MX query for `domain_to_resolve` to `dns_server` (a dotted
-  // address or a name) and waits up to 5 seconds while the calling thread's
-  // events keep running. A dotted IPv4 `domain_to_resolve` is rewritten in
-  // place to its reverse-mapping name first. Returns the MX records as
-  // preference "¤" host "¤" TTL "|" each, in answer order; "" when the answer
-  // has none; "ERROR_DNS_TIMEOUT" when no answer came. Throws
-  // mxfinder::ComponentError when the query cannot be set up.
+  // Sends one MX query for `domain_to_resolve` to port 53 of `dns_server`
+  // (a dotted address, sent to at once, or a name, looked up first) and
+  // waits up to 5 seconds in the event loop, which keeps running the calling
+  // thread's other events meanwhile. A dotted IPv4 `domain_to_resolve` is
+  // rewritten in place to its reverse-mapping name first. Each query has a
+  // random identifier and its own socket; only a datagram that IsAnswer
+  // accepts ends the wait. Returns MxRecordText of the answer, or
+  // "ERROR_DNS_TIMEOUT" when none came. Throws ComponentError when the
+  // query cannot be set up (a name the codec refuses, no event loop, a
+  // socket failure).
   std::string ResolveDnsQuery(std::string& domain_to_resolve, const std::string& dns_server);
+
+ private:
+  void SendQuery(const std::string& domain, const std::string& dns_server);
+  void Wait();
+  void OnSendComplete() override;
+  void OnDataArrival(long bytes_total) override;
+
+  std::unique_ptr<CSocket> socket_;
+  std::unique_ptr<CDNSMessage> message_;
+  bool response_ = false;
+  std::unique_ptr<CTimer> timer_;
+  ExpectedAnswer expected_;
+  bool sent_ = false;
 };
 
 }  // namespace mxfinder

@@ -1,0 +1,83 @@
+#include "resolver/mxfinder.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "net/tests/event_loop_support.h"
+#include "resolver/component_error.h"
+
+namespace mxfinder {
+namespace {
+
+// A DNS server that reads queries and never answers, on 127.0.83.55:53.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    inet_pton(AF_INET, "127.0.83.55", &address.sin_addr);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~SilentServer() { close(fd_); }
+  bool bound() const { return bound_; }
+  // The first query waiting, "" when none.
+  std::string Query() {
+    char buffer[512];
+    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+};
+
+TEST(ResolverTest, SilentServerTimesOutAfterFiveSecondsWhileCallersTimersRun) {
+  SilentServer server;
+  if (!server.bound()) GTEST_SKIP() << "binding port 53 needs root";
+  int ticks = 0;
+  QTimer caller_timer;
+  QObject::connect(&caller_timer, &QTimer::timeout, [&] { ++ticks; });
+  caller_timer.start(100);
+
+  CMxfinder resolver;
+  std::string domain = "1.2.3.4";
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ("ERROR_DNS_TIMEOUT", resolver.ResolveDnsQuery(domain, "127.0.83.55"));
+  EXPECT_GE(clock.elapsed(), 4500);
+  EXPECT_LE(clock.elapsed(), 6500);
+  EXPECT_GE(ticks, 35);
+  EXPECT_EQ("4.3.2.1.IN-ADDR.ARPA", domain);
+
+  CDNSMessage query;
+  ASSERT_TRUE(query.Parse(server.Query())) << "the query went out to the dotted server at once";
+  EXPECT_TRUE(query.Header.RecursionDesired);
+  ASSERT_EQ(1, query.Questions.Count());
+  EXPECT_EQ("4.3.2.1.IN-ADDR.ARPA", query.Questions.Item(1).QuestionName);
+  EXPECT_EQ(15, query.Questions.Item(1).QuestionType);
+  EXPECT_EQ("", server.Query()) << "one query only";
+}
+
+TEST(ResolverTest, NameTheCodecRefusesFailsBeforeAnythingIsSent) {
+  CMxfinder resolver;
+  std::string domain = std::string(256, 'a') + ".test";
+  try {
+    resolver.ResolveDnsQuery(domain, "127.0.83.55");
+    FAIL() << "no error";
+  } catch (const ComponentError& e) {
+    EXPECT_EQ(6, e.number());
+    EXPECT_EQ("CDnsMessage.ComposeQuery", e.source());
+  }
+}
+
+}  // namespace
+}  // namespace mxfinder
