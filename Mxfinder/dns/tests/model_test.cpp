@@ -42,26 +42,26 @@ TEST(Collections, MissingItemsAndTakenKeysFail) {
 }
 
 TEST(InfoTables, KnownAndUnknownValues) {
-  std::string mnemonic, description;
-  CDNSMessage::GetTypeInfo(15, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "MX|Mail exchange");
-  CDNSMessage::GetTypeInfo(255, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "*|Request for all records");
-  CDNSMessage::GetTypeInfo(28, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "UNKNOWN|UNKNOWN");
-
-  CDNSMessage::GetClassInfo(4, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "HS|Hesiod [Varen 87]");
-  mnemonic = "before";
-  description = "kept";
-  CDNSMessage::GetClassInfo(255, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "before|kept");
-
-  CDNSMessage::GetOPCodeInfo(2, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "STATUS|Server status request");
-  CDNSMessage::GetOPCodeInfo(3, mnemonic, description);
-  EXPECT_EQ(mnemonic + "|" + description, "Unknown|Unknown");
-
+  using InfoFn = void (*)(long, std::string&, std::string&);
+  struct Case {
+    InfoFn info;
+    long value;
+    std::string expected;  // mnemonic "|" description, from "before|kept"
+  };
+  const Case cases[] = {
+      {&CDNSMessage::GetTypeInfo, 15, "MX|Mail exchange"},
+      {&CDNSMessage::GetTypeInfo, 255, "*|Request for all records"},
+      {&CDNSMessage::GetTypeInfo, 28, "UNKNOWN|UNKNOWN"},
+      {&CDNSMessage::GetClassInfo, 4, "HS|Hesiod [Varen 87]"},
+      {&CDNSMessage::GetClassInfo, 255, "before|kept"},
+      {&CDNSMessage::GetOPCodeInfo, 2, "STATUS|Server status request"},
+      {&CDNSMessage::GetOPCodeInfo, 3, "Unknown|Unknown"},
+  };
+  for (const Case& c : cases) {
+    std::string mnemonic = "before", description = "kept";
+    c.info(c.value, mnemonic, description);
+    EXPECT_EQ(mnemonic + "|" + description, c.expected) << "value " << c.value;
+  }
   EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(0), "No error condition");
   EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(5), "Refused");
   EXPECT_EQ(CDNSMessage::GetResponseCodeInfo(6), "Unknown response");
