@@ -1,0 +1,58 @@
+#include "spool/domain_split.h"
+
+#include "log/dates.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "service/connexion.h"
+#include "spool/message_format.h"
+#include "spool/random_file.h"
+#include "spool/spool_file.h"
+
+namespace dorvane {
+
+std::string GetDomain(const std::string& address) {
+  size_t at = address.find('@');
+  if (at == std::string::npos || at + 1 >= address.size())
+    Raise(kErrInvalidCall, "MOD:MODSpool[GetDomain]", ErrorDescription(kErrInvalidCall));
+  return address.substr(at + 1, address.size() - at - 2);
+}
+
+std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& message) {
+  std::vector<std::string> domains;
+  std::vector<std::vector<std::string>> groups;
+  for (int i = 1; i <= message.MRcptToCount(); ++i) {
+    const std::string& rcpt = message.RcptTo(i);
+    std::string domain = GetDomain(rcpt);
+    size_t g = 0;
+    while (g < domains.size() && domains[g] != domain) ++g;
+    if (g == domains.size()) {
+      domains.push_back(domain);
+      groups.emplace_back();
+    }
+    groups[g].push_back(rcpt);
+  }
+  return groups;
+}
+
+std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
+  std::vector<std::vector<std::string>> groups = GroupRcptToByDomain(message);
+  SpoolWriteBatch batch("CLS:CMessage[MWrite]");
+  std::vector<std::string> ids;
+  CMessage part = message;  // carries every field but ID and recipients
+  for (size_t g = 0; g < groups.size(); ++g) {
+    part.ID = FreshSpoolName("-" + std::to_string(g));
+    std::vector<std::string> list{std::string()};
+    list.insert(list.end(), groups[g].begin(), groups[g].end());
+    part.SetRcptToList(std::move(list));
+    std::string path = SpoolPath(kOutBox, part.ID);
+    DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
+    batch.Stage(path, EncodeMessage(part));
+    ids.push_back(part.ID);
+  }
+  batch.Commit();
+  return ids;
+}
+
+std::vector<std::string> ParseRcptTo(int slot) { return WriteSplitByDomain(CnxIn(slot).Message()); }
+
+}  // namespace dorvane

@@ -1,0 +1,31 @@
+// Addresses and the splitting of a message by recipient domain: a message
+// whose recipients are in several domains is queued as one spool file per
+// domain, so each file has one route.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spool/message.h"
+
+namespace dorvane {
+
+// The domain of an address as stored ("<a@b.c>" -> "b.c"): the text after
+// the first "@" without its last character. RuntimeError 5 without "@".
+std::string GetDomain(const std::string& address);
+
+// The recipients of `message` grouped by domain: one group per distinct
+// domain, in the order the domains first appear, each holding its
+// recipients in their original order.
+std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& message);
+
+// Queues `message` in OutBox as one file per recipient domain: group g gets
+// a fresh name + "-" + g and copies of every field but the recipients. The
+// files appear all together or not at all (RuntimeError on failure).
+// Returns the IDs written, in group order.
+std::vector<std::string> WriteSplitByDomain(const CMessage& message);
+
+// WriteSplitByDomain of the message held by inbound slot `slot`.
+std::vector<std::string> ParseRcptTo(int slot);
+
+}  // namespace dorvane

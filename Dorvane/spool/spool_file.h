@@ -1,0 +1,59 @@
+// Spool folders and durable spool writes. A spool file is first written
+// under a staging name ("." + name + ".tmp", beside its final place) that no
+// folder scan takes for a message, flushed to disk, then renamed into place
+// and its folder flushed, so a message is either whole in its folder or not
+// there at all, even across a crash.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dorvane {
+
+// The three spool folders, directly in the program folder.
+extern const char* const kOutBox;    // "OutBox"
+extern const char* const kDeferred;  // "Deferred"
+extern const char* const kError;     // "Error"
+
+// ProgramFolder() + folder + "/" + name.
+std::string SpoolPath(const std::string& folder, const std::string& name);
+
+// Whether `name`, a file found in a spool folder, is a queued message. A
+// staging file still being written (leading ".") is not; folder scans skip
+// every name for which this is false.
+bool IsSpoolFileName(const std::string& name);
+
+// The staging path of `path`: same folder, "." + name + ".tmp".
+std::string StagingPath(const std::string& path);
+
+// A set of spool files written all or nothing. Stage() writes each one
+// under its staging name and flushes it; Commit() renames them all into
+// place and flushes their folders. Files staged but not committed are
+// removed when the batch ends, so a failure leaves nothing behind.
+class SpoolWriteBatch {
+ public:
+  // `source` names the operation in the RuntimeError of a failure.
+  explicit SpoolWriteBatch(std::string source);
+  ~SpoolWriteBatch();
+  SpoolWriteBatch(const SpoolWriteBatch&) = delete;
+  SpoolWriteBatch& operator=(const SpoolWriteBatch&) = delete;
+
+  // Writes `bytes` to the staging path of `path` and flushes it to disk.
+  // Throws RuntimeError when it cannot.
+  void Stage(const std::string& path, std::string_view bytes);
+  // Renames every staged file over its final path (replacing a file of that
+  // name) and flushes the folders. When a rename fails, the files of this
+  // batch already moved are removed again and RuntimeError is thrown.
+  void Commit();
+
+ private:
+  struct Entry {
+    std::string path;
+    std::string staging;
+  };
+  std::string source_;
+  std::vector<Entry> staged_;
+};
+
+}  // namespace dorvane

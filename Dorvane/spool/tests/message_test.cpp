@@ -1,0 +1,215 @@
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "log/runtime_error.h"
+#include "spool/message.h"
+#include "spool/message_format.h"
+#include "spool/spool_file.h"
+#include "spool/tests/temp_home.h"
+
+namespace dorvane {
+namespace {
+
+using testing_support::TempHome;
+
+CMessage NewOneRecipientMessage() {
+  CMessage m;
+  m.ID = "ABC";
+  m.TxtEng = SpoolWarningEnglish();
+  m.TxtFr = SpoolWarningFrench();
+  m.From = "<a@b.c>";
+  m.AddRcptTo("<d@e.fr>");
+  m.Data = "Hi\r\n";
+  return m;
+}
+
+std::string Len(uint16_t n) { return std::string{static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)}; }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void ExpectSameMessage(const CMessage& want, const CMessage& got) {
+  EXPECT_EQ(want.ID, got.ID);
+  EXPECT_EQ(want.TxtEng, got.TxtEng);
+  EXPECT_EQ(want.TxtFr, got.TxtFr);
+  EXPECT_EQ(want.Essai, got.Essai);
+  EXPECT_EQ(want.LastError, got.LastError);
+  EXPECT_EQ(want.ForSender, got.ForSender);
+  EXPECT_EQ(want.From, got.From);
+  EXPECT_EQ(want.RcptToList(), got.RcptToList());
+  EXPECT_EQ(want.Data.size(), got.Data.size());
+  EXPECT_TRUE(want.Data == got.Data) << "message text differs";
+}
+
+TEST(SpoolFormat, NewOneRecipientMessageHasExactBytes) {
+  std::string want = Len(3) + "ABC" +
+                     Len(32) + "\r\n==> DO NOT ALTER THIS FILE !\r\n" +
+                     Len(36) + "\r\n==> NE PAS MODIFIER CE FICHIER !\r\n" +
+                     std::string("\x00", 1) +                 // Essai
+                     Len(0) +                                 // LastError
+                     Len(0) +                                 // ForSender false
+                     Len(7) + "<a@b.c>" +
+                     Len(1) + std::string("\x02\x00\x00\x00", 4) + std::string(4, '\0') +
+                     Len(0) + Len(8) + "<d@e.fr>" +
+                     Len(4) + "Hi\r\n";
+  EXPECT_EQ(want, EncodeMessage(NewOneRecipientMessage()));
+}
+
+TEST(SpoolFormat, TrueIsFFFFAndEssaiIsOneByte) {
+  CMessage m = NewOneRecipientMessage();
+  m.ForSender = true;
+  m.Essai = 200;
+  m.LastError = "x";
+  std::string bytes = EncodeMessage(m);
+  size_t at = 2 + 3 + 2 + 32 + 2 + 36;
+  EXPECT_EQ('\xC8', bytes[at]);
+  EXPECT_EQ(Len(1) + "x" + "\xFF\xFF", bytes.substr(at + 1, 5));
+}
+
+TEST(SpoolFormat, LongTextsUseTheEscapeAndRoundTrip) {
+  for (size_t size : {size_t{65534}, size_t{65535}, size_t{65536}, size_t{5} << 20}) {
+    CMessage m = NewOneRecipientMessage();
+    m.Data.assign(size, 'x');
+    for (size_t i = 0; i < size; i += 997) m.Data[i] = static_cast<char>(i % 256);
+    std::string bytes = EncodeMessage(m);
+    size_t start = bytes.size() - size;
+    if (size < 65535) {
+      EXPECT_EQ(Len(static_cast<uint16_t>(size)), bytes.substr(start - 2, 2)) << size;
+    } else {
+      std::string len32{static_cast<char>(size & 0xFF), static_cast<char>((size >> 8) & 0xFF),
+                        static_cast<char>((size >> 16) & 0xFF), static_cast<char>(size >> 24)};
+      EXPECT_EQ("\xFF\xFF" + len32, bytes.substr(start - 6, 6)) << size;
+    }
+    std::optional<CMessage> back = DecodeMessage(bytes);
+    ASSERT_TRUE(back.has_value()) << size;
+    ExpectSameMessage(m, *back);
+  }
+}
+
+TEST(SpoolFormat, EveryTruncatedPrefixIsRejected) {
+  CMessage m = NewOneRecipientMessage();
+  m.AddRcptTo("<x@y.z>");
+  m.Data.assign(70000, 'q');  // escaped length on the last field
+  std::string bytes = EncodeMessage(m);
+  // Every cut through the header fields, and a few inside the long text.
+  for (size_t cut = 0; cut < bytes.size(); cut += (cut < 200 ? 1 : 9973)) {
+    std::string error;
+    EXPECT_FALSE(DecodeMessage(std::string_view(bytes).substr(0, cut), &error).has_value()) << cut;
+    EXPECT_FALSE(error.empty()) << cut;
+  }
+  EXPECT_TRUE(DecodeMessage(bytes).has_value());
+}
+
+TEST(SpoolFormat, DamagedListHeaderOrTrailingBytesAreRejected) {
+  std::string good = EncodeMessage(NewOneRecipientMessage());
+  size_t list = good.find("<a@b.c>") + 7;
+  struct Case {
+    const char* what;
+    size_t offset;
+    std::string bytes;
+  } cases[] = {
+      {"two dimensions", list, Len(2)},
+      {"no element", list + 2, std::string(4, '\0')},
+      {"257 elements", list + 2, std::string("\x01\x01\x00\x00", 4)},
+      {"huge element count", list + 2, std::string("\xFF\xFF\xFF\xFF", 4)},
+      {"lower bound 1", list + 6, std::string("\x01\x00\x00\x00", 4)},
+  };
+  for (const Case& c : cases) {
+    std::string bad = good;
+    bad.replace(c.offset, c.bytes.size(), c.bytes);
+    EXPECT_FALSE(DecodeMessage(bad).has_value()) << c.what;
+  }
+  EXPECT_FALSE(DecodeMessage(good + "x").has_value());
+}
+
+TEST(CMessage, RecipientListOperations) {
+  CMessage m = NewOneRecipientMessage();
+  m.Essai = 3;
+  m.LastError = "boom";
+  m.ForSender = true;
+  m.MClear();
+  EXPECT_EQ(0, m.MRcptToCount());
+  EXPECT_EQ("", m.From);
+  EXPECT_EQ("", m.Data);
+  EXPECT_EQ("", m.LastError);
+  EXPECT_EQ(0, m.Essai);
+  EXPECT_EQ("ABC", m.ID);  // kept
+  EXPECT_TRUE(m.ForSender);
+  EXPECT_EQ(SpoolWarningFrench(), m.TxtFr);
+
+  m.OneRcptTo();
+  EXPECT_EQ(1, m.MRcptToCount());
+  EXPECT_EQ("", m.RcptTo(1));
+  EXPECT_THROW(m.RcptTo(2), RuntimeError);
+  EXPECT_THROW(m.RcptTo(-1), RuntimeError);
+
+  m.MClear();
+  for (int i = 0; i < 255; ++i) m.AddRcptTo("<r@d.e>");
+  EXPECT_EQ(255, m.MRcptToCount());
+  EXPECT_THROW(m.AddRcptTo("<one@too.many>"), RuntimeError);
+}
+
+TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
+  TempHome home;
+  CMessage m = NewOneRecipientMessage();
+  m.AddRcptTo("<second@e.fr>");
+  m.Essai = 4;
+  m.LastError = "421 busy";
+  m.Data.assign(3 << 20, 'z');
+  std::string path = SpoolPath(kOutBox, m.ID);
+  m.MWrite(path);
+  EXPECT_EQ(std::vector<std::string>{"ABC"}, home.Files("OutBox"));  // no staging file left
+
+  CMessage read;
+  read.MOpen(path);
+  ExpectSameMessage(m, read);
+}
+
+TEST(CMessage, MWriteReplacesAnExistingFileWhole) {
+  TempHome home;
+  CMessage m = NewOneRecipientMessage();
+  std::string path = SpoolPath(kDeferred, m.ID);
+  m.Data.assign(100000, 'a');
+  m.MWrite(path);
+  m.Data = "short\r\n";
+  m.Essai = 1;
+  m.MWrite(path);
+  EXPECT_EQ(EncodeMessage(m), ReadAll(path));
+}
+
+TEST(CMessage, OpenOfMissingFileChangesNothing) {
+  TempHome home;
+  CMessage m = NewOneRecipientMessage();
+  m.MOpen(SpoolPath(kOutBox, "NOPE"));
+  ExpectSameMessage(NewOneRecipientMessage(), m);
+}
+
+TEST(CMessage, OpenOfDamagedFileThrowsAndKeepsTheObject) {
+  TempHome home;
+  std::string path = SpoolPath(kOutBox, "BAD");
+  std::string bytes = EncodeMessage(NewOneRecipientMessage());
+  std::ofstream(path, std::ios::binary) << bytes.substr(0, bytes.size() - 1);
+  CMessage m;
+  m.From = "<keep@me.now>";
+  EXPECT_THROW(m.MOpen(path), RuntimeError);
+  EXPECT_EQ("<keep@me.now>", m.From);
+}
+
+TEST(CMessage, FailedWriteLeavesNothingBehind) {
+  TempHome home;
+  CMessage m = NewOneRecipientMessage();
+  // A folder where the file should go makes the final rename fail.
+  std::filesystem::create_directory(home.Path("OutBox/ABC"));
+  std::filesystem::create_directory(home.Path("OutBox/ABC/inside"));
+  EXPECT_THROW(m.MWrite(SpoolPath(kOutBox, m.ID)), RuntimeError);
+  EXPECT_EQ(std::vector<std::string>{"ABC"}, home.Files("OutBox"));
+  // And a missing folder fails before anything is created.
+  std::filesystem::remove_all(home.Path("Error"));
+  EXPECT_THROW(m.MWrite(SpoolPath(kError, m.ID)), RuntimeError);
+}
+
+}  // namespace
+}  // namespace dorvane
