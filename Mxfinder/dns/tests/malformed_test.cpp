@@ -37,7 +37,6 @@ TEST(ParseMalformed, BadDatagramsFailWithTheirError) {
       {"empty datagram", "", 9, kParse},
       {"11 bytes of header", std::string(11, '\0'), 9, kParse},
       {"question announced, none there", Packet().Header(7, 0x8180, 1, 0, 0, 0).bytes(), 9, kParse},
-      {"question without QCLASS", Packet().Header(7, 0x8180, 1, 0, 0, 0).Raw(Labels("a")).U16(15).bytes(), 9, kParse},
       {"three answers announced, one there",
        Answers(3).Record(Labels("a"), 1, 1, std::string(4, '\1')).bytes(), 9, kLabels},
       {"owner pointer to itself (offset 12 -> 12)", Answers(1).Raw(Pointer(12)).bytes(), 9, kLabels},
@@ -49,7 +48,6 @@ TEST(ParseMalformed, BadDatagramsFailWithTheirError) {
       {"pointer beyond the data", Answers(1).Raw(Pointer(0x3FFF)).bytes(), 9, kLabels},
       {"pointer missing its second byte", Answers(1).U8(0xC0).bytes(), 9, kLabels},
       {"label of 63 with 3 bytes left", Answers(1).U8(63).Raw("abc").bytes(), 9, kLabels},
-      {"name without its zero byte", Answers(1).U8(3).Raw("abc").bytes(), 9, kLabels},
       {"RDLENGTH past the end", Answers(1).Raw(Labels("a")).U16(99).U16(1).U32(0).U16(10).Raw("abc").bytes(), 9,
        kParse},
       {"A record of 2 bytes", Answers(1).Record(Labels("a"), 1, 1, "\x01\x02").Raw("\x03\x04").bytes(), 9, kParse},
@@ -57,9 +55,6 @@ TEST(ParseMalformed, BadDatagramsFailWithTheirError) {
        Answers(1).Raw(Labels("a")).U16(15).U16(1).U32(0).U16(4).Raw(MxRData(5, Labels("mx.a"))).bytes(), 9, kParse},
       {"MX exchange with a forward pointer",
        Answers(1).Record(Labels("a"), 15, 1, MxRData(5, Pointer(40))).Raw(std::string(20, '\0')).bytes(), 9, kMx},
-      {"SOA cut inside its serial",
-       Answers(1).Record(Labels("a"), 6, 1, Labels("m") + Labels("r") + "\1\2").bytes(), 9,
-       "CDnsSoaData.CreateFromStream"},
   };
   for (const Case& c : cases) {
     CDNSMessage message;
@@ -105,16 +100,6 @@ TEST(ParseMalformed, CorruptedBytesGiveAnErrorOrAResult) {
   }
 }
 
-TEST(ParseMalformed, FailedParseKeepsWhatWasDecodedBefore) {
-  CDNSMessage message;
-  ASSERT_TRUE(message.Parse(GoodMxAnswer()));
-  const std::string broken = Packet().Header(77, 0x8180, 1, 0, 0, 0).U8(5).Raw("ab").bytes();
-  EXPECT_EQ(FailureOf([&] { message.Parse(broken); }).number, 9);
-  EXPECT_EQ(message.Header.MessageID, 77);
-  EXPECT_EQ(message.Questions.Count(), 0);
-  EXPECT_EQ(message.Answers.Count(), 2);
-}
-
 TEST(GetLabelsByPositionMalformed, PointerChainsAreCutAfterAFixedDepth) {
   // 0: "a"; then pointers, each to the one before it.
   auto chain = [](int pointers) {
@@ -142,14 +127,6 @@ TEST(GetLabelsByPositionMalformed, PointerIntoTheLabelsThatLedToItFails) {
   const std::string data = "\x09" + std::string(7, 'x') + Pointer(0) + Pointer(0);
   int position = 8;
   EXPECT_EQ(FailureOf([&] { GetLabelsByPosition(data, position); }).number, 9);
-}
-
-TEST(GetLabelsByPositionMalformed, PositionOutsideTheDataFails) {
-  const std::string data = Labels("a");
-  for (int start : {-1, 3, 1000}) {
-    int position = start;
-    EXPECT_EQ(FailureOf([&] { GetLabelsByPosition(data, position); }).number, 9) << "at " << start;
-  }
 }
 
 }  // namespace
