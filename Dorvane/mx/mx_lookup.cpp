@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/runtime_error.h"
+#include "mx/mxfinder_client.h"
 
 namespace dorvane {
 namespace {
@@ -49,8 +49,11 @@ const char kDnsTimeout[] = "ERROR_DNS_TIMEOUT";
 MxLookup SetMxLookup(MxLookup lookup) { return std::exchange(Installed(), std::move(lookup)); }
 
 std::string RunMxLookup(std::string& domain, const std::string& server) {
-  if (!Installed()) Raise(kErrObjectRequired, "CDns.ResolveMx", "No resolver installed");
-  return Installed()(domain, server);
+  if (Installed()) return Installed()(domain, server);
+  // The library is loaded on first use; a failed load throws and is tried
+  // again at the next lookup.
+  static const MxfinderClient library;
+  return library.ResolveDnsQuery(domain, server);
 }
 
 CMXServer ParseMxAnswer(const std::string& answer) {

@@ -18,7 +18,8 @@ extern const char kDnsTimeout[];  // "ERROR_DNS_TIMEOUT"
 using MxLookup = std::function<std::string(std::string& domain, const std::string& server)>;
 
 // Installs the resolver used by CDns::ResolveMx; returns the previous one.
-// Until one is installed, a lookup throws RuntimeError 424.
+// Without one (or after installing an empty one) lookups go to the
+// resolver library through MxfinderClient.
 MxLookup SetMxLookup(MxLookup lookup);
 
 // Runs the installed resolver.
