@@ -2,6 +2,11 @@
 
 #include <vector>
 
+#include "delivery/notice_message.h"
+#include "log/runtime_error.h"
+#include "spool/message.h"
+#include "spool/spool_file.h"
+
 namespace dorvane {
 
 std::string BounceText(const ReportedMessage& message, const NoticeStamp& stamp) {
@@ -16,6 +21,15 @@ std::string BounceText(const ReportedMessage& message, const NoticeStamp& stamp)
   for (const std::string& line : RecipientErrorLines(message)) lines.push_back(line);
   lines.push_back("");
   return NoticeText(kind, message, stamp);
+}
+
+void GenerateError(const std::string& file) {
+  const char* where = "CLS:CLASS[GenerateError]";
+  Guard(where, [&] {
+    CMessage message = LoadOutBoxMessage(file, where);
+    TurnIntoNotice(message, BounceText(ReportedFrom(message), CurrentNoticeStamp()));
+    message.MWrite(SpoolPath(kOutBox, file));
+  });
 }
 
 }  // namespace dorvane

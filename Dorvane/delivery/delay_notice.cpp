@@ -1,6 +1,13 @@
 #include "delivery/delay_notice.h"
 
+#include <filesystem>
 #include <vector>
+
+#include "delivery/notice_message.h"
+#include "log/runtime_error.h"
+#include "spool/message.h"
+#include "spool/random_file.h"
+#include "spool/spool_file.h"
 
 namespace dorvane {
 
@@ -21,6 +28,19 @@ std::string DelayNoticeText(const ReportedMessage& message, const NoticeStamp& s
   lines.insert(lines.end(), attempt.begin(), attempt.end());
   for (const std::string& line : AssistanceLines()) lines.push_back(line);
   return NoticeText(kind, message, stamp);
+}
+
+void GenerateDeferred(const std::string& file) {
+  const char* where = "CLS:GENERATEDEFERREDMAIL[GenerateDeferred]";
+  Guard(where, [&] {
+    CMessage message = LoadOutBoxMessage(file, where);
+    TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp()));
+    message.ID = FreshSpoolName();
+    message.MWrite(SpoolPath(kOutBox, message.ID));
+    std::error_code ec;
+    std::filesystem::remove(SpoolPath(kOutBox, file), ec);
+    if (ec) Raise(kErrPermissionDenied, where, ErrorDescription(kErrPermissionDenied) + ": " + file);
+  });
 }
 
 }  // namespace dorvane

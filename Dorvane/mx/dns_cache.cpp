@@ -1,8 +1,5 @@
 #include "mx/dns_cache.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <unordered_map>
@@ -12,6 +9,7 @@
 #include "log/logs.h"
 #include "log/runtime_error.h"
 #include "service/program.h"
+#include "spool/spool_file.h"
 
 namespace dorvane {
 namespace {
@@ -40,26 +38,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, const char* sour
   std::fclose(f);
   if (failed) Raise(kErrPermissionDenied, source, "Read failed: " + path);
   return true;
-}
-
-// Writes `bytes` to `path` through `path`.tmp, flushed to disk, then renamed
-// over the old file: readers see either the old or the new file, whole.
-void WriteFileAtomically(const std::string& path, const std::string& bytes, const char* source) {
-  std::string tmp = path + ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) Raise(kErrPermissionDenied, source, ErrorDescription(kErrPermissionDenied) + ": " + tmp);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return;
-  ::unlink(tmp.c_str());
-  Raise(kErrPermissionDenied, source, "Write failed: " + path);
 }
 
 void Reindex(Cache& cache) {
@@ -92,7 +70,11 @@ void DNSWriteCache() {
   Guard("MOD:DNS[DNSWriteCache]", [] {
     Cache& cache = TheCache();
     cache.table[0].Number = static_cast<double>(DnsCacheCount());
-    WriteFileAtomically(ProgramPath(kCacheFile), EncodeDnsCacheFile(cache.table), "DNSWriteCache");
+    // Staged, flushed and renamed over the old file: a crash leaves the old
+    // cache or the new one, whole.
+    SpoolWriteBatch write("DNSWriteCache");
+    write.Stage(ProgramPath(kCacheFile), EncodeDnsCacheFile(cache.table));
+    write.Commit();
     std::string n = std::to_string(DnsCacheCount());
     DbgAdd("Writing DNS cache: " + n + "<BR>", kDbgDnsCache);
     MailLogAdd(GMTDate() + " Dorvane Writing DNS cache (" + n + ") [OK]");

@@ -19,8 +19,8 @@ namespace dorvane {
 // unreadable file ends the program through ProgramError.
 void DNSOpenCache();
 
-// Saves the table to Hosts.dns (service stop), through a temporary file and
-// a rename so a crash never leaves a half-written cache. Logs "Writing DNS
+// Saves the table to Hosts.dns (service stop), staged beside it and renamed
+// over it so a crash never leaves a half-written cache. Logs "Writing DNS
 // cache: N" and " Dorvane Writing DNS cache (N) [OK]". Guarded.
 void DNSWriteCache();
 

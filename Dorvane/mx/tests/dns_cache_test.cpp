@@ -32,7 +32,7 @@ TEST_F(DnsCacheTest, SaveAndLoadKeepEveryDomainBeyond255ByExactName) {
   for (int i = 1; i <= 300; ++i) DnsCacheAppend("d" + std::to_string(i) + ".test", OneHost("mx" + std::to_string(i)));
   DnsCacheAppend("D1.test", OneHost("upper"));
   DNSWriteCache();
-  EXPECT_FALSE(std::filesystem::exists(ProgramPath("Hosts.dns.tmp")));
+  EXPECT_FALSE(std::filesystem::exists(ProgramPath(".Hosts.dns.tmp")));
 
   DnsCacheReset();
   DNSOpenCache();

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "delivery/bounce.h"
+#include "delivery/delay_notice.h"
+#include "spool/message.h"
+#include "spool/spool_file.h"
+#include "spool/tests/temp_home.h"
+
+namespace dorvane {
+namespace {
+
+using testing_support::FatalReport;
+using testing_support::TempHome;
+using Names = std::vector<std::string>;
+
+// A failed message written to OutBox (and, when `deferred`, to Deferred).
+CMessage Queue(const std::string& name, bool deferred = false) {
+  CMessage m;
+  m.ID = name;
+  m.From = "<alice@home.test>";
+  m.AddRcptTo("<bob@far.test>");
+  m.AddRcptTo("<carol@far.test>");
+  m.Essai = 3;
+  m.LastError = "10061: Connection refused";
+  m.Data = "Subject: hi\r\n\r\nbody\r\n";
+  m.MWrite(SpoolPath(kOutBox, name));
+  if (deferred) m.MWrite(SpoolPath(kDeferred, name));
+  return m;
+}
+
+CMessage Read(const std::string& folder, const std::string& name) {
+  CMessage m;
+  m.MOpen(SpoolPath(folder, name));
+  return m;
+}
+
+// Fields every notice shares: addressed to the sender alone, a fresh
+// attempt count, marked as a notice, the failed message returned whole.
+void ExpectNoticeFor(const CMessage& notice, const CMessage& failed, const std::string& subject) {
+  EXPECT_EQ(notice.RcptToList(), (Names{"", failed.From}));
+  EXPECT_EQ(notice.From, failed.From);
+  EXPECT_EQ(notice.Essai, 0);
+  EXPECT_TRUE(notice.ForSender);
+  EXPECT_EQ(notice.LastError, failed.LastError);
+  EXPECT_NE(notice.Data.find("\r\nSubject: " + subject + "\r\n"), std::string::npos) << notice.Data;
+  EXPECT_NE(notice.Data.find("\r\nFinal-Recipient: rfc822; <carol@far.test>\r\n"), std::string::npos);
+  EXPECT_NE(notice.Data.find("\r\n\r\n" + failed.Data + "\r\n--B36A337F60"), std::string::npos);
+}
+
+TEST(GenerateError, ReplacesTheMessageByItsBounceUnderTheSameName) {
+  TempHome home;
+  CMessage failed = Queue("A1B2C3");
+  GenerateError("A1B2C3");
+  EXPECT_EQ(home.Files("OutBox"), Names{"A1B2C3"});
+  CMessage bounce = Read(kOutBox, "A1B2C3");
+  EXPECT_EQ(bounce.ID, "A1B2C3");
+  ExpectNoticeFor(bounce, failed, "Undelivered Mail Returned to Sender");
+}
+
+TEST(GenerateDeferred, QueuesTheNoticeUnderANewNameAndLeavesTheMessageDeferred) {
+  TempHome home;
+  CMessage delayed = Queue("D4E5F6", true);
+  GenerateDeferred("D4E5F6");
+  EXPECT_EQ(home.Files("Deferred"), Names{"D4E5F6"});
+  Names outbox = home.Files("OutBox");
+  ASSERT_EQ(outbox.size(), 1u);
+  EXPECT_NE(outbox[0], "D4E5F6");
+  CMessage notice = Read(kOutBox, outbox[0]);
+  EXPECT_EQ(notice.ID, outbox[0]);
+  ExpectNoticeFor(notice, delayed, "Delivery Status Notification (Mail Delivery Delayed)");
+  EXPECT_NE(notice.Data.find("\r\nIt was the 3 attempt !\r\n"), std::string::npos);
+  EXPECT_EQ(Read(kDeferred, "D4E5F6").Essai, 3);
+}
+
+TEST(Generators, MissingMessageIsAFatalError) {
+  TempHome home;
+  EXPECT_THROW(GenerateError("NOPE"), FatalReport);
+  EXPECT_THROW(GenerateDeferred("NOPE"), FatalReport);
+  EXPECT_TRUE(home.Files("OutBox").empty());
+}
+
+}  // namespace
+}  // namespace dorvane
