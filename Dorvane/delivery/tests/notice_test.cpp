@@ -130,8 +130,7 @@ TEST(Notices, ArrivalDateCarriesTheRealUtcOffset) {
     std::time_t when;  // 2026-01-15 or 2026-07-15, 12:00:00 UTC
     const char* arrival;
   };
-  for (const Case& c : {Case{"UTC0", 1768478400, "Jan 15 2026 12:00:00 +0000"},
-                        Case{"CET-1CEST,M3.5.0,M10.5.0/3", 1768478400, "Jan 15 2026 13:00:00 +0100"},
+  for (const Case& c : {Case{"CET-1CEST,M3.5.0,M10.5.0/3", 1768478400, "Jan 15 2026 13:00:00 +0100"},
                         Case{"CET-1CEST,M3.5.0,M10.5.0/3", 1784116800, "Jul 15 2026 14:00:00 +0200"},
                         Case{"NST+3:30", 1768478400, "Jan 15 2026 08:30:00 -0330"}}) {
     setenv("TZ", c.tz, 1);

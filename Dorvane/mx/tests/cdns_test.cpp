@@ -9,6 +9,7 @@
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 #include "mx_support.h"
+#include "service/program.h"
 
 namespace dorvane {
 namespace {
@@ -63,7 +64,7 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
   };
   for (const Case& c : cases) {
     DnsCacheReset();
-    std::filesystem::remove(folder_ + "/maillog.txt");
+    std::filesystem::remove(ProgramPath("maillog.txt"));
     asked_.clear();
     answer_ = c.answer;
     CDns dns;

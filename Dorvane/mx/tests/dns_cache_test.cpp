@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,7 @@ TEST_F(DnsCacheTest, DamagedFileIsReportedAndItsWholeEntriesKept) {
   for (const char* d : {"a.test", "b.test", "c.test"}) DnsCacheAppend(d, OneHost("mx"));
   DNSWriteCache();
   std::string bytes = ReadFile("Hosts.dns");
-  WriteFile("Hosts.dns", bytes.substr(0, bytes.size() - 3));
+  std::ofstream(ProgramPath("Hosts.dns"), std::ios::binary) << bytes.substr(0, bytes.size() - 3);
 
   DNSOpenCache();
   EXPECT_EQ(DnsCacheCount(), 2);

@@ -1,7 +1,6 @@
-// Test fixture for MX code that touches the program folder: a fresh
-// temporary folder, a loaded configuration in debug mode (so debug entries
-// are written), no smarthost, an empty DNS cache, and fatal reports turned
-// into exceptions.
+// A throw-away program folder for MX tests, with debug mode on (so debug
+// entries can be checked), no smarthost, DNSServer 127.0.0.53 and an empty
+// DNS cache.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,26 +8,21 @@
 #include <string>
 #include <vector>
 
-namespace dorvane::testing {
+#include "spool/tests/temp_home.h"
 
-struct FatalReport {
-  int status;
-};
+namespace dorvane::testing {
 
 class MxFolderTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
-  // The file's bytes ("" when missing).
-  std::string ReadFile(const std::string& name) const;
-  void WriteFile(const std::string& name, const std::string& bytes) const;
-  // maillog.txt lines with their leading GMTDate stamp and blank removed.
-  std::vector<std::string> MailLogTails() const;
-  // Whether Debug.html holds `text`.
-  bool DebugLogHas(const std::string& text) const;
+  // The bytes of a program-folder file ("" when missing).
+  static std::string ReadFile(const std::string& name);
+  // maillog.txt lines without their leading GMTDate stamp.
+  static std::vector<std::string> MailLogTails();
+  static bool DebugLogHas(const std::string& text);
 
-  std::string folder_;
+  testing_support::TempHome home_;
 };
 
 }  // namespace dorvane::testing
