@@ -36,6 +36,10 @@ class ShellView {
     (void)caption, (void)title;
   }
   virtual void SetMxfinderVersion(const std::string& text) { (void)text; }
+  // Shows or hides the main window.
+  virtual void SetMainVisible(bool visible) { (void)visible; }
+  // Removes the tray icons (the program is ending).
+  virtual void RemoveTrayIcons() {}
 };
 
 class Form {

@@ -1,8 +1,117 @@
-#include <QCoreApplication>
+// dorvane: runs the relay, or hands a command to the running one.
+#include <signal.h>
 
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "log/runtime_error.h"
+#include "service/command_line.h"
+#include "service/control_channel.h"
+#include "service/hooks.h"
+#include "service/main_form.h"
 #include "service/program.h"
+#include "service/service_control.h"
+#include "service/signals.h"
+#include "service/standins.h"
+#include "service/startup.h"
+#include "shell/qt_dialogs.h"
+#include "shell/tray_window.h"
+
+namespace {
+
+using namespace dorvane;
+
+int HandOver(const std::string& command) {
+  std::string answer;
+  if (!SendControlCommand(command, &answer)) {
+    std::fprintf(stderr, "Dorvane n'est pas lancé (%s)\n", ProgramFolder().c_str());
+    return 1;
+  }
+  std::fputs(answer.c_str(), stdout);
+  return 0;
+}
+
+void WireHooks() {
+  Hooks().mxfinder_version = MxfinderVersionStandIn;
+}
+
+std::unique_ptr<ShellView> DesktopShell() {
+  ShellCommands commands;
+  commands.start = mnustart_Click;
+  commands.stop = mnustop_Click;
+  commands.reload = mnureload_Click;
+  commands.flush = mnuflush_Click;
+  commands.quit = mnuquit_Click;
+  commands.query_unload = [](bool from_close_box) {
+    return Form_QueryUnload(from_close_box ? UnloadMode::CloseBox : UnloadMode::Program);
+  };
+  return std::make_unique<TrayShellView>(std::move(commands));
+}
+
+// Runs after the answer to a command has gone out.
+void AfterCommand(const std::string& command) {
+  if (command != "quit") return;
+  QTimer::singleShot(0, [] { Guard("FRM:MAIN[mnuquit_Click]", mnuquit_Click); });
+}
+
+void OnSignal(int number) {
+  if (number == SIGHUP) mnureload_Click();
+  else mnuquit_Click();
+}
+
+int RunProgram(bool headless, int argc, char** argv) {
+  std::unique_ptr<QCoreApplication> app;
+  QtDialogs desktop_dialogs;
+  if (headless) {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  } else {
+    auto gui = std::make_unique<QApplication>(argc, argv);
+    gui->setQuitOnLastWindowClosed(false);  // the tray keeps the program
+    app = std::move(gui);
+    SetDialogs(&desktop_dialogs);
+  }
+  WireHooks();
+  QtForm form(headless ? nullptr : DesktopShell());
+  SetForm(&form);
+  form.SetTimerActions([] { RunHook(Hooks().verif_outbox); }, [] { RunHook(Hooks().verif_deferred); });
+  if (Form_Load() == StartOutcome::Ended) return 1;
+  form.tmrVerifOutBox().SetEnabled(true);
+  form.tmrVerifDeferred().SetEnabled(true);
+  ControlServer control(RunCommand, AfterCommand);
+  if (!control.Start()) std::fprintf(stderr, "Dorvane: canal de commande indisponible\n");
+  InstallSignalHandlers(OnSignal);
+  int rc = app->exec();
+  SetForm(nullptr);
+  SetDialogs(nullptr);
+  return rc;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  return 0;
+  CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
+    return 2;
+  }
+  if (line.home.empty()) {
+    SetProgramFolder(ExecutableFolder());
+  } else {
+    std::error_code ec;
+    std::filesystem::create_directories(line.home, ec);
+    SetProgramFolder(std::filesystem::absolute(line.home, ec).lexically_normal().string());
+  }
+  if (!line.command.empty()) {
+    QCoreApplication app(argc, argv);
+    return HandOver(line.command);
+  }
+  bool headless = line.headless || !DisplayAvailable(std::getenv);
+  if (headless) std::fprintf(stderr, "Dorvane: fonctionnement sans fenêtre (headless)\n");
+  SetHeadless(headless);
+  return RunProgram(headless, argc, argv);
 }

@@ -24,6 +24,8 @@ enum WinsockError : int {
   kWsaEconnrefused = 10061,  // connection refused
   kWsaEhostunreach = 10065,  // no route to host
   kWsaHostNotFound = 11001,  // host not found
+  kWsaBadState = 40006,      // wrong connection state for the request
+  kWsaInvalidOp = 40020,     // invalid operation at current state
 };
 
 // The text the socket control gives for a Windows Sockets number

@@ -1,0 +1,10 @@
+#include "service/hooks.h"
+
+namespace dorvane {
+
+ServiceHooks& Hooks() {
+  static ServiceHooks hooks;
+  return hooks;
+}
+
+}  // namespace dorvane

@@ -1,0 +1,184 @@
+#include "service/startup.h"
+
+#include <sys/stat.h>
+
+#include <QLockFile>
+#include <memory>
+#include <unordered_map>
+
+#include "config/configuration.h"
+#include "log/dates.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "service/connexion.h"
+#include "service/form.h"
+#include "service/hooks.h"
+#include "service/program.h"
+#include "service/service_control.h"
+#include "shell/dialogs.h"
+
+namespace dorvane {
+
+const char* const kProductKey = "Software\\Groupe Telvar\\Dorvane";
+
+namespace {
+
+const char* const kWhere = "FRM:MAIN[Form_Load]";
+const char* const kCannotGoOn = "\r\n\r\nL'application ne peut continuer ...";
+
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void Refuse(const std::string& text) { CurrentDialogs().Message(text, "", DialogIcon::Critical); }
+
+// Runs one component check; a failure is fatal and names the step.
+template <class F>
+auto InitStep(const std::string& step, F&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const RuntimeError& e) {
+    ProgramError(kWhere, std::to_string(e.number()), e.description() + "<BR>INIT: " + step);
+  } catch (const std::exception& e) {
+    ProgramError(kWhere, std::to_string(kErrInvalidCall), std::string(e.what()) + "<BR>INIT: " + step);
+  }
+}
+
+bool CheckComponents(Form& form) {
+  std::string version = InitStep("Mxfinder", [] {
+    if (!Hooks().mxfinder_version) Raise(429, "Mxfinder", "ActiveX component can't create object");
+    return Hooks().mxfinder_version();
+  });
+  if (version != "3.0") {
+    Refuse(std::string("Cette version Dorvane nécessite Mxfinder 3.0 !") + kCannotGoOn);
+    return false;
+  }
+  form.Shell().SetMxfinderVersion("Mxfinder version detected: " + version);
+  InitStep("Winsock", [&form] {
+    form.Smtp().Load(1);
+    form.Smtp().Unload(1);
+  });
+  InitStep("Dictionary", [] {
+    std::unordered_map<std::string, std::string> dictionary;
+    dictionary["Dorvane"] = VersionText();
+  });
+  return true;
+}
+
+void CreateFolders() {
+  for (const char* name : {"OutBox", "Deferred", "Error", "language"}) {
+    std::string path = ProgramPath(name);
+    if (FolderExists(path)) continue;
+    if (::mkdir(path.c_str(), 0755) != 0)
+      Raise(kErrPathNotFound, "Form_Load", "Path/File access error: " + path);
+    MailLogAdd(GMTDate() + " Dorvane: '" + name + "' directory creation");
+  }
+}
+
+// Steps 10 and 11: false when a read-only file stops start-up.
+bool CheckFiles() {
+  for (const char* name : {"maillog.txt", "error.txt", "update.txt"}) {
+    if (!IsReadOnlyFile(ProgramPath(name))) continue;
+    Refuse(std::string("Fichier de log '") + name + "' en lecture seule !" + kCannotGoOn);
+    return false;
+  }
+  std::string ini = ProgramPath("Dorvane.ini");
+  if (!FileExists(ini)) {
+    CConfiguration().WriteConf();  // a fresh instance: the key-less file
+  } else if (IsReadOnlyFile(ini)) {
+    Refuse(std::string("Fichier de configuration en lecture seule !") + kCannotGoOn);
+    return false;
+  }
+  return true;
+}
+
+StartOutcome LoadRest(Form& form) {
+  CreateFolders();
+  if (!CheckFiles()) return StartOutcome::Ended;
+  ChargerConfig(true);
+  RunHook(Hooks().apply_language);
+  if (Hooks().registry) CleanupRegistry(*Hooks().registry);
+  DbgAdd("<P><HR><FONT face='Verdana' size='2'>Lancement de Dorvane</FONT><BR>", kDbgPlain);
+  form.Smtp()[0].SetProtocol(sckTCPProtocol);
+  form.SmtpDistant()[0].SetProtocol(sckTCPProtocol);
+  ResetSlotPools();
+  form.Shell().ShowServiceState(false, "Dorvane " + VersionText() + " [Arrêté]");
+  form.Shell().SetStartStopEnabled(form.mnustartEnabled, form.mnustopEnabled);
+  if (Config().LaunchStart) mnustart_Click();
+  RunHook(Hooks().version_check);
+  return StartOutcome::Running;
+}
+
+}  // namespace
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+bool AcquireInstanceLock() {
+  static std::unique_ptr<QLockFile> lock;
+  if (lock) return true;
+  auto candidate = std::make_unique<QLockFile>(QString::fromStdString(ProgramPath("Dorvane.lock")));
+  candidate->setStaleLockTime(0);  // only a dead owner makes it stale
+  if (!candidate->tryLock(0)) return false;
+  lock = std::move(candidate);
+  return true;
+}
+
+void CleanupRegistry(RegistryAccess& registry) {
+  const std::string title = "Information Dorvane";
+  Dialogs& dialogs = CurrentDialogs();
+  if (registry.KeyExists("Software\\Dorvane") &&
+      dialogs.Question("Les enregistrements d'une version ancienne de Dorvane ont été trouvés dans le "
+                       "registre !\r\nCes enregistrements ne sont plus utiles et occupent inutilement de "
+                       "l'espace.\r\n\r\nSouhaitez-vous que Dorvane supprime ces enregistrements ?",
+                       title, true)) {
+    registry.DeleteKey("Software\\Dorvane\\Configuration");
+    registry.DeleteKey("Software\\Dorvane");
+  }
+  const std::string product = kProductKey;
+  std::string stored = registry.QueryString(product, "Version");
+  if (registry.QueryString(product, "System") == "Installed" && stored != VersionText() &&
+      dialogs.Question("Selon votre base de registre, il semblerait qu'une autre version de Dorvane soit "
+                       "déjà installée !\r\n\r\nVersion détectée: " + stored + "\r\nVersion à installer: " +
+                           VersionText() +
+                           "\r\n\r\nDésinstaller toute autre version de Dorvane avant l'installation de "
+                           "celle-ci ...\r\n\r\nSouhaitez-vous que Dorvane supprime ces enregistrements du "
+                           "registre ?",
+                       title, true)) {
+    registry.DeleteKey(product + "\\Configuration");
+    registry.DeleteKey(product);
+  }
+  if (registry.QueryString(product, "System") != "Installed") {
+    registry.CreateKey(product);
+    registry.SetString(product, "System", "Installed");
+    registry.SetString(product, "Version", VersionText());
+    registry.CreateKey(product + "\\Configuration");
+  }
+}
+
+StartOutcome Form_Load() {
+  Form& form = CurrentForm();
+  form.Shell().SetMainVisible(false);
+  if (!AcquireInstanceLock()) {
+    CurrentDialogs().Message("Dorvane est déjà lancé !", "", DialogIcon::None);
+    return StartOutcome::Ended;
+  }
+  ConfigLoaded = false;
+  return Guard(kWhere, [&form] {
+    std::string caption = "Dorvane - Version " + VersionText();
+    form.Shell().SetCaptions(caption + " [" + form.Smtp()[0].LocalIP() + "]", caption);
+    if (!CheckComponents(form)) return StartOutcome::Ended;
+    RunHook(Hooks().setup_connections_view);
+    return LoadRest(form);
+  });
+}
+
+}  // namespace dorvane

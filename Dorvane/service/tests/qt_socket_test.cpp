@@ -1,0 +1,208 @@
+#include "service/qt_socket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
+
+#include "event_loop_support.h"
+#include "log/runtime_error.h"
+
+namespace dorvane {
+namespace {
+
+using test::PumpUntil;
+
+// Records every event as text and lets a test react to it.
+struct Recorder : SocketEvents {
+  std::vector<std::string> log;
+  std::function<void(int, intptr_t)> on_request;
+  std::function<void(int)> on_data;
+  std::function<void(int)> on_close;
+  int last_error = 0;
+  std::string last_error_text;
+
+  void OnConnectionRequest(int i, intptr_t id) override {
+    log.push_back("request " + std::to_string(i));
+    if (on_request) on_request(i, id);
+  }
+  void OnConnect(int i) override { log.push_back("connect " + std::to_string(i)); }
+  void OnDataArrival(int i, long) override {
+    log.push_back("data " + std::to_string(i));
+    if (on_data) on_data(i);
+  }
+  void OnSendComplete(int i) override { log.push_back("sent " + std::to_string(i)); }
+  void OnClose(int i) override {
+    log.push_back("close " + std::to_string(i));
+    if (on_close) on_close(i);
+  }
+  void OnError(int i, int number, const std::string& text) override {
+    log.push_back("error " + std::to_string(i) + " " + std::to_string(number));
+    last_error = number;
+    last_error_text = text;
+  }
+  size_t Count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
+};
+
+// A loopback port that nothing listens on (bound, then released).
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+class QtSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureApp();
+    server.SetEvents(&server_events);
+    client.SetEvents(&client_events);
+    server.Load(0);
+    client.Load(1);
+    server_events.on_request = [this](int, intptr_t id) {
+      server.Load(5);
+      server[5].Accept(id);
+    };
+  }
+
+  // Listens on a free port and connects client element 1 to it.
+  void ConnectPair() {
+    ASSERT_EQ(0, server[0].Listen());
+    client[1].SetRemoteHost("127.0.0.1");
+    client[1].SetRemotePort(server[0].LocalPort());
+    client[1].Connect();
+    ASSERT_TRUE(PumpUntil([&] { return client_events.Count("connect 1") == 1 && server.Exists(5); }));
+  }
+
+  QtSocketArray server{"Smtp"};
+  QtSocketArray client{"SmtpDistant"};
+  Recorder server_events;
+  Recorder client_events;
+};
+
+TEST_F(QtSocketTest, DialogueRunsBothWaysWithDottedAddresses) {
+  ConnectPair();
+  EXPECT_EQ("127.0.0.1", server[5].RemoteHostIP());
+  EXPECT_EQ("127.0.0.1", server[5].LocalIP());
+  EXPECT_EQ("127.0.0.1", client[1].RemoteHostIP());
+  EXPECT_EQ(SocketState::Connected, server[5].State());
+
+  std::string received;
+  server_events.on_data = [&](int i) { received += server[i].GetData(); };
+  client[1].SendData("HELO a\r\n");
+  client[1].SendData("MAIL FROM:<a@b>\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 25; })) << received;
+  EXPECT_EQ("HELO a\r\nMAIL FROM:<a@b>\r\n", received);
+  EXPECT_EQ(1u, client_events.Count("sent 1"));
+
+  // A large reply arrives whole and SendComplete fires once, after it all.
+  std::string big(300000, 'x');
+  server[5].SendData(big);
+  std::string got;
+  client_events.on_data = [&](int i) { got += client[i].GetData(); };
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == big.size(); }));
+  EXPECT_EQ(1u, server_events.Count("sent 5"));
+
+  client[1].Close();
+  ASSERT_TRUE(PumpUntil([&] { return server_events.Count("close 5") == 1; }));
+  EXPECT_EQ(0u, client_events.Count("close 1")) << "our own Close raises no event";
+}
+
+TEST_F(QtSocketTest, TakenPortGivesAddressInUse) {
+  ASSERT_EQ(0, server[0].Listen());
+  server.Load(2);
+  server[2].SetLocalPort(server[0].LocalPort());
+  EXPECT_EQ(kWsaEaddrinuse, server[2].Listen());
+  EXPECT_EQ(SocketState::Closed, server[2].State());
+}
+
+TEST_F(QtSocketTest, RefusedConnectGivesErrorWithText) {
+  client[1].SetRemoteHost("127.0.0.1");
+  client[1].SetRemotePort(FreePort());
+  client[1].Connect();
+  ASSERT_TRUE(PumpUntil([&] { return client_events.last_error != 0; }));
+  EXPECT_EQ(kWsaEconnrefused, client_events.last_error);
+  EXPECT_EQ("Connection is forcefully rejected", client_events.last_error_text);
+  client[1].Close();
+  EXPECT_EQ(SocketState::Closed, client[1].State());
+}
+
+// The sessions tell an orderly end from a failure: a close is the Close
+// event, a reset (RST) is error 10054.
+TEST_F(QtSocketTest, PeerCloseAndPeerResetAreTold) {
+  ConnectPair();
+  server.Unload(5);
+  ASSERT_TRUE(PumpUntil([&] { return client_events.Count("close 1") == 1; }));
+  EXPECT_EQ(0, client_events.last_error);
+
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ::listen(listener, 1);
+  socklen_t len = sizeof a;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  client.Load(2);
+  client[2].SetRemoteHost("127.0.0.1");
+  client[2].SetRemotePort(ntohs(a.sin_port));
+  client[2].Connect();
+  ASSERT_TRUE(PumpUntil([&] { return client_events.Count("connect 2") == 1; }));
+  int peer = ::accept(listener, nullptr, nullptr);
+  linger lg{1, 0};  // close() now sends RST
+  ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  ::close(peer);
+  ::close(listener);
+  ASSERT_TRUE(PumpUntil([&] { return client_events.last_error != 0; }));
+  EXPECT_EQ(kWsaEconnreset, client_events.last_error);
+  EXPECT_EQ(0u, client_events.Count("close 2"));
+}
+
+TEST_F(QtSocketTest, HandlerMayUnloadItsOwnElement) {
+  ConnectPair();
+  server_events.on_data = [&](int i) { server.Unload(i); };
+  client[1].SendData("QUIT\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return !server.Exists(5); }));
+  ASSERT_TRUE(PumpUntil([&] { return client_events.Count("close 1") == 1; }));
+}
+
+TEST_F(QtSocketTest, UnacceptedRequestIsClosed) {
+  server_events.on_request = nullptr;
+  ASSERT_EQ(0, server[0].Listen());
+  client[1].SetRemoteHost("127.0.0.1");
+  client[1].SetRemotePort(server[0].LocalPort());
+  client[1].Connect();
+  ASSERT_TRUE(PumpUntil([&] { return client_events.Count("close 1") == 1; }));
+  EXPECT_EQ(1u, server_events.Count("request 0"));
+}
+
+TEST_F(QtSocketTest, MisuseRaisesTheControlsErrors) {
+  auto number = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const RuntimeError& e) {
+      return e.number();
+    }
+    return 0L;
+  };
+  EXPECT_EQ(360, number([&] { server.Load(0); }));
+  EXPECT_EQ(340, number([&] { server[7]; }));
+  EXPECT_EQ(340, number([&] { server.Unload(7); }));
+  EXPECT_EQ(kWsaBadState, number([&] { client[1].SendData("x"); }));
+  EXPECT_EQ(380, number([&] { server[0].SetLocalPort(70000); }));
+  ASSERT_EQ(0, server[0].Listen());
+  EXPECT_EQ(kWsaInvalidOp, number([&] { server[0].Listen(); }));
+}
+
+}  // namespace
+}  // namespace dorvane
