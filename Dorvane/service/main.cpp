@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "log/runtime_error.h"
+#include "mx/dns_cache.h"
 #include "service/command_line.h"
 #include "service/control_channel.h"
 #include "service/hooks.h"
@@ -38,6 +39,8 @@ int HandOver(const std::string& command) {
 
 void WireHooks() {
   Hooks().mxfinder_version = MxfinderVersionStandIn;
+  Hooks().dns_open_cache = DNSOpenCache;
+  Hooks().dns_write_cache = DNSWriteCache;
 }
 
 std::unique_ptr<ShellView> DesktopShell() {

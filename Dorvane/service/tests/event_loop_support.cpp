@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <memory>
 
 namespace dorvane::test {
 
@@ -10,8 +9,8 @@ void EnsureApp() {
   static int argc = 1;
   static char name[] = "dorvane_service_tests";
   static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QCoreApplication> app;
-  if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+  // Never destroyed: tearing Qt down among other statics at exit crashes.
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
 }
 
 bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {

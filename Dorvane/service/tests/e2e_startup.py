@@ -1,0 +1,218 @@
+"""Start-up, the second instance, the control commands and refused starts,
+against the real program in temporary homes on loopback ports."""
+import argparse
+import os
+import random
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+KEYLESS_INI = (
+    "# Fichier de configuration de Dorvane\r\n"
+    "# Placer un dièse '#' devant une ligne pour qu'elle devienne un commentaire\r\n"
+    "\r\n"
+    "# Version de Dorvane pour ce fichier de configuration (dernière écriture logicielle)\r\n"
+    "# Dorvane Version 3.0\r\n"
+    "\r\n"
+    "<Global>\r\n"
+    "</Global>\r\n"
+    "\r\n"
+    "<Registry>\r\n"
+    "</Registry>\r\n"
+).encode("utf-8")
+
+
+def free_port():
+    """A free port that fits ListenPort (a 16-bit signed number)."""
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
+    raise RuntimeError("no free port")
+
+
+def accepts(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def wait_for(predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+class Relay:
+    """One running program in its own home; always killed at the end."""
+
+    def __init__(self, home):
+        self.home = home
+        self.proc = None
+
+    def start(self):
+        self.proc = subprocess.Popen(
+            [ARGS.dorvane, "--headless", "--home", self.home],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return self
+
+    def command(self, *words):
+        return subprocess.run([ARGS.dorvane, "--home", self.home, *words],
+                              capture_output=True, timeout=20, text=True)
+
+    def status(self):
+        out = self.command("status").stdout
+        return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+    def wait_ready(self):
+        return wait_for(lambda: self.proc.poll() is not None or self.command("status").returncode == 0)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+        if self.proc:
+            self.proc.stdout.close()
+            self.proc.stderr.close()
+
+
+class StartupTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.home = self.tmp.name
+        self.relays = []
+
+    def tearDown(self):
+        for r in self.relays:
+            r.stop()
+        for root, dirs, files in os.walk(self.home):
+            for name in files:
+                os.chmod(os.path.join(root, name), 0o644)
+        self.tmp.cleanup()
+
+    def relay(self):
+        r = Relay(self.home)
+        self.relays.append(r)
+        return r
+
+    def write_ini(self, port):
+        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
+            f.write(b"<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\nListenPort\t%d\r\n" % port)
+
+    def maillog(self):
+        with open(os.path.join(self.home, "maillog.txt"), "rb") as f:
+            return [line.split(b" ", 4)[-1].decode() for line in f.read().split(b"\r\n") if line]
+
+    def test_empty_home_writes_the_keyless_file_and_creates_folders(self):
+        # A truly empty home listens on port 25: only look at the files, and
+        # quit at once so nothing depends on that port.
+        r = self.relay().start()
+        self.assertTrue(r.wait_ready())
+        with open(os.path.join(self.home, "Dorvane.ini"), "rb") as f:
+            self.assertEqual(KEYLESS_INI, f.read())
+        for d in ("OutBox", "Deferred", "Error", "language"):
+            self.assertTrue(os.path.isdir(os.path.join(self.home, d)), d)
+        r.command("quit")
+        self.assertEqual(0, r.proc.wait(timeout=10))
+
+    def test_startup_listens_logs_in_order_and_refuses_a_second_instance(self):
+        port = free_port()
+        self.write_ini(port)
+        r = self.relay().start()
+        self.assertTrue(r.wait_ready())
+        self.assertTrue(accepts(port))
+        self.assertEqual({"state": "started", "port": str(port), "OutBox": "0",
+                          "Deferred": "0", "Error": "0"}, r.status())
+        second = subprocess.run([ARGS.dorvane, "--headless", "--home", self.home],
+                                capture_output=True, timeout=20)
+        self.assertNotEqual(0, second.returncode)
+        self.assertIn("Dorvane est déjà lancé !", second.stderr.decode())
+
+        r.command("quit")
+        self.assertEqual(0, r.proc.wait(timeout=10))
+        log = self.maillog()
+        self.assertEqual(["Dorvane: 'OutBox' directory creation",
+                          "Dorvane: 'Deferred' directory creation",
+                          "Dorvane: 'Error' directory creation",
+                          "Dorvane: 'language' directory creation",
+                          "Dorvane: Chargement de la configuration (Dorvane.ini)",
+                          "Dorvane Start of SMTP service"], log[:6])
+        self.assertEqual("Dorvane SMTP service stopped", [l for l in log if "SMTP" in l][-1])
+
+        # A second run finds the folders: no creation line again.
+        r2 = self.relay().start()
+        self.assertTrue(r2.wait_ready())
+        r2.command("quit")
+        r2.proc.wait(timeout=10)
+        self.assertEqual(4, sum("directory creation" in l for l in self.maillog()))
+
+    def test_stop_start_and_reload_keep_control_of_the_listener(self):
+        port = free_port()
+        self.write_ini(port)
+        r = self.relay().start()
+        self.assertTrue(r.wait_ready())
+        self.assertEqual("Service arrêté\n", r.command("stop").stdout)
+        self.assertTrue(wait_for(lambda: not accepts(port)))
+        self.assertEqual("Service démarré\n", r.command("start").stdout)
+        self.assertTrue(accepts(port))
+
+        new_port = free_port()
+        self.write_ini(new_port)
+        r.command("reload")
+        self.assertTrue(accepts(port))
+        self.assertFalse(accepts(new_port))
+        self.assertEqual(str(port), r.status()["port"])
+
+        os.kill(r.proc.pid, 15)  # SIGTERM quits through the normal unload
+        self.assertEqual(0, r.proc.wait(timeout=10))
+        self.assertEqual("Dorvane SMTP service stopped", [l for l in self.maillog() if "SMTP" in l][-1])
+
+    def test_taken_port_leaves_the_service_stopped_with_one_error_line(self):
+        with socket.socket() as taken:
+            port = free_port()
+            taken.bind(("127.0.0.1", port))
+            taken.listen(1)
+            self.write_ini(port)
+            r = self.relay().start()
+            self.assertTrue(r.wait_ready())
+            self.assertEqual("stopped", r.status()["state"])
+            with open(os.path.join(self.home, "error.txt"), "rb") as f:
+                lines = f.read().split(b"\r\n")
+            self.assertEqual(2, len(lines))
+            self.assertTrue(lines[0].endswith(
+                (" Port %d utilisé par une autre application" % port).encode()), lines[0])
+            self.assertNotIn("Dorvane Start of SMTP service", self.maillog())
+            self.assertIsNone(r.proc.poll())
+
+    def test_read_only_update_log_stops_startup(self):
+        path = os.path.join(self.home, "update.txt")
+        open(path, "wb").close()
+        os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        self.write_ini(free_port())
+        r = self.relay().start()
+        self.assertEqual(1, r.proc.wait(timeout=20))
+        self.assertIn("Fichier de log 'update.txt' en lecture seule !\r\n\r\n"
+                      "L'application ne peut continuer ...", r.proc.stderr.read().decode())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dorvane", required=True)
+    parser.add_argument("--mxfinder")
+    parser.add_argument("--bin-dir")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
