@@ -10,15 +10,17 @@
 #include <memory>
 
 #include "log/runtime_error.h"
+#include "config/language.h"
 #include "mx/dns_cache.h"
+#include "mx/mxfinder_client.h"
 #include "service/command_line.h"
 #include "service/control_channel.h"
 #include "service/hooks.h"
+#include "service/install_registry.h"
 #include "service/main_form.h"
 #include "service/program.h"
 #include "service/service_control.h"
 #include "service/signals.h"
-#include "service/standins.h"
 #include "service/startup.h"
 #include "shell/qt_dialogs.h"
 #include "shell/tray_window.h"
@@ -37,8 +39,17 @@ int HandOver(const std::string& command) {
   return 0;
 }
 
+// The main window's captions follow the language once the desktop shell
+// applies them; the run-time texts are taken here.
+void ApplyLanguage() {
+  Guard("MOD:LANGUAGE[LOADValues]", [] { CONSTANTS = WindowTexts("mainf", LangEntries).constants; });
+}
+
 void WireHooks() {
-  Hooks().mxfinder_version = MxfinderVersionStandIn;
+  static StoreRegistry registry;
+  Hooks().mxfinder_version = [] { return MxfinderClient().GetVer(); };
+  Hooks().apply_language = ApplyLanguage;
+  Hooks().registry = &registry;
   Hooks().dns_open_cache = DNSOpenCache;
   Hooks().dns_write_cache = DNSWriteCache;
 }

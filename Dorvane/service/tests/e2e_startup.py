@@ -64,10 +64,15 @@ class Relay:
         self.home = home
         self.proc = None
 
+    def env(self):
+        # Registry store and autostart entry stay inside the test's home.
+        return dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
+                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"))
+
     def start(self):
         self.proc = subprocess.Popen(
             [ARGS.dorvane, "--headless", "--home", self.home],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env())
         return self
 
     def command(self, *words):
@@ -126,6 +131,8 @@ class StartupTest(unittest.TestCase):
             self.assertEqual(KEYLESS_INI, f.read())
         for d in ("OutBox", "Deferred", "Error", "language"):
             self.assertTrue(os.path.isdir(os.path.join(self.home, d)), d)
+        with open(os.path.join(self.home, "registry"), "rb") as f:
+            self.assertIn(b"Installed", f.read())
         r.command("quit")
         self.assertEqual(0, r.proc.wait(timeout=10))
 
@@ -138,7 +145,7 @@ class StartupTest(unittest.TestCase):
         self.assertEqual({"state": "started", "port": str(port), "OutBox": "0",
                           "Deferred": "0", "Error": "0"}, r.status())
         second = subprocess.run([ARGS.dorvane, "--headless", "--home", self.home],
-                                capture_output=True, timeout=20)
+                                capture_output=True, timeout=20, env=r.env())
         self.assertNotEqual(0, second.returncode)
         self.assertIn("Dorvane est déjà lancé !", second.stderr.decode())
 
