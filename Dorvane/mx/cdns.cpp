@@ -34,6 +34,11 @@ void CDns::ResolveMx(const std::string& domain) {
 void CDns::ResolveThroughDns(const std::string& domain) {
   DbgAdd("<FONT COLOR='#FF8000'>DNS: " + domain + " not in cache</FONT><BR>");
   const std::string server = Config().DNSServer;
+  if (!IsQueryableDomain(domain)) {
+    DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " is not a domain name</FONT><BR>");
+    MX.At(0).Host = kNoRoute;
+    return;
+  }
   // The resolver may rewrite its argument; the route is cached under the
   // domain that was asked for, so the next lookup finds it.
   std::string asked = domain;

@@ -56,6 +56,22 @@ std::string RunMxLookup(std::string& domain, const std::string& server) {
   return library.ResolveDnsQuery(domain, server);
 }
 
+bool IsQueryableDomain(const std::string& domain) {
+  std::string name = domain;
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  if (name.empty() || name.size() > 253) return false;
+  size_t label = 0;
+  for (char c : name) {
+    if (c != '.') {
+      if (++label > 63) return false;
+      continue;
+    }
+    if (label == 0) return false;
+    label = 0;
+  }
+  return label > 0;
+}
+
 CMXServer ParseMxAnswer(const std::string& answer) {
   CMXServer hosts;
   for (const std::string& record : Split(answer, std::string(1, kRecordEnd))) {

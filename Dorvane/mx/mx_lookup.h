@@ -25,6 +25,12 @@ MxLookup SetMxLookup(MxLookup lookup);
 // Runs the installed resolver.
 std::string RunMxLookup(std::string& domain, const std::string& server);
 
+// Whether `domain` can be asked in a DNS query at all: 1 to 253 bytes,
+// labels of 1 to 63 bytes. The resolver library refuses any other name with
+// an error that would end the program, and a recipient domain comes from
+// whoever sent the mail.
+bool IsQueryableDomain(const std::string& domain);
+
 // The hosts of an answer, in answer order, at positions 1 to n. A record
 // that is not three fields with a numeric preference is skipped; a
 // preference above 32767 (DNS allows up to 65535) is kept as 32767 so it

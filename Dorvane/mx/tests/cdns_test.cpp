@@ -126,3 +126,30 @@ TEST_F(ResolveMxTest, RacingResolutionsCacheTheDomainOnceUnderItsOwnName) {
 
 }  // namespace
 }  // namespace dorvane
+
+namespace dorvane {
+namespace {
+
+TEST(IsQueryableDomainTest, AcceptsOnlyNamesAQueryCanCarry) {
+  const std::string label63(63, 'a');
+  struct Case {
+    std::string domain;
+    bool ok;
+  } cases[] = {
+      {"example.com", true},       {"example.com.", true},     {"a", true},
+      {label63 + ".com", true},    {label63 + "a.com", false}, {"", false},
+      {".", false},                {"a..b", false},            {".a", false},
+      {std::string(254, 'a'), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsQueryableDomain(c.domain), c.ok) << c.domain;
+}
+
+TEST_F(ResolveMxTest, AnOverlongLabelGivesNoRouteWithoutAskingDns) {
+  CDns dns;
+  dns.ResolveMx(std::string(64, 'x') + ".test");
+  EXPECT_EQ(dns.MX.Host(0), "NONE");
+  EXPECT_TRUE(asked_.empty());
+}
+
+}  // namespace
+}  // namespace dorvane
