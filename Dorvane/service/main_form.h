@@ -8,6 +8,7 @@
 #include <string>
 
 #include "service/form.h"
+#include "service/inbound_session.h"
 #include "service/qt_socket.h"
 
 namespace dorvane {
@@ -43,6 +44,7 @@ class QtForm : public Form {
   void SetTimerActions(std::function<void()> verif_outbox, std::function<void()> verif_deferred);
 
  private:
+  InboundSession inbound_;  // declared first: outlives the arrays that call it
   QtSocketArray smtp_{"Smtp"};
   QtSocketArray smtp_distant_{"SmtpDistant"};
   QtFormTimer outbox_timer_{10000, "FRM:MAIN[tmrVerifOutBox_Timer]"};

@@ -1,0 +1,251 @@
+"""Real mail programs submit mail to the running relay on loopback: each
+accepted message must be in OutBox as a whole spool file that reads back
+with every field as sent, even when the relay is killed right after the
+250 reply."""
+import argparse
+import os
+import random
+import signal
+import smtplib
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+
+
+def free_port():
+    """A free port that fits ListenPort (a 16-bit signed number)."""
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
+    raise RuntimeError("no free port")
+
+
+def wait_for(predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def read_spool(path):
+    """The fields of one spool file; fails on anything malformed."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos = 0
+
+    def uint(width):
+        nonlocal pos
+        if pos + width > len(data):
+            raise ValueError("truncated at %d" % pos)
+        value = int.from_bytes(data[pos:pos + width], "little")
+        pos += width
+        return value
+
+    def text():
+        nonlocal pos
+        n = uint(2)
+        if n == 0xFFFF:
+            n = uint(4)
+        if pos + n > len(data):
+            raise ValueError("truncated text at %d" % pos)
+        pos += n
+        return data[pos - n:pos]
+
+    msg = {"ID": text(), "TxtEng": text(), "TxtFr": text(), "Essai": uint(1),
+           "LastError": text(), "ForSender": uint(2), "From": text()}
+    dims, count, lower = uint(2), uint(4), uint(4)
+    if (dims, lower) != (1, 0) or count < 1:
+        raise ValueError("bad recipient list header")
+    msg["RcptTo"] = [text() for _ in range(count)]
+    msg["Data"] = text()
+    if pos != len(data):
+        raise ValueError("trailing bytes")
+    return msg
+
+
+class Relay:
+    """One running program in its own home; always killed at the end."""
+
+    def __init__(self, home, port):
+        self.home, self.port, self.proc = home, port, None
+
+    def start(self):
+        self.proc = subprocess.Popen([ARGS.dorvane, "--headless", "--home", self.home],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(self.accepts):
+            raise RuntimeError("relay does not listen on %d" % self.port)
+        return self
+
+    def accepts(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1) as s:
+                s.settimeout(2)
+                return s.recv(512).startswith(b"220 ")
+        except OSError:
+            return False
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait(timeout=10)
+
+
+class InboundTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.home = self.tmp.name
+        self.port = free_port()
+        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
+            f.write(b"<Global>\r\n\tLaunchStart\tOn\r\n\tKeepLocal\tOn\r\n\tDNSServer\t127.0.0.1\r\n"
+                    b"</Global>\r\n<Network>\r\n\tListenPort\t%d\r\n</Network>\r\n" % self.port)
+        self.relays = []
+
+    def tearDown(self):
+        for r in self.relays:
+            r.kill()
+        self.tmp.cleanup()
+
+    def start(self):
+        r = Relay(self.home, self.port)
+        self.relays.append(r)
+        return r.start()
+
+    def outbox(self):
+        folder = os.path.join(self.home, "OutBox")
+        return sorted(n for n in os.listdir(folder) if not n.startswith("."))
+
+    def spool(self, name):
+        return read_spool(os.path.join(self.home, "OutBox", name))
+
+    def maillog(self):
+        with open(os.path.join(self.home, "maillog.txt"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def assert_one_message(self, sender, rcpts, data):
+        names = self.outbox()
+        self.assertEqual(1, len(names), names)
+        msg = self.spool(names[0])
+        self.assertEqual(names[0].encode(), msg["ID"])
+        self.assertEqual(b"\r\n==> DO NOT ALTER THIS FILE !\r\n", msg["TxtEng"])
+        self.assertEqual(b"\r\n==> NE PAS MODIFIER CE FICHIER !\r\n", msg["TxtFr"])
+        self.assertEqual((0, b"", 0), (msg["Essai"], msg["LastError"], msg["ForSender"]))
+        self.assertEqual(sender, msg["From"])
+        self.assertEqual([b""] + rcpts, msg["RcptTo"])
+        if data is not None:
+            self.assertEqual(data, msg["Data"])
+        self.assertIn(" to=%s status=outbox" % rcpts[0].decode(), self.maillog())
+        return msg
+
+    def test_swaks_submits_one_message(self):
+        self.start()
+        body = "Subject: swaks\r\n\r\nfirst line\r\n.leading dot\r\n"
+        out = subprocess.run(["swaks", "--protocol", "SMTP", "--server", "127.0.0.1",
+                              "--port", str(self.port), "--helo", "client.example",
+                              "--from", "Sender@Example.ORG", "--to", "rcpt@dest.example",
+                              "--data", body],
+                             capture_output=True, timeout=60, text=True)
+        self.assertEqual(0, out.returncode, out.stdout + out.stderr)
+        # swaks dot-stuffs and ends the text with a line end of its own; the
+        # relay stores the bytes as they came.
+        self.assert_one_message(b"<sender@example.org>", [b"<rcpt@dest.example>"],
+                                b"Subject: swaks\r\n\r\nfirst line\r\n..leading dot\r\n\r\n")
+
+    def test_smtplib_falls_back_to_helo(self):
+        self.start()
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=30) as s:
+            code, _ = s.ehlo()
+            self.assertEqual(500, code)
+            self.assertEqual(250, s.helo("client.example")[0])
+            s.sendmail("a@b.example", ["x@y.example"], b"Subject: lib\r\n\r\nhello\r\n")
+        self.assert_one_message(b"<a@b.example>", [b"<x@y.example>"],
+                                b"Subject: lib\r\n\r\nhello\r\n")
+
+    def test_curl_submits_one_message(self):
+        self.start()
+        body = os.path.join(self.home, "body.txt")
+        with open(body, "wb") as f:
+            f.write(b"Subject: curl\r\n\r\n" + b"z" * 70000 + b"\r\n")
+        out = subprocess.run(["curl", "-sS", "--max-time", "60",
+                              "smtp://127.0.0.1:%d/client.example" % self.port,
+                              "--mail-from", "c@d.example", "--mail-rcpt", "e@f.example",
+                              "--upload-file", body], capture_output=True, timeout=90)
+        self.assertEqual(0, out.returncode, out.stderr)
+        self.assert_one_message(b"<c@d.example>", [b"<e@f.example>"],
+                                b"Subject: curl\r\n\r\n" + b"z" * 70000 + b"\r\n")
+
+    def test_two_domains_and_megabytes_round_trip(self):
+        self.start()
+        lines = [("%06d " % i + "abcdefghij" * 7 + "\r\n").encode() for i in range(60000)]
+        text = b"Subject: big\r\n\r\n" + b"".join(lines)
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
+            s.sendmail("me@here.example", ["a@one.example", "b@two.example", "c@one.example"], text)
+        names = self.outbox()
+        self.assertEqual(2, len(names), names)
+        groups = {n[-2:]: self.spool(n) for n in names}
+        self.assertEqual({"-0", "-1"}, set(groups))
+        self.assertEqual([b"", b"<a@one.example>", b"<c@one.example>"], groups["-0"]["RcptTo"])
+        self.assertEqual([b"", b"<b@two.example>"], groups["-1"]["RcptTo"])
+        for msg in groups.values():
+            self.assertGreater(len(msg["Data"]), 4_000_000)
+            self.assertEqual(text, msg["Data"])
+
+    def test_messages_acknowledged_before_a_kill_survive_it(self):
+        relay = self.start()
+        sent = {}
+        clients = []
+        for i in range(5):
+            s = smtplib.SMTP("127.0.0.1", self.port, timeout=30)
+            s.helo("client.example")
+            clients.append(s)
+        for i, s in enumerate(clients):
+            body = ("Subject: %d\r\n\r\n" % i).encode() + os.urandom(200000).hex().encode() + b"\r\n"
+            s.sendmail("s%d@here.example" % i, ["r%d@there.example" % i], body)  # 250 received
+            sent[b"<r%d@there.example>" % i] = body
+        relay.kill()
+        for s in clients:
+            s.close()
+        self.start()
+        found = {}
+        for name in self.outbox():
+            msg = self.spool(name)
+            found[msg["RcptTo"][1]] = msg["Data"]
+        self.assertEqual(sent, found)
+
+    def test_hundredth_client_is_told_to_come_back(self):
+        self.start()
+        held = []
+        try:
+            for _ in range(99):
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+                held.append(s)
+                self.assertTrue(s.recv(512).startswith(b"220 "))
+            with socket.create_connection(("127.0.0.1", self.port), timeout=10) as extra:
+                self.assertEqual(b"421 Too many connections, try again later\r\n", extra.recv(512))
+                self.assertEqual(b"", extra.recv(512))  # closed
+            held.pop().close()
+            self.assertTrue(wait_for(lambda: Relay(self.home, self.port).accepts(), 10))
+        finally:
+            for s in held:
+                s.close()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dorvane", required=True)
+    parser.add_argument("--mxfinder")
+    parser.add_argument("--bin-dir")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
