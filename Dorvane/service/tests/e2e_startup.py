@@ -2,14 +2,15 @@
 against the real program in temporary homes on loopback ports."""
 import argparse
 import os
-import random
 import socket
 import stat
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from relay_support import free_port, wait_for  # noqa: E402
 
 ARGS = None
 KEYLESS_INI = (
@@ -27,34 +28,12 @@ KEYLESS_INI = (
 ).encode("utf-8")
 
 
-def free_port():
-    """A free port that fits ListenPort (a 16-bit signed number)."""
-    for _ in range(200):
-        port = random.randint(20000, 32000)
-        with socket.socket() as s:
-            try:
-                s.bind(("0.0.0.0", port))
-                return port
-            except OSError:
-                continue
-    raise RuntimeError("no free port")
-
-
 def accepts(port):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=1):
             return True
     except OSError:
         return False
-
-
-def wait_for(predicate, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
 
 
 class Relay:
