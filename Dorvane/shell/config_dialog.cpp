@@ -1,0 +1,203 @@
+#include "shell/config_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "config/language.h"
+#include "log/runtime_error.h"
+#include "shell/config_values.h"
+#include "shell/window_language.h"
+
+namespace dorvane {
+namespace {
+
+QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
+QString Name(const char* prefix, const std::string& key, const char* suffix = "") {
+  return Text(prefix + key + suffix);
+}
+
+}  // namespace
+
+ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName("FRMConfiguration");
+  setWindowTitle(QStringLiteral("Configuration de Dorvane"));
+  auto* layout = new QVBoxLayout(this);
+  auto* body = new QHBoxLayout;
+  tree_ = new QTreeWidget(this);
+  tree_->setObjectName("Categories");
+  tree_->setHeaderHidden(true);
+  tree_->setMaximumWidth(220);
+  pages_ = new QStackedWidget(this);
+  body->addWidget(tree_);
+  body->addWidget(pages_, 1);
+  layout->addLayout(body, 1);
+  BuildTree();
+  for (const SettingInfo& setting : Settings()) {
+    QWidget* page = page_of_.at(setting.node);
+    page->layout()->addWidget(BuildRow(setting, page));
+  }
+  for (auto& [key, page] : page_of_) static_cast<QVBoxLayout*>(page->layout())->addStretch(1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  auto* write = new QPushButton(QStringLiteral("Enregistrer"), this);
+  write->setObjectName("btnWrite");
+  auto* cancel = new QPushButton(QStringLiteral("Annuler"), this);
+  cancel->setObjectName("btnCancel");
+  buttons->addWidget(write);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+  connect(write, &QPushButton::clicked, this, [this] { Write(); });
+  connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
+
+  LOADValues(*this);  // captions first: the check boxes are built from CONSTANTS
+  ShowValues();
+  tree_->setCurrentItem(tree_->topLevelItem(0));
+}
+
+void ConfigDialog::BuildTree() {
+  for (const CategoryInfo& category : Categories()) {
+    auto* node = new QTreeWidgetItem(tree_, QStringList{QString::fromUtf8(category.caption)});
+    node->setData(0, kNodeKeyRole, QString::fromUtf8(category.key));
+    auto* page = new QWidget(pages_);
+    new QVBoxLayout(page);
+    pages_->addWidget(page);
+    page_of_[category.key] = page;
+  }
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
+    if (!node) return;
+    auto it = page_of_.find(node->data(0, kNodeKeyRole).toString().toStdString());
+    if (it != page_of_.end()) pages_->setCurrentWidget(it->second);
+  });
+}
+
+QWidget* ConfigDialog::BuildRow(const SettingInfo& setting, QWidget* page) {
+  auto* frame = new QGroupBox(QString::fromUtf8(setting.caption), page);
+  frame->setObjectName(Name("fra", setting.key));
+  auto* layout = new QVBoxLayout(frame);
+  auto* check = new QCheckBox(frame);
+  check->setObjectName(Name("chk", setting.key));
+  QWidget* value = ValueControl(setting, frame);
+  layout->addWidget(check);
+  layout->addWidget(value);
+  connect(check, &QCheckBox::toggled, value, &QWidget::setEnabled);
+  rows_.push_back({&setting, check, value});
+  return frame;
+}
+
+QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent) {
+  std::string key = setting.key;
+  switch (setting.kind) {
+    case SettingKind::OnOff: {
+      auto* options = new QWidget(parent);
+      options->setObjectName(Name("opt", key));
+      auto* layout = new QHBoxLayout(options);
+      auto* yes = new QRadioButton(options);
+      yes->setObjectName(Name("opt", key, "Yes"));
+      auto* no = new QRadioButton(options);
+      no->setObjectName(Name("opt", key, "No"));
+      layout->addWidget(yes);
+      layout->addWidget(no);
+      layout->addStretch(1);
+      return options;
+    }
+    case SettingKind::Number: {
+      auto* number = new QSpinBox(parent);
+      number->setObjectName(Name("txt", key));
+      number->setRange(setting.min, setting.max);  // what the file reads back
+      return number;
+    }
+    case SettingKind::Text: break;
+  }
+  // A comma or a double quote would cut the value when the file is read.
+  auto* validator = new QRegularExpressionValidator(QRegularExpression("[^,\"]*"), parent);
+  if (key == "Language") {
+    auto* languages = new QComboBox(parent);
+    languages->setObjectName(Name("cbo", key));
+    languages->setEditable(true);
+    languages->setValidator(validator);
+    for (const std::string& name : AvailableLanguages()) languages->addItem(Text(name));
+    return languages;
+  }
+  auto* line = new QLineEdit(parent);
+  line->setObjectName(Name("txt", key));
+  line->setValidator(validator);
+  return line;
+}
+
+void ConfigDialog::ShowValues() {
+  auto defaults = AllTexts(DefaultConfig());
+  auto defined = DefinedTexts(FileConfig());
+  for (const Row& row : rows_) {
+    std::string key = row.setting->key;
+    row.check->setText(Text(OverrideCaption(DefaultShown(*row.setting, defaults[key]))));
+    if (row.setting->kind == SettingKind::OnOff) {
+      row.value->findChild<QRadioButton*>(Name("opt", key, "Yes"))->setText(Text(CONSTANTS[3]));
+      row.value->findChild<QRadioButton*>(Name("opt", key, "No"))->setText(Text(CONSTANTS[4]));
+    }
+    auto file = defined.find(key);
+    row.check->setChecked(file != defined.end());
+    SetValueText(row, file != defined.end() ? file->second : defaults[key]);
+    row.value->setEnabled(row.check->isChecked());
+  }
+}
+
+std::string ConfigDialog::ValueText(const Row& row) const {
+  std::string key = row.setting->key;
+  if (row.setting->kind == SettingKind::OnOff)
+    return row.value->findChild<QRadioButton*>(Name("opt", key, "No"))->isChecked() ? "Off" : "On";
+  if (auto* number = qobject_cast<QSpinBox*>(row.value)) return std::to_string(number->value());
+  if (auto* combo = qobject_cast<QComboBox*>(row.value)) return combo->currentText().trimmed().toStdString();
+  return static_cast<QLineEdit*>(row.value)->text().trimmed().toStdString();
+}
+
+void ConfigDialog::SetValueText(const Row& row, const std::string& text) {
+  std::string key = row.setting->key;
+  if (row.setting->kind == SettingKind::OnOff) {
+    bool off = text == "Off";
+    row.value->findChild<QRadioButton*>(Name("opt", key, off ? "No" : "Yes"))->setChecked(true);
+  } else if (auto* number = qobject_cast<QSpinBox*>(row.value)) {
+    number->setValue(std::stoi(text));
+  } else if (auto* combo = qobject_cast<QComboBox*>(row.value)) {
+    combo->setCurrentText(Text(text));
+  } else {
+    static_cast<QLineEdit*>(row.value)->setText(Text(text));
+  }
+}
+
+void ConfigDialog::Write() {
+  Guard("FRM:CONFIGURATION[btnWrite_Click]", [this] {
+    std::map<std::string, std::string> defined;
+    for (const Row& row : rows_) {
+      if (row.check->isChecked()) defined[row.setting->key] = ValueText(row);
+    }
+    DialogConfig() = ConfigFromTexts(defined);
+    DialogConfig().WriteConf();
+    ChargerConfig(false);
+    accept();
+  });
+}
+
+void ShowConfigDialog() {
+  static QPointer<ConfigDialog> open;
+  if (!open) {
+    open = new ConfigDialog;
+    open->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  open->show();
+  open->raise();
+  open->activateWindow();
+}
+
+}  // namespace dorvane

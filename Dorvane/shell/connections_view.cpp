@@ -1,0 +1,53 @@
+#include "shell/connections_view.h"
+
+#include <QHeaderView>
+#include <QTableWidget>
+
+#include "service/connexion.h"
+#include "spool/message.h"
+
+namespace dorvane {
+
+ConnectionsView::ConnectionsView(QTableWidget& table) : table_(table) {
+  table_.setColumnCount(kGridColumns);
+  table_.setRowCount(grid_.RowCount());
+  table_.setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_.setSelectionMode(QAbstractItemView::NoSelection);
+  table_.verticalHeader()->setVisible(false);
+  table_.horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);  // six equal columns
+  for (int column = 0; column < kGridColumns; ++column) {
+    auto* header = new QTableWidgetItem(QString::fromStdString(GridHeaders()[column]));
+    QFont bold = header->font();
+    bold.setBold(true);
+    header->setFont(bold);
+    header->setTextAlignment(Qt::AlignCenter);
+    table_.setHorizontalHeaderItem(column, header);
+  }
+}
+
+void ConnectionsView::Refresh(const std::string& type, int slot, const SlotState& state) {
+  int row = grid_.Refresh(type, slot, state);
+  if (row < 0) return;
+  if (table_.rowCount() < grid_.RowCount()) table_.setRowCount(grid_.RowCount());
+  const RowCells& cells = grid_.Row(row);
+  for (int column = 0; column < kGridColumns; ++column) {
+    QString text = QString::fromStdString(cells[column]);
+    if (QTableWidgetItem* item = table_.item(row, column)) item->setText(text);
+    else table_.setItem(row, column, new QTableWidgetItem(text));
+  }
+}
+
+SlotState ReadSlot(const std::string& type, int slot) {
+  CConnexion& cnx = type == "IN" ? CnxIn(slot) : CnxOut(slot);
+  SlotState state;
+  state.status = cnx.Status();
+  state.srv_client = cnx.SrvClient;
+  if (state.status == 0) return state;
+  const CMessage& message = cnx.Message();
+  state.from = message.From;
+  state.rcpt_count = message.MRcptToCount();
+  if (state.rcpt_count > 0) state.last_rcpt = message.RcptTo(state.rcpt_count);
+  return state;
+}
+
+}  // namespace dorvane

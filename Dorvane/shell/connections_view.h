@@ -1,0 +1,35 @@
+// The grid ActiveCnx on screen: mirrors a ConnectionGrid into a
+// QTableWidget, and reads a slot's state from the slot pools.
+#pragma once
+
+#include <string>
+
+#include "shell/connection_grid.h"
+
+class QTableWidget;
+
+namespace dorvane {
+
+// Data rows the grid shows before any are added on demand.
+constexpr int kInitialGridRows = 8;
+
+class ConnectionsView {
+ public:
+  // `table` (not owned) gets its six columns, each a sixth of the width,
+  // and bold, centred headers.
+  explicit ConnectionsView(QTableWidget& table);
+
+  // Shows slot `slot` of `type` ("IN" or "OUT") as `state` says.
+  void Refresh(const std::string& type, int slot, const SlotState& state);
+
+  const ConnectionGrid& Grid() const { return grid_; }
+
+ private:
+  QTableWidget& table_;
+  ConnectionGrid grid_{kInitialGridRows};
+};
+
+// What the grid shows of CnxIn(slot) ("IN") or CnxOut(slot) ("OUT").
+SlotState ReadSlot(const std::string& type, int slot);
+
+}  // namespace dorvane

@@ -1,0 +1,131 @@
+#include "shell/config_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include "config/configuration.h"
+#include "config/language.h"
+#include "log/test_harness.h"
+#include "gui_support.h"
+#include "shell/config_values.h"
+#include "shell/window_language.h"
+
+namespace dorvane {
+namespace {
+
+class ConfigDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureGuiApp();
+    program_.Write("Dorvane.ini", "ListenPort\t2525\r\nRelay\tOff\r\n");
+    ChargerConfig(false);
+    LangEntries.clear();
+  }
+  template <class T>
+  T& Control(const char* name) {
+    auto* control = dialog().findChild<T*>(name);
+    if (!control) throw std::runtime_error(std::string("no control ") + name);
+    return *control;
+  }
+  ConfigDialog& dialog() {
+    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>();
+    return *dialog_;
+  }
+
+  TestProgram program_;
+  std::unique_ptr<ConfigDialog> dialog_;
+};
+
+TEST_F(ConfigDialogTest, BoxesShowTheFileOverridesOverTheDefaults) {
+  EXPECT_TRUE(Control<QCheckBox>("chkListenPort").isChecked());
+  EXPECT_EQ(Control<QSpinBox>("txtListenPort").value(), 2525);
+  EXPECT_TRUE(Control<QSpinBox>("txtListenPort").isEnabled());
+  EXPECT_EQ(Control<QCheckBox>("chkListenPort").text().toStdString(),
+            "Outrepasser la valeur par d\xC3\xA9" "faut (D\xC3\xA9" "faut: 25)");
+  EXPECT_TRUE(Control<QRadioButton>("optRelayNo").isChecked());
+
+  EXPECT_FALSE(Control<QCheckBox>("chkLaunchStart").isChecked());
+  EXPECT_TRUE(Control<QRadioButton>("optLaunchStartYes").isChecked());
+  EXPECT_FALSE(Control<QWidget>("optLaunchStart").isEnabled());
+  EXPECT_EQ(Control<QCheckBox>("chkLaunchStart").text().toStdString(),
+            "Outrepasser la valeur par d\xC3\xA9" "faut (D\xC3\xA9" "faut: Oui)");
+  EXPECT_EQ(Control<QCheckBox>("chkKeepLocal").text().toStdString(),
+            "Outrepasser la valeur par d\xC3\xA9" "faut (D\xC3\xA9" "faut: Non)");
+  EXPECT_EQ(Control<QLineEdit>("txtSmtpServer").text().toStdString(), kDefaultSmtpServer);
+
+  auto& tree = Control<QTreeWidget>("Categories");
+  ASSERT_EQ(tree.topLevelItemCount(), 7);
+  EXPECT_EQ(tree.topLevelItem(6)->data(0, kNodeKeyRole).toString().toStdString(), "cat_relay_6");
+}
+
+TEST_F(ConfigDialogTest, ValueIsEditableOnlyWhileItsBoxIsChecked) {
+  auto& box = Control<QCheckBox>("chkDNSServer");
+  auto& value = Control<QLineEdit>("txtDNSServer");
+  EXPECT_FALSE(value.isEnabled());
+  box.setChecked(true);
+  EXPECT_TRUE(value.isEnabled());
+  box.setChecked(false);
+  EXPECT_FALSE(value.isEnabled());
+}
+
+TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsWithoutApplyingThem) {
+  Control<QCheckBox>("chkListenPort").setChecked(false);
+  Control<QCheckBox>("chkSmtpServer").setChecked(true);
+  Control<QLineEdit>("txtSmtpServer").setText("smarthost.example");
+  Control<QCheckBox>("chkMaxNbrAttempt").setChecked(true);
+  Control<QSpinBox>("txtMaxNbrAttempt").setValue(7);
+  Control<QPushButton>("btnWrite").click();
+
+  std::map<std::string, std::string> expected = {
+      {"SmtpServer", "smarthost.example"}, {"MaxNbrAttempt", "7"}, {"Relay", "Off"}};
+  EXPECT_EQ(DefinedTexts(FileConfig()), expected);
+  EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
+  EXPECT_EQ(Config().SmtpServer, kDefaultSmtpServer);  // reaches Config at the next Reload
+  EXPECT_EQ(Config().MaxNbrAttempt, 3);
+}
+
+TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {
+  Control<QCheckBox>("chkListenPort").setChecked(false);
+  Control<QCheckBox>("chkRelay").setChecked(false);
+  dialog().Write();
+  EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(CConfiguration()));
+}
+
+TEST_F(ConfigDialogTest, ShippedEnglishRenamesNodesBoxesAndOptions) {
+  LangEntries = ParseLanguage(test::ReadSource("language/en.ini"));
+  EXPECT_EQ(dialog().windowTitle().toStdString(), "Dorvane settings");
+  auto& tree = Control<QTreeWidget>("Categories");
+  std::vector<std::string> nodes;
+  for (int i = 0; i < tree.topLevelItemCount(); ++i) nodes.push_back(tree.topLevelItem(i)->text(0).toStdString());
+  EXPECT_EQ(nodes, (std::vector<std::string>{"On start", "Computer start", "Parameters", "Debugging", "Language",
+                                             "Network", "Relay"}));
+  EXPECT_EQ(Control<QCheckBox>("chkListenPort").text().toStdString(), "Override the default value (Default: 25)");
+  EXPECT_EQ(Control<QCheckBox>("chkRelay").text().toStdString(), "Override the default value (Default: Yes)");
+  EXPECT_EQ(Control<QRadioButton>("optRelayNo").text().toStdString(), "No");
+  EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Save");
+}
+
+TEST_F(ConfigDialogTest, EntriesForMissingControlsAreSkippedWithOneDebugLineEach) {
+  LangEntries = {{"CONFIGURATION", "CPT_chkNothing", "x"},
+                 {"CONFIGURATION", "NOD_nowhere_9", "y"},
+                 {"CONFIGURATION", "TIP_btnWrite", "Write the file"},
+                 {"CONFIGURATION", "CPT_btnWrite", "Go"}};
+  Config().DebugMode = true;  // the debug log is written in debug mode only
+  EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Go");
+  EXPECT_EQ(Control<QPushButton>("btnWrite").toolTip().toStdString(), "Write the file");
+  std::string log = program_.Read("Debug.html");
+  for (const char* name : {"CPT chkNothing", "NOD cat_nowhere_9"}) {
+    size_t first = log.find(name);
+    EXPECT_NE(first, std::string::npos) << name;
+    EXPECT_EQ(log.find(name, first + 1), std::string::npos) << name;
+  }
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,37 @@
+#include "gui_support.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace dorvane::test {
+
+void EnsureGuiApp() {
+  static int argc = 1;
+  static char name[] = "dorvane_shell_tests";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance()) return;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Never destroyed: tearing Qt down among other statics at exit crashes.
+  auto* app = new QApplication(argc, argv);
+  app->setQuitOnLastWindowClosed(false);
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+  EnsureGuiApp();
+  QDeadlineTimer deadline(timeout_ms);
+  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+std::string ReadSource(const std::string& path) {
+  // This file is Dorvane/shell/tests/gui_support.cpp of the repository.
+  auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+  std::ifstream in(root / path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace dorvane::test

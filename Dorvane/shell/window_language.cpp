@@ -1,0 +1,84 @@
+#include "shell/window_language.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QWidget>
+
+#include "config/language.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+
+namespace dorvane {
+namespace {
+
+QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
+
+bool SetCaption(QObject* control, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(control)) label->setText(text);
+  else if (auto* button = qobject_cast<QAbstractButton*>(control)) button->setText(text);
+  else if (auto* frame = qobject_cast<QGroupBox*>(control)) frame->setTitle(text);
+  else if (auto* menu = qobject_cast<QMenu*>(control)) menu->setTitle(text);
+  else if (auto* entry = qobject_cast<QAction*>(control)) entry->setText(text);
+  else if (auto* widget = qobject_cast<QWidget*>(control); widget && widget->isWindow()) widget->setWindowTitle(text);
+  else return false;
+  return true;
+}
+
+bool SetTip(QObject* control, const QString& text) {
+  if (auto* widget = qobject_cast<QWidget*>(control)) widget->setToolTip(text);
+  else if (auto* entry = qobject_cast<QAction*>(control)) entry->setToolTip(text);
+  else return false;
+  return true;
+}
+
+QTreeWidgetItem* FindNode(QWidget& window, const std::string& key) {
+  auto* tree = window.findChild<QTreeWidget*>("Categories");
+  if (!tree) return nullptr;
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+    if ((*it)->data(0, kNodeKeyRole).toString() == Text(key)) return *it;
+  }
+  return nullptr;
+}
+
+QObject* FindControl(QWidget& window, const std::string& name) {
+  QString wanted = Text(name);
+  if (window.objectName() == wanted) return &window;
+  return window.findChild<QObject*>(wanted);
+}
+
+void SkipEntry(QWidget& window, const ControlText& text, const char* why) {
+  DbgAdd("<FONT color='#808080'>Langue: " + HtmlEscape(text.prefix + " " + text.name) + " ignor\xC3\xA9 (" +
+             why + " dans " + window.objectName().toStdString() + ")</FONT><BR>",
+         kDbgPlain);
+}
+
+void Apply(QWidget& window, const ControlText& text) {
+  QString value = Text(text.value);
+  if (text.prefix == "NOD") {
+    QTreeWidgetItem* node = FindNode(window, text.name);
+    if (!node) return SkipEntry(window, text, "noeud introuvable");
+    node->setText(0, value);
+    return;
+  }
+  QObject* control = FindControl(window, text.name);
+  if (!control) return SkipEntry(window, text, "contr\xC3\xB4le introuvable");
+  bool done = text.prefix == "CPT" ? SetCaption(control, value) : SetTip(control, value);
+  if (!done) SkipEntry(window, text, "propri\xC3\xA9t\xC3\xA9 absente");
+}
+
+}  // namespace
+
+void LOADValues(QWidget& window) {
+  Guard("MOD:LANGUAGE[LOADValues]", [&window] {
+    WindowLanguage language = WindowTexts(window.objectName().toStdString(), LangEntries);
+    CONSTANTS = language.constants;
+    for (const ControlText& text : language.controls) Apply(window, text);
+  });
+}
+
+}  // namespace dorvane
