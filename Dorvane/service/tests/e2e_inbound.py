@@ -183,6 +183,23 @@ class InboundTest(unittest.TestCase):
             for s in held:
                 s.close()
 
+    def test_relay_rule_on_other_loopback_addresses(self):
+        """A client from 127.0.0.2 reaching 127.0.0.1 is a foreign host: no
+        reply at all and the REJECT line. Reaching 127.0.0.2 itself, it comes
+        from the address it connects to, which is this computer: served."""
+        self.start()
+        with socket.socket() as s:
+            s.settimeout(10)
+            s.bind(("127.0.0.2", 0))
+            s.connect(("127.0.0.1", self.port))
+            self.assertEqual(b"", s.recv(512))
+        self.assertTrue(wait_for(lambda: "REJECT Host 127.0.0.2 relay: deny" in self.maillog()))
+        with socket.socket() as s:
+            s.settimeout(10)
+            s.bind(("127.0.0.2", 0))
+            s.connect(("127.0.0.2", self.port))
+            self.assertTrue(s.recv(512).startswith(b"220 Server Dorvane 3.0 on 127.0.0.2 Ready ("))
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
