@@ -6,7 +6,8 @@
 namespace dorvane {
 
 const char* const kUsage =
-    "usage: dorvane [--headless] [--home DIR] [start|stop|reload|flush|quit|status]\n";
+    "usage: dorvane [--headless] [--home DIR] [--update-host HOST[:PORT]]\n"
+    "               [start|stop|reload|flush|quit|status]\n";
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   static const std::array<const char*, 6> kCommands = {"start", "stop", "reload", "flush", "quit", "status"};
@@ -18,6 +19,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "--home") {
       if (i + 1 == args.size() || args[i + 1].empty()) line.error = "--home needs a folder";
       else line.home = args[++i];
+    } else if (a == "--update-host") {
+      if (i + 1 == args.size() || args[i + 1].empty()) line.error = "--update-host needs a host";
+      else line.update_host = args[++i];
     } else if (std::find(kCommands.begin(), kCommands.end(), a) != kCommands.end() && line.command.empty()) {
       line.command = a;
     } else {

@@ -1,4 +1,4 @@
-// The command line: `dorvane [--headless] [--home DIR] [COMMAND]`.
+// The command line: `dorvane [--headless] [--home DIR] [--update-host HOST[:PORT]] [COMMAND]`.
 #pragma once
 
 #include <functional>
@@ -10,6 +10,7 @@ namespace dorvane {
 struct CommandLine {
   bool headless = false;
   std::string home;     // empty: the executable's folder
+  std::string update_host;  // empty: no version check
   std::string command;  // empty: run the program; else hand it to the running one
   std::string error;    // set when the line cannot be understood
 };

@@ -23,7 +23,9 @@
 #include "service/signals.h"
 #include "service/startup.h"
 #include "shell/qt_dialogs.h"
-#include "shell/tray_window.h"
+#include "shell/desktop_shell.h"
+#include "update/update_check.h"
+#include "update/update_service.h"
 
 namespace {
 
@@ -54,17 +56,19 @@ void WireHooks() {
   Hooks().dns_write_cache = DNSWriteCache;
 }
 
-std::unique_ptr<ShellView> DesktopShell() {
+std::unique_ptr<DesktopShell> MakeDesktopShell(UpdateService& updates) {
   ShellCommands commands;
   commands.start = mnustart_Click;
   commands.stop = mnustop_Click;
   commands.reload = mnureload_Click;
   commands.flush = mnuflush_Click;
   commands.quit = mnuquit_Click;
+  commands.check_update = [&updates] { updates.CheckNow(); };
+  commands.unload = Form_Unload;
   commands.query_unload = [](bool from_close_box) {
     return Form_QueryUnload(from_close_box ? UnloadMode::CloseBox : UnloadMode::Program);
   };
-  return std::make_unique<TrayShellView>(std::move(commands));
+  return std::make_unique<DesktopShell>(std::move(commands));
 }
 
 // Runs after the answer to a command has gone out.
@@ -78,7 +82,14 @@ void OnSignal(int number) {
   else mnuquit_Click();
 }
 
-int RunProgram(bool headless, int argc, char** argv) {
+// A newer version: the desktop shows its icon and notice; headless, a line.
+void ShowNewer(DesktopShell* desktop) {
+  if (desktop) return desktop->ShowUpdateAvailable(true);
+  CurrentDialogs().Notice("Une version plus r\xC3\xA9" "cente de Dorvane est disponible: " + NewVersion, "",
+                          DialogIcon::Information);
+}
+
+int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, int argc, char** argv) {
   std::unique_ptr<QCoreApplication> app;
   QtDialogs desktop_dialogs;
   if (headless) {
@@ -90,7 +101,17 @@ int RunProgram(bool headless, int argc, char** argv) {
     SetDialogs(&desktop_dialogs);
   }
   WireHooks();
-  QtForm form(headless ? nullptr : DesktopShell());
+  DesktopShell* desktop = nullptr;
+  UpdateService updates(update_server, [&desktop] { ShowNewer(desktop); });
+  Hooks().version_check = [&updates] { updates.StartBackground(); };
+  std::unique_ptr<ShellView> shell;
+  if (!headless) {
+    auto made = MakeDesktopShell(updates);
+    desktop = made.get();
+    shell = std::move(made);
+    Hooks().apply_language = [desktop] { desktop->ApplyLanguage(); };
+  }
+  QtForm form(std::move(shell));
   SetForm(&form);
   form.SetTimerActions([] { RunHook(Hooks().verif_outbox); }, [] { RunHook(Hooks().verif_deferred); });
   if (Form_Load() == StartOutcome::Ended) return 1;
@@ -113,6 +134,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
     return 2;
   }
+  std::optional<UpdateServer> update_server = ParseUpdateServer(line.update_host);
+  if (!line.update_host.empty() && !update_server) {
+    std::fprintf(stderr, "dorvane: --update-host: HOST or HOST:PORT expected\n%s", kUsage);
+    return 2;
+  }
   if (line.home.empty()) {
     SetProgramFolder(ExecutableFolder());
   } else {
@@ -127,5 +153,5 @@ int main(int argc, char** argv) {
   bool headless = line.headless || !DisplayAvailable(std::getenv);
   if (headless) std::fprintf(stderr, "Dorvane: fonctionnement sans fenêtre (headless)\n");
   SetHeadless(headless);
-  return RunProgram(headless, argc, argv);
+  return RunProgram(headless, update_server, argc, argv);
 }

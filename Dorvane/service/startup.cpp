@@ -16,6 +16,7 @@
 #include "service/program.h"
 #include "service/service_control.h"
 #include "shell/dialogs.h"
+#include "shell/shipped_languages.h"
 
 namespace dorvane {
 
@@ -100,6 +101,7 @@ bool CheckFiles() {
 
 StartOutcome LoadRest(Form& form) {
   CreateFolders();
+  InstallShippedLanguages();
   if (!CheckFiles()) return StartOutcome::Ended;
   ChargerConfig(true);
   RunHook(Hooks().apply_language);

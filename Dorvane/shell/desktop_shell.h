@@ -1,0 +1,89 @@
+// The desktop: the main window `mainf`, the tray icon with its menu
+// `mnusystray`, the update icon with `mnusystrayevent`, and the
+// connections grid. It shows what the service reports through ShellView
+// and hands the menu's choices to the service commands.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/form.h"
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace dorvane {
+
+class ConnectionsView;
+class MainWindow;
+
+// What the menu entries do; wired by main() to the service commands.
+struct ShellCommands {
+  std::function<void()> start, stop, reload, flush, quit;
+  // "Vérifier mises à jour".
+  std::function<void()> check_update;
+  // Asked on every close of the main window; true cancels it (the window
+  // then hides). `from_close_box` is true for the user's own close.
+  std::function<bool(bool from_close_box)> query_unload;
+  // Runs when a close goes ahead (not from the close box): the program ends.
+  std::function<void()> unload;
+  // Opens a file or an address with the system's program for it; empty:
+  // QDesktopServices.
+  std::function<void(const std::string& url)> open_url;
+};
+
+// The tray menu's entries in order: object name and built-in caption ("-"
+// for a separator).
+struct MenuEntry {
+  const char* name;
+  const char* caption;
+};
+const std::vector<MenuEntry>& TrayMenuEntries();
+
+class DesktopShell : public ShellView {
+ public:
+  explicit DesktopShell(ShellCommands commands);
+  ~DesktopShell() override;
+
+  void ShowServiceState(bool started, const std::string& tooltip) override;
+  void SetStartStopEnabled(bool start_enabled, bool stop_enabled) override;
+  void RefreshConnection(const std::string& type, int slot) override;
+  void SetCaptions(const std::string& caption, const std::string& title) override;
+  void SetMxfinderVersion(const std::string& text) override;
+  void SetMainVisible(bool visible) override;
+  void RemoveTrayIcons() override;
+
+  // Applies the loaded language to the main window and its menus.
+  void ApplyLanguage();
+  // A newer version exists (NewVersion): shows the update icon and, when
+  // `notice`, the FRMExistUpdate notice.
+  void ShowUpdateAvailable(bool notice);
+
+  MainWindow& Window() { return *window_; }
+  QMenu& TrayMenu() { return *menu_; }
+  QSystemTrayIcon& Tray() { return *tray_; }
+  QSystemTrayIcon& UpdateTray() { return *update_tray_; }
+  const ConnectionsView& Connections() const { return *connections_; }
+  // The menu entry (or mnusystrayevent) of that object name.
+  QAction& Entry(const char* name);
+
+ private:
+  void BuildMenu();
+  void BuildTrays();
+  void OnEntry(QAction* entry, const std::string& name);
+  void Open(const std::string& url);
+
+  ShellCommands commands_;
+  std::unique_ptr<MainWindow> window_;
+  QMenu* menu_ = nullptr;  // child of the window, so language files reach it
+  QAction* update_event_ = nullptr;
+  std::unique_ptr<ConnectionsView> connections_;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QSystemTrayIcon> update_tray_;
+  bool tray_shown_ = false;
+};
+
+}  // namespace dorvane

@@ -1,0 +1,250 @@
+#include "shell/desktop_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QRandomGenerator>
+#include <QSystemTrayIcon>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWindow>
+
+#include "config/configuration.h"
+#include "config/language.h"
+#include "gui_support.h"
+#include "log/test_harness.h"
+#include "service/connexion.h"
+#include "service/main_form.h"
+#include "service/service_control.h"
+#include "shell/connections_view.h"
+#include "shell/main_window.h"
+
+namespace dorvane {
+namespace {
+
+// A free port that ListenPort (16 bits, signed) can hold.
+int FreePort() {
+  for (int tries = 0; tries < 100; ++tries) {
+    int port = 20000 + static_cast<int>(QRandomGenerator::global()->bounded(12000));
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port))) return port;
+  }
+  throw std::runtime_error("no free port");
+}
+
+// Keeps every text the grid's Command column shows, in order.
+class RecordingShell : public DesktopShell {
+ public:
+  using DesktopShell::DesktopShell;
+  void RefreshConnection(const std::string& type, int slot) override {
+    DesktopShell::RefreshConnection(type, slot);
+    int row = Connections().Grid().RowOf(type, slot);
+    rows.push_back(row);
+    stages.push_back(row < 0 ? "(free)" : Connections().Grid().Row(row)[3]);
+    to.push_back(row < 0 ? "" : Connections().Grid().Row(row)[5]);
+  }
+  std::vector<int> rows;
+  std::vector<std::string> stages, to;
+};
+
+class DesktopShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureGuiApp();
+    for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(program_.Path(folder)));
+    CConfiguration().WriteConf();
+    ChargerConfig(true);
+    Config().ListenPort = static_cast<int16_t>(FreePort());
+    ShellCommands commands;
+    commands.start = mnustart_Click;
+    commands.stop = mnustop_Click;
+    commands.quit = mnuquit_Click;
+    commands.unload = Form_Unload;
+    commands.query_unload = [](bool box) { return Form_QueryUnload(box ? UnloadMode::CloseBox : UnloadMode::Program); };
+    commands.open_url = [this](const std::string& url) { opened.push_back(url); };
+    auto shell = std::make_unique<RecordingShell>(std::move(commands));
+    shell_ = shell.get();
+    form_ = std::make_unique<QtForm>(std::move(shell));
+    SetForm(form_.get());
+    ResetSlotPools();
+    shell_->ShowServiceState(false, "Dorvane 3.0 [Arr\xC3\xAAt\xC3\xA9]");
+  }
+  void TearDown() override {
+    for (const auto& box : program_.dialogs.boxes) ADD_FAILURE() << "box: " << box.text;
+    if (ServiceStarted()) Arreter();
+    SetForm(nullptr);
+  }
+  std::string Tooltip() { return shell_->Tray().toolTip().toStdString(); }
+  bool Enabled(const char* entry) { return shell_->Entry(entry).isEnabled(); }
+
+  TestProgram program_;
+  std::unique_ptr<QtForm> form_;
+  RecordingShell* shell_ = nullptr;
+  std::vector<std::string> opened;
+};
+
+TEST_F(DesktopShellTest, TrayMenuHoldsEveryEntryInOrderWithQuitAsDefault) {
+  std::vector<std::string> got, want;
+  for (QAction* a : shell_->TrayMenu().actions())
+    got.push_back(a->objectName().toStdString() + "=" + (a->isSeparator() ? "-" : a->text().toStdString()));
+  for (const MenuEntry& e : TrayMenuEntries()) want.push_back(std::string(e.name) + "=" + e.caption);
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(got.front(), "mnuopen=Ouvrir");
+  EXPECT_EQ(got.back(), "mnuquit=Quitter");
+  EXPECT_EQ(shell_->TrayMenu().defaultAction(), &shell_->Entry("mnuquit"));
+  EXPECT_EQ(shell_->Tray().contextMenu(), &shell_->TrayMenu());
+  EXPECT_EQ(shell_->Entry("mnusystrayevent").text().toStdString(), "systrayevent");
+}
+
+TEST_F(DesktopShellTest, StartAndStopFromTheMenuSwitchTooltipAndEntries) {
+  EXPECT_EQ(Tooltip(), "Dorvane 3.0 [Arr\xC3\xAAt\xC3\xA9]");
+  shell_->Entry("mnustart").trigger();
+  EXPECT_EQ(Tooltip(), "Dorvane 3.0 [D\xC3\xA9marr\xC3\xA9]");
+  EXPECT_FALSE(Enabled("mnustart"));
+  EXPECT_TRUE(Enabled("mnustop"));
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
+  EXPECT_TRUE(client.waitForConnected(2000)) << "the service listens";
+  client.abort();
+  shell_->Entry("mnustop").trigger();
+  EXPECT_EQ(Tooltip(), "Dorvane 3.0 [Arr\xC3\xAAt\xC3\xA9]");
+  EXPECT_TRUE(Enabled("mnustart"));
+  EXPECT_FALSE(Enabled("mnustop"));
+}
+
+TEST_F(DesktopShellTest, CloseBoxOnlyHidesAndQuitStopsTheServiceAndEnds) {
+  shell_->Entry("mnustart").trigger();
+  MainWindow& window = shell_->Window();
+  shell_->Entry("mnuopen").trigger();
+  ASSERT_TRUE(window.isVisible());
+  QCloseEvent close_box;  // as the window system delivers the close box's request
+  QApplication::sendEvent(window.windowHandle(), &close_box);
+  if (QSystemTrayIcon::isSystemTrayAvailable()) EXPECT_FALSE(window.isVisible());
+  else EXPECT_TRUE(window.isMinimized()) << "without a tray the window stays reachable";
+  EXPECT_TRUE(ServiceStarted());
+  emit shell_->Tray().activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(window.isVisible());
+
+  QTimer::singleShot(0, [this] { shell_->Entry("mnuquit").trigger(); });
+  QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });  // bound if it never ends
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(ServiceStarted());
+  EXPECT_FALSE(shell_->Tray().isVisible());
+  EXPECT_NE(program_.Read("maillog.txt").find("SMTP service stopped"), std::string::npos);
+}
+
+TEST_F(DesktopShellTest, AlwaysOnTopTogglesAndMovesToTheCorner) {
+  MainWindow& window = shell_->Window();
+  window.move(200, 150);
+  shell_->Entry("mnuwintop").trigger();
+  EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_EQ(window.pos(), QPoint(0, 0));
+  shell_->Entry("mnuwintop").trigger();
+  EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_EQ(window.pos(), QPoint(0, 0));
+}
+
+TEST_F(DesktopShellTest, OneRightClickOnTheWindowPopsTheMenuOnce) {
+  MainWindow& window = shell_->Window();
+  int popups = 0;
+  window.popup_menu = [&popups](const QPoint&) { ++popups; };
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+  QPointF at(20, 20);
+  for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent e(type, at, window.mapToGlobal(at), Qt::RightButton,
+                  type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window.windowHandle(), &e);
+  }
+  EXPECT_EQ(popups, 1);
+}
+
+TEST_F(DesktopShellTest, LogAndLinkEntriesOpenTheirTargets) {
+  shell_->Entry("mnuseelog").trigger();
+  shell_->Entry("mnuseeerrorlog").trigger();
+  shell_->Entry("mnuhelp").trigger();
+  EXPECT_EQ(opened, (std::vector<std::string>{program_.Path("maillog.txt"), program_.Path("error.txt"), kHelpPage}));
+}
+
+// Every caption of the window and its menus, by object name.
+std::map<std::string, std::string> Captions(QWidget& window) {
+  std::map<std::string, std::string> captions;
+  for (auto* label : window.findChildren<QLabel*>()) captions[label->objectName().toStdString()] = label->text().toStdString();
+  for (auto* button : window.findChildren<QAbstractButton*>())
+    captions[button->objectName().toStdString()] = button->text().toStdString();
+  for (auto* entry : window.findChildren<QAction*>())
+    if (!entry->isSeparator()) captions[entry->objectName().toStdString()] = entry->text().toStdString();
+  return captions;
+}
+
+TEST_F(DesktopShellTest, ShippedEnglishSwitchesEveryCaptionOfTheMainWindow) {
+  shell_->SetCaptions("Dorvane - Version 3.0 [127.0.0.1]", "Dorvane - Version 3.0");
+  shell_->SetMxfinderVersion("Mxfinder version detected: 3.0");
+  auto french = Captions(shell_->Window());
+  LangEntries = ParseLanguage(test::ReadSource("language/en.ini"));
+  shell_->ApplyLanguage();
+  auto english = Captions(shell_->Window());
+  french.erase("Titre");  // run-time captions, not the language's
+  french.erase("lblMxfinderVer");
+  french.erase("");       // Qt's own inner buttons
+  for (const auto& [name, text] : french) {
+    std::string key = "CPT_" + name;
+    auto entry = std::find_if(LangEntries.begin(), LangEntries.end(),
+                              [&](const LangEntry& e) { return e.section == "MAIN" && e.key == key; });
+    ASSERT_NE(entry, LangEntries.end()) << "en.ini lacks " << key;
+    EXPECT_EQ(english[name], entry->value) << name;
+  }
+  EXPECT_EQ(english["Titre"], "Dorvane - Version 3.0");
+  EXPECT_EQ(CONSTANTS[3], "Yes");
+}
+
+TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
+  shell_->Entry("mnustart").trigger();
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
+  std::string received;
+  auto say = [&](const std::string& line, const std::string& code) {
+    if (!line.empty()) client.write(line.data(), static_cast<qint64>(line.size()));
+    bool got = test::WaitFor([&] {
+      received += client.readAll().toStdString();
+      return received.find("\r\n") != std::string::npos;
+    });
+    EXPECT_TRUE(got) << "no reply to " << line;
+    EXPECT_EQ(received.substr(0, 3), code) << line << " -> " << received;
+    received.clear();
+  };
+  say("", "220");
+  say("HELO test\r\n", "250");
+  say("MAIL FROM:<a@x.example>\r\n", "250");
+  say("RCPT TO:<b@y.example>\r\n", "250");
+  say("RCPT TO:<c@y.example>\r\n", "250");
+  say("DATA\r\n", "354");
+  say("Subject: t\r\n\r\nbody\r\n.\r\n", "250");
+  say("QUIT\r\n", "221");
+  ASSERT_TRUE(test::WaitFor([&] { return shell_->stages.back() == "(free)"; }));
+
+  std::vector<std::string> stages;
+  for (const std::string& s : shell_->stages)
+    if (stages.empty() || stages.back() != s) stages.push_back(s);
+  EXPECT_EQ(stages, (std::vector<std::string>{"", "HELO", "MAIL FROM", "RCPT TO", "DATA", "", "QUIT", "(free)"}));
+  EXPECT_NE(std::find(shell_->to.begin(), shell_->to.end(), "<b@y.example>: 1"), shell_->to.end());
+  EXPECT_NE(std::find(shell_->to.begin(), shell_->to.end(), "<c@y.example>: 2"), shell_->to.end());
+  EXPECT_EQ(shell_->rows.front(), 0);
+
+  shell_->rows.clear();
+  QTcpSocket second;
+  second.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
+  ASSERT_TRUE(test::WaitFor([&] { return !shell_->rows.empty(); }));
+  EXPECT_EQ(shell_->rows.front(), 0) << "the freed row is taken again";
+}
+
+}  // namespace
+}  // namespace dorvane

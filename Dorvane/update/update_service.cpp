@@ -1,0 +1,54 @@
+#include "update/update_service.h"
+
+#include "log/runtime_error.h"
+#include "service/program.h"
+#include "service/qt_socket.h"
+#include "shell/dialogs.h"
+
+namespace dorvane {
+
+UpdateService::UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer)
+    : server_(std::move(server)), on_newer_(std::move(on_newer)) {
+  if (!server_) return;
+  socket_ = std::make_unique<QtSingleSocket>("Update");
+  check_ = std::make_unique<UpdateCheck>(socket_->Control(), *server_,
+                                         [this](UpdateCheck::Outcome outcome) { Done(outcome); });
+  socket_->SetEvents(check_.get());
+}
+
+UpdateService::~UpdateService() {
+  if (socket_) socket_->SetEvents(nullptr);
+}
+
+void UpdateService::StartBackground() {
+  if (!check_ || check_->Running()) return;
+  asked_ = false;
+  check_->Start();
+}
+
+void UpdateService::CheckNow() {
+  if (!check_) {
+    CurrentDialogs().Notice("Aucun serveur de mises \xC3\xA0 jour n'est configur\xC3\xA9 (option --update-host).", "",
+                            DialogIcon::Information);
+    return;
+  }
+  asked_ = true;
+  if (!check_->Running()) check_->Start();
+}
+
+void UpdateService::Done(UpdateCheck::Outcome outcome) {
+  bool asked = asked_;
+  asked_ = false;
+  if (outcome == UpdateCheck::Outcome::Newer) {
+    if (on_newer_) on_newer_();
+    return;
+  }
+  if (!asked) return;
+  if (outcome == UpdateCheck::Outcome::Current)
+    CurrentDialogs().Notice("Dorvane " + VersionText() + " est \xC3\xA0 jour.", "", DialogIcon::Information);
+  else
+    CurrentDialogs().Notice("Le serveur de mises \xC3\xA0 jour n'a pas donn\xC3\xA9 de version.", "",
+                            DialogIcon::Information);
+}
+
+}  // namespace dorvane
