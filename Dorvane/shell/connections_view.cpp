@@ -13,6 +13,8 @@ ConnectionsView::ConnectionsView(QTableWidget& table) : table_(table) {
   table_.setRowCount(grid_.RowCount());
   table_.setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_.setSelectionMode(QAbstractItemView::NoSelection);
+  table_.setFocusPolicy(Qt::NoFocus);
+  table_.setWordWrap(false);
   table_.verticalHeader()->setVisible(false);
   table_.horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);  // six equal columns
   for (int column = 0; column < kGridColumns; ++column) {

@@ -45,7 +45,7 @@ class LinkLabel : public QLabel {
 MainWindow::MainWindow() {
   setObjectName("mainf");
   setMouseTracking(true);
-  resize(640, 300);
+  resize(720, 300);
   auto* layout = new QVBoxLayout(this);
   title_ = new QLabel(this);
   title_->setObjectName("Titre");
