@@ -1,0 +1,183 @@
+#include "delivery/client_session.h"
+
+#include "config/configuration.h"
+#include "delivery/delivery_failure.h"
+#include "delivery/queue_scan.h"
+#include "delivery/session_limits.h"
+#include "delivery/session_states.h"
+#include "delivery/spool_moves.h"
+#include "delivery/yield.h"
+#include "log/dates.h"
+#include "log/logs.h"
+#include "log/runtime_error.h"
+#include "service/connexion.h"
+#include "service/form.h"
+#include "service/program.h"
+#include "shell/dialogs.h"
+#include "spool/message.h"
+#include "spool/spool_file.h"
+
+namespace dorvane {
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+std::string Slot(int i) { return "[" + std::to_string(i) + "]"; }
+
+const std::string& IdOf(int i) { return CnxOut(i).Message().ID; }
+
+// GMTDate + " Dorvane/smtpdistant[i]: " + ID.
+std::string MailPrefix(int i) { return GMTDate() + " Dorvane/smtpdistant" + Slot(i) + ": " + IdOf(i); }
+
+// "host [ip]" of element i.
+std::string Peer(int i) {
+  SocketControl& socket = CurrentForm().SmtpDistant()[i];
+  return socket.RemoteHost() + " [" + socket.RemoteHostIP() + "]";
+}
+
+// Announces `command` (without its line end) in the debug log and sends it.
+// Commands that carry addresses are escaped in the log.
+void Send(int i, const std::string& command, bool escape) {
+  const std::string line = command + kCrLf;
+  DbgAdd("<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot(i) + ": " + IdOf(i) + " " +
+         (escape ? HtmlEscape(line) : line) + "</FONT><BR>");
+  CurrentForm().SmtpDistant()[i].SendData(line);
+  StartReplyLimit(i);
+}
+
+void YieldAndScan() {
+  YieldToEvents();
+  VerifOutBox();
+}
+
+void SendRecipient(int i) {
+  CConnexion& cnx = CnxOut(i);
+  CMessage& message = cnx.Message();
+  cnx.CurrentRcptTo = static_cast<uint8_t>(cnx.CurrentRcptTo + 1);
+  cnx.SetStatus(cnx.CurrentRcptTo >= message.MRcptToCount() ? kOutLastRcptSent : kOutMailFromSent);
+  Send(i, "RCPT TO: " + message.RcptTo(cnx.CurrentRcptTo), true);
+}
+
+void SendBody(int i) {
+  CnxOut(i).SetStatus(kOutBodySending);
+  // Sent exactly as stored: no dot doubling, the end line after an added CR LF.
+  CurrentForm().SmtpDistant()[i].SendData(CnxOut(i).Message().Data + "\r\n.\r\n");
+  StartReplyLimit(i);
+  DbgAdd("<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot(i) + ": " + IdOf(i) + " **** DATA ****</FONT><BR>");
+}
+
+void Delivered(int i, const std::string& reply) {
+  CConnexion& cnx = CnxOut(i);
+  cnx.SetStatus(kOutEnding);
+  const std::string text = reply.size() >= 2 ? reply.substr(0, reply.size() - 2) : std::string();
+  const std::string relay = Peer(i);
+  const CMessage& message = cnx.Message();
+  for (int k = 1; k <= message.MRcptToCount(); ++k) {
+    MailLogAdd(MailPrefix(i) + " to=" + message.RcptTo(k) + ", relay=" + relay + ", status=sent (" +
+               text + ")");
+  }
+  SendQuitAndClose(i);
+  // The file goes before the slot is freed: a scan between the two must not
+  // find it without an owner.
+  RemoveSpoolFile(kOutBox, cnx.CurrentOutFile);
+  ReleaseSmtpDistant(i);
+  YieldAndScan();
+  CurrentForm().tmrVerifOutBox().SetEnabled(true);
+  VerifOutBox();
+}
+
+void Unexpected(int i) {
+  DbgAdd("<FONT COLOR='#FF0000'>" + IdOf(i) + " RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
+  // Never modal: other deliveries go on while the box is up. The slot waits
+  // for its reply limit.
+  if (!Headless())
+    CurrentDialogs().Notice("RECEIVED DATA NOT IMPLEMENTED ! See debug log ...", "", DialogIcon::Exclamation);
+  VerifOutBox();
+}
+
+}  // namespace
+
+void SendQuitAndClose(int i) {
+  Send(i, "QUIT", false);
+  YieldToEvents();
+  SocketArray& distant = CurrentForm().SmtpDistant();
+  if (distant.Exists(i)) distant[i].Close();
+}
+
+void SmtpDistant_DataArrival(int i, const std::string& reply) {
+  CConnexion& cnx = CnxOut(i);
+  const int32_t state = cnx.Status();
+  const std::string code = GetResponseCode(reply);
+  if (state == kOutConnecting && code == "220") {
+    cnx.SetStatus(kOutHeloSent);
+    Send(i, "HELO " + HostName, false);
+    return VerifOutBox();
+  }
+  if (state == kOutHeloSent && code == "250") {
+    cnx.SetStatus(kOutMailFromSent);
+    Send(i, "MAIL FROM: " + cnx.Message().From, true);
+    return YieldAndScan();
+  }
+  if (state == kOutMailFromSent && code == "250") {
+    SendRecipient(i);
+    return YieldAndScan();
+  }
+  if (state == kOutLastRcptSent && code == "250") {
+    cnx.SetStatus(kOutDataSent);
+    Send(i, "DATA", false);
+    return YieldAndScan();
+  }
+  if (state == kOutLastRcptSent && code == "550") return RefuseMessage(i, reply, RefusedAt::LastRecipient);
+  if (state == kOutDataSent && code == "354") {
+    SendBody(i);
+    return YieldAndScan();
+  }
+  if (state == kOutBodySent && code == "250") return Delivered(i, reply);
+  if (state == kOutBodySent && code == "550") return RefuseMessage(i, reply, RefusedAt::Body);
+  Unexpected(i);
+}
+
+void ClientSession::OnConnect(int index) {
+  Guard("FRM:MAIN[SmtpDistant_Connect]", [&] {
+    if (!InSession(CnxOut(index).Status())) return;
+    MailLogAdd(GMTDate() + " Dorvane/smtpdistant" + Slot(index) + ": " + IdOf(index) + " connect to " +
+               Peer(index));
+    StartReplyLimit(index);
+  });
+}
+
+void ClientSession::OnDataArrival(int index, long bytes) {
+  (void)bytes;
+  Guard("FRM:MAIN[SmtpDistant_DataArrival]", [&] {
+    const std::string reply = CurrentForm().SmtpDistant()[index].GetData();
+    if (Config().DebugMode) {
+      DbgAdd("<FONT COLOR='#008800'>Receive from SMTPDISTANT" + Slot(index) + ": " + IdOf(index) + " " +
+             HtmlEscape(reply) + "</FONT>");
+    }
+    // A free or ending slot has no dialogue left to run.
+    if (!InSession(CnxOut(index).Status())) return;
+    SmtpDistant_DataArrival(index, reply);
+  });
+}
+
+void ClientSession::OnSendComplete(int index) {
+  Guard("FRM:MAIN[SmtpDistant_SendComplete]", [&] {
+    CConnexion& cnx = CnxOut(index);
+    if (cnx.Status() != kOutBodySending) return;
+    cnx.SetStatus(kOutBodySent);
+    StartReplyLimit(index);
+  });
+}
+
+void ClientSession::OnClose(int index) {
+  Guard("FRM:MAIN[SmtpDistant_Close]", [&] {
+    if (!InSession(CnxOut(index).Status())) return;
+    SmtpDistant_Error(index, kWsaEconnaborted, "Software caused connection abort.");
+  });
+}
+
+void ClientSession::OnError(int index, int number, const std::string& description) {
+  SmtpDistant_Error(index, number, description);
+}
+
+}  // namespace dorvane

@@ -1,0 +1,27 @@
+// The states of an outbound slot (CConnexion::Status). 1, 8 and 10 belong
+// to inbound slots only.
+#pragma once
+
+#include <cstdint>
+
+namespace dorvane {
+
+enum OutState : int32_t {
+  kOutFree = 0,
+  kOutReserved = 2,     // message bound, route being resolved
+  kOutConnecting = 3,   // connecting, or connected and waiting for the greeting
+  kOutHeloSent = 4,
+  kOutMailFromSent = 5, // also: a recipient that is not the last one sent
+  kOutLastRcptSent = 6,
+  kOutDataSent = 7,
+  kOutBodySending = 9,
+  kOutBodySent = 11,    // waiting for the final reply
+  kOutEnding = 12,      // QUIT sent, or a final failure being handled
+};
+
+// Whether a slot in `status` has a live session that socket events, closes
+// and time limits may end (3 to 11). A slot that is free, resolving or
+// already ending is left alone.
+inline bool InSession(int32_t status) { return status >= kOutConnecting && status <= kOutBodySent; }
+
+}  // namespace dorvane

@@ -1,0 +1,145 @@
+// Scanning OutBox, dispatching, and returning deferred files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "delivery/queue_scan.h"
+#include "delivery/session_states.h"
+#include "delivery/spool_moves.h"
+#include "delivery/tests/delivery_support.h"
+#include "mx/mx_lookup.h"
+#include "service/connexion.h"
+#include "spool/spool_file.h"
+
+namespace fs = std::filesystem;
+
+namespace dorvane::testing {
+namespace {
+
+class QueueScanTest : public DeliveryTest {
+ protected:
+  // Sets the modification time of `folder`/`name` to `seconds` ago.
+  void Age(const std::string& folder, const std::string& name, int seconds) {
+    fs::path path = program.Path(folder + "/" + name);
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
+  }
+};
+
+TEST_F(QueueScanTest, ScanWithNothingToSendEnablesTheTimer) {
+  fs::create_directories(program.Path("OutBox/sub"));
+  program.Write("OutBox/.F9.tmp", "half written");  // a spool write in progress
+  Queue("F1", {"<a@dest.test>"});
+  CnxOut(7).CurrentOutFile = "F1";
+  CnxOut(7).SetStatus(kOutHeloSent);  // F1 is being delivered
+  VerifOutBox();
+  EXPECT_TRUE(form->outbox_timer.Enabled());
+  EXPECT_EQ(form->distant.LoadCount(1), 0);
+  EXPECT_EQ(CnxOut(1).Status(), kOutFree);
+}
+
+TEST_F(QueueScanTest, KeepLocalHoldsOutBoxButDeferredStillMoves) {
+  Config().KeepLocal = true;
+  Queue("F1", {"<a@dest.test>"});
+  Queue("D1", {"<a@dest.test>"}, 1, false, "Deferred");
+  tmrVerifOutBox_Timer();
+  VerifOutBox();
+  EXPECT_EQ(form->outbox_timer.set_calls, 0);
+  Flush();
+  EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"D1", "F1"}));
+  EXPECT_EQ(CnxOut(1).Status(), kOutFree);
+}
+
+TEST_F(QueueScanTest, TimerTickSwitchesItselfOffWhileDispatching) {
+  Route("dest.test", {"mx.dest.test"});
+  Queue("F1", {"<a@dest.test>"});
+  form->outbox_timer.SetEnabled(true);
+  tmrVerifOutBox_Timer();
+  EXPECT_FALSE(form->outbox_timer.Enabled());
+  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
+  EXPECT_EQ(CnxOut(1).Message().Essai, 1);
+}
+
+TEST_F(QueueScanTest, DeferredFilesReturnOnlyWhenStrictlyOlderThanTheDelay) {
+  EXPECT_FALSE(DeferredDue(1000, 1000 + 3600, 60));
+  EXPECT_TRUE(DeferredDue(1000, 1000 + 3601, 60));
+  EXPECT_TRUE(DeferredDue(1000, 1001, 0));
+  Config().AttemptDelay = 1000;  // used as 546 minutes
+  Queue("OLD", {"<a@dest.test>"}, 1, false, "Deferred");
+  Queue("NEW", {"<a@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "OLD", 546 * 60 + 30);
+  Age("Deferred", "NEW", 546 * 60 - 30);
+  fs::create_directories(program.Path("Deferred/sub"));
+  VerifDeferred();
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"OLD"});
+  EXPECT_EQ(Read("OutBox", "OLD").Essai, 1);
+  Flush();
+  EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"NEW", "OLD"}));
+  EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"sub"});
+}
+
+TEST_F(QueueScanTest, UnreadableFileGoesToErrorAndTheScanGoesOn) {
+  Route("dest.test", {"mx.dest.test"});
+  program.Write("OutBox/BAD", std::string("\x05\x00" "ab", 4));  // a truncated record
+  Queue("F1", {"<a@dest.test>"});
+  // One scan handles both when BAD is listed first; otherwise F1 goes first
+  // and the next scan finds BAD.
+  bool bad_first = SpoolFileNames(kOutBox).front() == "BAD";
+  VerifOutBox();
+  if (!bad_first) VerifOutBox();
+  EXPECT_EQ(Files("Error"), std::vector<std::string>{"BAD"});
+  ASSERT_EQ(ErrorLog().size(), 1u);
+  EXPECT_EQ(ErrorLog()[0].rfind(" BAD The spool file cannot be read as a message (", 0), 0u) << ErrorLog()[0];
+  EXPECT_EQ(CnxOut(1).CurrentOutFile, "F1");
+  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
+}
+
+TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueued) {
+  for (int i = 1; i <= 99; ++i) CnxOut(i).SetStatus(kOutHeloSent);
+  Queue("F1", {"<a@dest.test>"});
+  VerifOutBox();
+  EXPECT_TRUE(form->outbox_timer.Enabled());
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"F1"});
+  EXPECT_EQ(Read("OutBox", "F1").Essai, 0);
+}
+
+TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {
+  struct Case {
+    uint8_t essai;
+    bool for_sender;
+    const char* folder;
+    uint8_t essai_after;
+  };
+  const Case cases[] = {
+      {0, false, "Deferred", 1},
+      {3, false, "OutBox", 0},     // fourth dispatch with MaxNbrAttempt 3: the bounce
+      {3, true, "Deferred", 4},    // a notice is never bounced here
+      {255, true, "Deferred", 255},  // the counter stops at 255
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.essai));
+    Queue("F1", {"<a@nomx.test>"}, c.essai, c.for_sender);
+    VerifOutBox();
+    EXPECT_EQ(MailLog().back(), " Dorvane/smtpdistant: F1 421 No MX DNS available for nomx.test using NS 127.0.0.53 status=bounced");
+    CMessage m = Read(c.folder, "F1");
+    EXPECT_EQ(m.Essai, c.essai_after);
+    EXPECT_EQ(CnxOut(1).Status(), kOutFree);
+    EXPECT_TRUE(form->outbox_timer.Enabled());
+    fs::remove(program.Path(std::string(c.folder) + "/F1"));
+  }
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
+}
+
+TEST_F(QueueScanTest, SlotAfterANoRouteCaseTakesTheNextRouteWhole) {
+  Queue("F1", {"<a@nomx.test>"});
+  VerifOutBox();
+  Route("dest.test", {"mx.dest.test"});
+  // Recipients in two domains: the first one's route serves them all.
+  Queue("F2", {"<a@dest.test>", "<b@other.test>"});
+  VerifOutBox();
+  EXPECT_EQ(CnxOut(1).CurrentOutFile, "F2");
+  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
+  EXPECT_EQ(form->distant.At(1).RemoteHost(), "mx.dest.test");
+}
+
+}  // namespace
+}  // namespace dorvane::testing
