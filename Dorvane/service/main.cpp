@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "delivery/delivery_service.h"
+#include "delivery/queue_scan.h"
 #include "log/runtime_error.h"
 #include "config/language.h"
 #include "mx/dns_cache.h"
@@ -54,6 +56,9 @@ void WireHooks() {
   Hooks().registry = &registry;
   Hooks().dns_open_cache = DNSOpenCache;
   Hooks().dns_write_cache = DNSWriteCache;
+  Hooks().flush = Flush;
+  Hooks().verif_outbox = VerifOutBox;
+  Hooks().verif_deferred = VerifDeferred;
 }
 
 std::unique_ptr<DesktopShell> MakeDesktopShell(UpdateService& updates) {
@@ -113,7 +118,8 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   }
   QtForm form(std::move(shell));
   SetForm(&form);
-  form.SetTimerActions([] { RunHook(Hooks().verif_outbox); }, [] { RunHook(Hooks().verif_deferred); });
+  form.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
+  DeliveryService delivery(form);
   if (Form_Load() == StartOutcome::Ended) return 1;
   form.tmrVerifOutBox().SetEnabled(true);
   form.tmrVerifDeferred().SetEnabled(true);
