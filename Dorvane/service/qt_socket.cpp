@@ -268,6 +268,9 @@ void QtSocketElement::StartConnect(quint32 ipv4) {
   Adopt(fd);  // also takes the peer address when already connected
   remote_host_ = remote;
   state_ = SocketState::Connecting;
+  // A peer that greets at once must not be read before the Connect event:
+  // the session could not answer on a socket that is still connecting.
+  read_notifier_->setEnabled(false);
   write_notifier_->setEnabled(true);  // writable = the connect finished
 }
 
@@ -312,6 +315,7 @@ void QtSocketElement::OnWritable() {
       return;
     }
     state_ = SocketState::Connected;
+    read_notifier_->setEnabled(true);
     write_notifier_->setEnabled(!out_.empty());
     Fire("Connect", [](SocketEvents& e, int i) { e.OnConnect(i); });
     return;
