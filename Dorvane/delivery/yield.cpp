@@ -11,9 +11,22 @@ std::function<void()>& Action() {
   return action;
 }
 
+// Handlers that run inside a yield do not yield again: with many sessions
+// the nesting would otherwise grow with the traffic until the stack runs
+// out. Their commands still leave when control returns to the event loop.
+constexpr int kMaxYieldDepth = 1;
+int g_depth = 0;
+
+struct DepthScope {
+  DepthScope() { ++g_depth; }
+  ~DepthScope() { --g_depth; }
+};
+
 }  // namespace
 
 void YieldToEvents() {
+  if (g_depth >= kMaxYieldDepth) return;
+  DepthScope scope;
   if (Action()) {
     Action()();
     return;

@@ -8,7 +8,8 @@
 namespace dorvane {
 
 // Processes the events that are pending (QCoreApplication::processEvents).
-// Handlers of other elements may run inside this call.
+// Handlers of other elements may run inside this call; a yield made by one
+// of them returns at once, so yields never nest.
 void YieldToEvents();
 
 // Replaces what a yield does (tests play other sessions' events here);

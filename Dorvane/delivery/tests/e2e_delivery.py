@@ -1,0 +1,339 @@
+"""Outbound delivery end to end: swaks submits to the relay, dnsmasq answers
+the MX records of the test domains and aiosmtpd exchangers receive, all on
+loopback addresses of a network namespace that the test creates and removes
+(its own port 25 and its own /etc/hosts for the exchangers' names)."""
+import argparse
+import email
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+import unittest
+
+ARGS = None
+NS = "dvdeliv%d" % os.getpid()
+PY = "/usr/bin/python3"
+DNS_IP = "127.0.0.53"
+SILENT_DNS_IP = "127.0.0.54"
+GOOD_IP = "127.0.0.10"      # accepts and records
+HOSTS = {
+    "mx.good.test": GOOD_IP,
+    "mx.refuse-a.test": "127.0.0.11",  # nothing listens: refused
+    "mx.down.test": "127.0.0.12",      # nothing listens: refused
+    "mx.rcpt550.test": "127.0.0.13",   # 550 to every RCPT
+    "mx.data550.test": "127.0.0.14",   # 550 after the body
+}
+BATCH_DOMAINS = ["d%02d.test" % k for k in range(20)]
+MX = [("three.test", "mx.good.test", 10), ("origin.test", "mx.good.test", 10),
+      ("nextmx.test", "mx.refuse-a.test", 10), ("nextmx.test", "mx.good.test", 20),
+      ("down.test", "mx.down.test", 10), ("deadsender.test", "mx.down.test", 10),
+      ("rcpt550.test", "mx.rcpt550.test", 10), ("data550.test", "mx.data550.test", 10)]
+MX += [(d, "mx.good.test", 10) for d in BATCH_DOMAINS]
+
+# The exchangers and a DNS server that never answers, in one process.
+FARM = textwrap.dedent('''
+    import asyncio, json, socket, sys, threading, time
+    from aiosmtpd.controller import Controller
+
+    records = open(sys.argv[1], "a")
+    lock = threading.Lock()
+
+    class Recorder:
+        def __init__(self, ip, mode):
+            self.ip, self.mode = ip, mode
+        async def handle_RCPT(self, server, session, envelope, address, options):
+            if self.mode == "rcpt550":
+                return "550 5.1.1 no such user here"
+            envelope.rcpt_tos.append(address)
+            return "250 OK"
+        async def handle_DATA(self, server, session, envelope):
+            if self.mode == "data550":
+                return "550 5.7.1 refused after the body"
+            line = json.dumps({"ip": self.ip, "from": envelope.mail_from,
+                               "rcpts": envelope.rcpt_tos,
+                               "data": envelope.content.decode("latin-1")})
+            with lock:
+                records.write(line + "\\n")
+                records.flush()
+            return "250 2.0.0 Ok: queued"
+
+    servers = []
+    for ip, mode in [("127.0.0.10", "accept"), ("127.0.0.13", "rcpt550"), ("127.0.0.14", "data550")]:
+        c = Controller(Recorder(ip, mode), hostname=ip, port=25)
+        c.start()
+        servers.append(c)
+    silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    silent.bind(("127.0.0.54", 53))
+    print("ready", flush=True)
+    while True:
+        silent.recvfrom(4096)
+''')
+
+# Submits N messages over one SMTP connection: tag k goes to domain k % 20.
+SUBMIT = textwrap.dedent('''
+    import smtplib, sys
+    port, count = int(sys.argv[1]), int(sys.argv[2])
+    s = smtplib.SMTP("127.0.0.1", port, timeout=30)
+    s.helo("submitter")
+    for k in range(count):
+        tag = "B%04d" % k
+        to = "r%d@d%02d.test" % (k, k % 20)
+        s.sendmail("batch@origin.test", [to], "Subject: %s\\r\\n\\r\\nbatch body %s\\r\\n" % (tag, tag))
+    s.quit()
+''')
+
+
+def in_ns(*cmd):
+    return ["ip", "netns", "exec", NS, *cmd]
+
+
+def wait_for(predicate, timeout):
+    """Polls `predicate` every 0.2 s until it holds or `timeout` seconds pass."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.2)
+    return predicate()
+
+
+class World:
+    """The namespace, dnsmasq and the exchanger farm, for the whole file."""
+    tmp = None
+    procs = []
+    records = None
+
+    @classmethod
+    def up(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="dorvane-e2e-delivery-")
+        cls.records = os.path.join(cls.tmp, "records.jsonl")
+        subprocess.run(["ip", "netns", "add", NS], check=True)
+        etc = "/etc/netns/" + NS
+        os.makedirs(etc, exist_ok=True)
+        with open(os.path.join(etc, "hosts"), "w") as f:
+            f.write("127.0.0.1 localhost\n")
+            for name, ip in HOSTS.items():
+                f.write("%s %s\n" % (ip, name))
+        with open(os.path.join(etc, "resolv.conf"), "w") as f:
+            f.write("nameserver %s\n" % DNS_IP)
+        subprocess.run(in_ns("ip", "link", "set", "lo", "up"), check=True)
+        dnsmasq = ["dnsmasq", "--keep-in-foreground", "--no-resolv", "--no-hosts", "--no-poll",
+                   "--conf-file=/dev/null", "--pid-file=", "--user=root", "--group=root",
+                   "--bind-interfaces", "--listen-address=" + DNS_IP, "--port=53"]
+        dnsmasq += ["--mx-host=%s,%s,%d" % mx for mx in MX]
+        cls.procs.append(subprocess.Popen(in_ns(*dnsmasq), stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL))
+        farm_py = os.path.join(cls.tmp, "farm.py")
+        with open(farm_py, "w") as f:
+            f.write(FARM)
+        farm = subprocess.Popen(in_ns(PY, farm_py, cls.records), stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+        cls.procs.append(farm)
+        if farm.stdout.readline().strip() != "ready":
+            raise RuntimeError("exchanger farm did not start")
+
+    @classmethod
+    def down(cls):
+        for p in cls.procs:
+            if p.poll() is None:
+                p.kill()
+            p.wait(timeout=10)
+        subprocess.run(["ip", "netns", "del", NS], check=False)
+        shutil.rmtree("/etc/netns/" + NS, ignore_errors=True)
+        if cls.tmp:
+            shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    @classmethod
+    def received(cls):
+        if not os.path.exists(cls.records):
+            return []
+        with open(cls.records) as f:
+            return [json.loads(line) for line in f if line.endswith("\n")]
+
+
+class Relay:
+    """One relay in its own home inside the namespace; always killed."""
+
+    def __init__(self, port, max_attempt=1, delay=60, dns=DNS_IP, smarthost=None):
+        self.home = tempfile.mkdtemp(prefix="home-", dir=World.tmp)
+        self.port = port
+        ini = "<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\nListenPort\t%d\r\n" % port
+        ini += "MaxNbrAttempt\t%d\r\nAttemptDelay\t%d\r\nDNSServer\t%s\r\n" % (max_attempt, delay, dns)
+        if smarthost:
+            ini += "SmtpServer\t%s\r\n" % smarthost
+        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
+            f.write(ini.encode())
+        self.proc = None
+
+    def start(self):
+        self.proc = subprocess.Popen(in_ns(ARGS.dorvane, "--headless", "--home", self.home),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: self.command("status").returncode == 0, 15):
+            raise RuntimeError("relay did not start")
+        return self
+
+    def command(self, word):
+        return subprocess.run(in_ns(ARGS.dorvane, "--home", self.home, word),
+                              capture_output=True, timeout=20, text=True)
+
+    def quit(self):
+        self.command("quit")
+        self.proc.wait(timeout=20)
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+
+    def send(self, sender, rcpts, tag):
+        """Submits one message with swaks, then scans the queue at once."""
+        done = subprocess.run(in_ns("swaks", "--protocol", "SMTP", "--server", "127.0.0.1",
+                                    "--port", str(self.port), "--from", sender, "--to", ",".join(rcpts),
+                                    "--header", "Subject: " + tag, "--body", "body of " + tag),
+                              capture_output=True, timeout=30, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("swaks failed: " + done.stdout[-500:])
+        self.command("flush")
+
+    def files(self, folder):
+        return sorted(os.listdir(os.path.join(self.home, folder)))
+
+    def log(self, name="maillog.txt"):
+        path = os.path.join(self.home, name)
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return [l.decode("utf-8", "replace")[20:] for l in f.read().split(b"\r\n") if l]
+
+    def logged(self, text, name="maillog.txt"):
+        return [l for l in self.log(name) if text in l]
+
+
+def with_subject(tag, records=None):
+    return [r for r in (records or World.received()) if "Subject: " + tag + "\r\n" in r["data"]]
+
+
+def notices_to(rcpt, subject):
+    return [r for r in World.received() if r["rcpts"] == [rcpt] and subject in r["data"]]
+
+
+class DeliveryTest(unittest.TestCase):
+    def setUp(self):
+        self.relays = []
+
+    def tearDown(self):
+        for r in self.relays:
+            r.kill()
+
+    def relay(self, *args, **kw):
+        r = Relay(*args, **kw)
+        self.relays.append(r)
+        return r.start()
+
+    def test_delivery_next_exchanger_deferral_flush_bounce_and_refusals(self):
+        r = self.relay(2525)
+        # Three recipients: one transaction with three RCPT TO.
+        r.send("s@origin.test", ["a@three.test", "b@three.test", "c@three.test"], "T3")
+        self.assertTrue(wait_for(lambda: with_subject("T3"), 30), r.log())
+        got = with_subject("T3")
+        self.assertEqual(1, len(got))
+        self.assertEqual(["<a@three.test>", "<b@three.test>", "<c@three.test>"],
+                         ["<%s>" % a for a in got[0]["rcpts"]])
+        self.assertTrue(wait_for(lambda: len(r.logged("@three.test>, relay=mx.good.test [127.0.0.10], status=sent (250 2.0.0 Ok: queued)")) == 3, 10), r.log())
+        self.assertTrue(r.logged("connect to mx.good.test [127.0.0.10]"))
+        # The first exchanger refuses: the next one gets it in the same attempt.
+        r.send("s@origin.test", ["u@nextmx.test"], "T4")
+        self.assertTrue(wait_for(lambda: with_subject("T4"), 30), r.log())
+        self.assertTrue(r.logged("connection failed (refused by peer) for mx.refuse-a.test [127.0.0.11], status=trying other MX server, attempt=1"))
+        # Every exchanger refuses: deferral, and the sender hears of the delay.
+        r.send("s@origin.test", ["v@down.test"], "T5")
+        delay_subject = "Subject: Delivery Status Notification (Mail Delivery Delayed)"
+        self.assertTrue(wait_for(lambda: notices_to("s@origin.test", delay_subject) and len(r.files("Deferred")) == 1, 30), r.log())
+        self.assertTrue(r.logged("connection failed (refused by peer) for mx.down.test [127.0.0.12], status=deferred, attempt=1"))
+        # Flush brings it back; a second failure is past MaxNbrAttempt 1: bounce.
+        r.command("flush")
+        bounce_subject = "Subject: Undelivered Mail Returned to Sender"
+        self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["data"]], 30), r.log())
+        self.assertEqual([], r.files("Deferred"))
+        bounce = [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["data"]][0]
+        parts = email.message_from_string(bounce["data"]).get_payload()
+        self.assertEqual(["text/plain", "message/delivery-status", "message/rfc822"],
+                         [p.get_content_type() for p in parts])
+        self.assertTrue(r.logged("1st connection failed (refused by peer) for mx.down.test [127.0.0.12], status=error, return error to=<s@origin.test>"))
+        # A 550 after the recipient and after the body: bounced at once.
+        for rcpt, tag in (("w@rcpt550.test", "T6"), ("w@data550.test", "T7")):
+            r.send("s@origin.test", [rcpt], tag)
+            self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if tag in b["data"]], 30), r.log())
+        self.assertTrue(r.logged("Error 550 (550 5.1.1 no such user here), error for=<w@rcpt550.test> status=error, return error to=<s@origin.test>"))
+        self.assertTrue(r.logged("Error 550 (550 5.7.1 refused after the body), error for=<w@data550.test> status=error, return error to=<s@origin.test>"))
+        self.assertTrue(wait_for(lambda: r.files("OutBox") == [], 30), r.files("OutBox"))
+        self.assertEqual([], r.files("Error"))
+
+    def test_thousand_messages_drain_once_each_and_the_dns_cache_survives_a_restart(self):
+        r = self.relay(2526)
+        submit_py = os.path.join(World.tmp, "submit.py")
+        with open(submit_py, "w") as f:
+            f.write(SUBMIT)
+        subprocess.run(in_ns(PY, submit_py, "2526", "1000"), check=True, timeout=300)
+        r.command("flush")
+
+        def batch():
+            return [rec for rec in World.received() if rec["from"] == "batch@origin.test"]
+        self.assertTrue(wait_for(lambda: len(batch()) >= 1000 and r.files("OutBox") == [], 240),
+                        "%d received, %d queued" % (len(batch()), len(r.files("OutBox"))))
+        tags = sorted(rec["data"].split("Subject: ")[1][:5] for rec in batch())
+        self.assertEqual(["B%04d" % k for k in range(1000)], tags)  # none lost, none twice
+        r.quit()
+        written = r.logged("Dorvane Writing DNS cache (")
+        self.assertEqual(1, len(written))
+        count = written[0].split("(")[1].split(")")[0]
+        self.assertGreaterEqual(int(count), 20)
+        r.start()
+        self.assertTrue(wait_for(lambda: r.logged("Dorvane Loading DNS cache (%s) [OK]" % count), 10), r.log())
+        r.quit()
+
+    def test_failures_that_end_in_error_or_wait_for_dns(self):
+        # Run side by side: a bounce that cannot be delivered (MaxNbrAttempt
+        # 0), an unreachable smarthost, and a DNS server that never answers.
+        loop = self.relay(2527, max_attempt=0)
+        smarthost = self.relay(2528, smarthost=HOSTS["mx.down.test"])
+        silent = self.relay(2529, dns=SILENT_DNS_IP)
+        loop.send("x@deadsender.test", ["w@rcpt550.test"], "T8")
+        smarthost.send("s@origin.test", ["a@three.test"], "T9")
+        silent.send("s@origin.test", ["a@three.test"], "T10")
+        self.assertTrue(wait_for(lambda: len(loop.files("Error")) == 1, 30), loop.log())
+        self.assertTrue(loop.logged("0st connection failed (refused by peer) for mx.down.test [127.0.0.12], status=error, not return error because it's already a return-error-mail: deny loop"))
+        self.assertEqual([], loop.files("OutBox"))
+        self.assertTrue(wait_for(lambda: len(smarthost.files("Error")) == 1, 30), smarthost.log())
+        self.assertTrue(smarthost.logged("1st connection failed (refused by peer) for 127.0.0.12 [127.0.0.12], status=error, not return error neither deferred because there's no route available with the specified SMTP server"))
+        self.assertTrue(smarthost.logged("See log file at this time : The corresponding message is not routable => placed in the error directory", "error.txt"))
+        self.assertTrue(wait_for(lambda: len(silent.files("Deferred")) == 1, 30), silent.log())
+        self.assertTrue(silent.logged(" Dorvane/smtpdistant: 421 No MX DNS available for three.test using NS 127.0.0.54 (time out) status=error"))
+        self.assertTrue(silent.logged("421 No MX DNS available for three.test using NS 127.0.0.54 status=bounced"))
+        self.assertEqual([], with_subject("T9") + with_subject("T10"))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dorvane", required=True)
+    parser.add_argument("--mxfinder")
+    parser.add_argument("--bin-dir")
+    ARGS, rest = parser.parse_known_args()
+    if os.geteuid() != 0 or not shutil.which("ip") or not shutil.which("dnsmasq"):
+        print("skipped: needs root, ip and dnsmasq for a network namespace")
+        return 0
+    try:
+        World.up()
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        World.down()
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
