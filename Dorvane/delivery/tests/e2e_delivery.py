@@ -14,6 +14,9 @@ import textwrap
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
+from relay_support import read_spool, wait_for  # noqa: E402
+
 ARGS = None
 NS = "dvdeliv%d" % os.getpid()
 PY = "/usr/bin/python3"
@@ -89,16 +92,6 @@ SUBMIT = textwrap.dedent('''
 
 def in_ns(*cmd):
     return ["ip", "netns", "exec", NS, *cmd]
-
-
-def wait_for(predicate, timeout):
-    """Polls `predicate` every 0.2 s until it holds or `timeout` seconds pass."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.2)
-    return predicate()
 
 
 class World:
@@ -254,6 +247,8 @@ class DeliveryTest(unittest.TestCase):
         delay_subject = "Subject: Delivery Status Notification (Mail Delivery Delayed)"
         self.assertTrue(wait_for(lambda: notices_to("s@origin.test", delay_subject) and len(r.files("Deferred")) == 1, 30), r.log())
         self.assertTrue(r.logged("connection failed (refused by peer) for mx.down.test [127.0.0.12], status=deferred, attempt=1"))
+        deferred = read_spool(os.path.join(r.home, "Deferred", r.files("Deferred")[0]))
+        self.assertEqual((1, b"10061: Connection is forcefully rejected"), (deferred["Essai"], deferred["LastError"]))
         # Flush brings it back; a second failure is past MaxNbrAttempt 1: bounce.
         r.command("flush")
         bounce_subject = "Subject: Undelivered Mail Returned to Sender"
