@@ -63,7 +63,8 @@ void SendBody(int i) {
   // Sent exactly as stored: no dot doubling, the end line after an added CR LF.
   CurrentForm().SmtpDistant()[i].SendData(CnxOut(i).Message().Data + "\r\n.\r\n");
   StartReplyLimit(i);
-  DbgAdd("<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot(i) + ": " + IdOf(i) + " **** DATA ****</FONT><BR>");
+  DbgAdd("<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot(i) + ": " + IdOf(i) +
+         " **** DATA ****</FONT><BR>");
 }
 
 void Delivered(int i, const std::string& reply) {

@@ -97,7 +97,8 @@ void AllHostsFailed(int i, int number, const std::string& description, const std
   } else if (message.Essai > max) {
     MailLogAdd(LogPrefix(i) + " " + std::to_string(max) + "st " + failed +
                "status=error, return error to=" + message.From);
-    message.LastError = std::to_string(number) + ": " + description + " (" + reason + ")\r\n\r\nThis was the " +
+    message.LastError = std::to_string(number) + ": " + description + " (" + reason + ")" +
+                        "\r\n\r\nThis was the " +
                         std::to_string(max) + "st attempt ...";
     Bounce(message, file);
   } else {

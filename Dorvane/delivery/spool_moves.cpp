@@ -30,7 +30,8 @@ void FlushFolder(const char* folder) {
   int rc = ::fsync(fd);
   int err = errno;
   ::close(fd);
-  if (rc != 0) Raise(kErrPermissionDenied, kSource, "Cannot flush folder " + path + ": " + std::strerror(err));
+  if (rc != 0)
+    Raise(kErrPermissionDenied, kSource, "Cannot flush folder " + path + ": " + std::strerror(err));
 }
 
 }  // namespace

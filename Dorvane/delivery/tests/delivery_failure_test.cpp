@@ -34,14 +34,6 @@ class FailureTest : public DeliveryTest {
   }
 };
 
-TEST_F(FailureTest, ReasonTextsOfSocketErrors) {
-  EXPECT_EQ(FailureReason(10061), "refused by peer");
-  EXPECT_EQ(FailureReason(10054), "reset by peer");
-  EXPECT_EQ(FailureReason(11001), "host not found");
-  EXPECT_EQ(FailureReason(10060), "time out");
-  EXPECT_EQ(FailureReason(10053), "unknown reason: 10053");
-}
-
 TEST_F(FailureTest, FailedHostsAreFollowedByTheNextOnesWithinOneAttempt) {
   Dispatch({"a.dest.test", "b.dest.test", "c.dest.test"});
   form->distant.FireError(1, 10061, "refused");
