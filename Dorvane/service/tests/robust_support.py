@@ -1,0 +1,166 @@
+"""Helpers of the robustness scripts: a relay that can be killed and started
+again on the same folder, clients that tag each message with a token, and a
+check of a whole spool."""
+import argparse
+import os
+import signal
+import smtplib
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from relay_support import free_port, read_spool, wait_for
+
+SPOOL_FOLDERS = ("OutBox", "Deferred", "Error")
+ARGS = None  # the script's command line, set by main()
+
+
+def write_ini(home, port, keep_local=True, smtp_server=None, extra=b""):
+    ini = (b"<Global>\r\n\tLaunchStart\tOn\r\n\tKeepLocal\t%s\r\n\tDNSServer\t127.0.0.1\r\n"
+           b"</Global>\r\n<Network>\r\n\tListenPort\t%d\r\n</Network>\r\n"
+           % (b"On" if keep_local else b"Off", port))
+    if smtp_server:
+        ini += b"SmtpServer\t%s\r\n" % smtp_server.encode()
+    with open(os.path.join(home, "Dorvane.ini"), "wb") as f:
+        f.write(ini + extra)
+
+
+class Relay:
+    """The program on one folder; start() may be called again after kill()."""
+
+    def __init__(self, dorvane, home, port):
+        self.dorvane, self.home, self.port, self.proc = dorvane, home, port, None
+
+    def env(self):
+        return dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
+                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"))
+
+    def start(self, timeout=20):
+        self.proc = subprocess.Popen([self.dorvane, "--headless", "--home", self.home],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=self.env())
+        if not wait_for(self.greets, timeout):
+            raise RuntimeError("relay does not greet on %d" % self.port)
+        return self
+
+    def greets(self):
+        import socket
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1) as s:
+                s.settimeout(2)
+                return s.recv(512).startswith(b"220 ")
+        except OSError:
+            return False
+
+    def alive(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def kill(self):
+        if self.alive():
+            self.proc.send_signal(signal.SIGKILL)
+        if self.proc:
+            self.proc.wait(timeout=10)
+            self.proc.stderr.close()
+
+    def log(self, name):
+        path = os.path.join(self.home, name)
+        if not os.path.exists(path):
+            return ""
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+
+def spool_messages(home):
+    """(folder, name, fields) of every queued file; staging files ('.' names)
+    are reported as folder '.staging' so a caller can insist there are none."""
+    out = []
+    for folder in SPOOL_FOLDERS:
+        path = os.path.join(home, folder)
+        for name in sorted(os.listdir(path)):
+            if name.startswith("."):
+                out.append((".staging", name, None))
+            else:
+                out.append((folder, name, read_spool(os.path.join(path, name))))
+    return out
+
+
+def token_of(data):
+    """The token a TaggingClient put on the first line of a message."""
+    first = data.split(b"\r\n", 1)[0]
+    return first[len(b"X-Token: "):].decode() if first.startswith(b"X-Token: ") else None
+
+
+class TaggingClient:
+    """Submits messages, each with a unique token on its first header line,
+    until stopped; remembers the tokens the relay acknowledged with 250. Any
+    failure (the relay killed, a refusal) drops the connection and the
+    client tries again with a new message."""
+
+    def __init__(self, port, number, body_bytes=3000):
+        self.port, self.number, self.body_bytes = port, number, body_bytes
+        self.acknowledged = []
+        self.failures = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join(timeout=30)
+
+    def _run(self):
+        seq = 0
+        while not self._stop.is_set():
+            try:
+                with smtplib.SMTP("127.0.0.1", self.port, timeout=10) as s:
+                    s.helo("client%d.example" % self.number)
+                    while not self._stop.is_set():
+                        seq += 1
+                        token = "c%d-m%d" % (self.number, seq)
+                        body = (b"X-Token: " + token.encode() + b"\r\nSubject: robust\r\n\r\n"
+                                + os.urandom(self.body_bytes // 2).hex().encode() + b"\r\n")
+                        s.sendmail("s%d@here.example" % self.number, ["r@there.example"], body)
+                        self.acknowledged.append(token)
+            except (OSError, smtplib.SMTPException):
+                self.failures += 1
+                time.sleep(0.05)
+
+
+class RobustCase(unittest.TestCase):
+    """A temporary program folder with Dorvane.ini written for a free port,
+    and a relay on it (not started); everything is killed and removed after
+    the test."""
+
+    KEEP_LOCAL = True
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.home = self.tmp.name
+        self.port = free_port()
+        write_ini(self.home, self.port, keep_local=self.KEEP_LOCAL)
+        self.relay = Relay(ARGS.dorvane, self.home, self.port)
+
+    def tearDown(self):
+        self.relay.kill()
+        self.tmp.cleanup()
+
+    def control(self, *words):
+        """Runs a control command (quit, flush, status, ...) on the relay."""
+        return subprocess.run([ARGS.dorvane, "--home", self.home, *words], capture_output=True,
+                              timeout=20, text=True, env=self.relay.env())
+
+
+def main():
+    """Parses the arguments every end-to-end script gets, then runs its tests."""
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dorvane", required=True)
+    parser.add_argument("--mxfinder")
+    parser.add_argument("--bin-dir")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest)

@@ -1,0 +1,294 @@
+"""The two relays under test and the sink they deliver to, each started in a
+fresh folder of its own and stopped (by process id) when a run is over.
+
+Addresses inside the benchmark's network namespace:
+  127.0.0.1      clients (smtp-source)
+  127.0.0.2:2525 Dorvane (it listens on every address; the port sets it apart)
+  127.0.0.3:25   smtp-sink for Dorvane
+  127.0.0.4:25   Postfix
+  127.0.0.5:25   smtp-sink for Postfix
+"""
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import threading
+import time
+
+DORVANE_ADDR, DORVANE_PORT, DORVANE_SINK = "127.0.0.2", 2525, "127.0.0.3"
+POSTFIX_ADDR, POSTFIX_PORT, POSTFIX_SINK = "127.0.0.4", 25, "127.0.0.5"
+ADDRESSES = ["127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"]
+
+
+def wait_for(predicate, timeout, step=0.05):
+    """Polls `predicate` until it holds or `timeout` seconds pass."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return bool(predicate())
+
+
+def accepts(addr, port):
+    import socket
+    try:
+        with socket.create_connection((addr, port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def pss_kib(pid):
+    """Proportional set size of one process in KiB (0 once it is gone)."""
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def children_of(root):
+    """`root` and every process below it, from the parent links in /proc."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        parents[int(entry)] = int(stat.rsplit(")", 1)[1].split()[1])
+    tree, added = {root}, True
+    while added:
+        added = False
+        for pid, ppid in parents.items():
+            if ppid in tree and pid not in tree:
+                tree.add(pid)
+                added = True
+    return tree
+
+
+def stop_pid(pid, timeout=20):
+    """Ends one process this harness started: TERM, then KILL."""
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:
+            return
+        if wait_for(lambda: not os.path.exists("/proc/%d" % pid) or _zombie(pid), timeout):
+            return
+
+
+def _zombie(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
+
+
+class Sink:
+    """smtp-sink on port 25 of `addr`, counting the messages it receives."""
+
+    def __init__(self, addr):
+        self.addr = addr
+        self.count = 0
+        self.proc = None
+        self._reader = None
+
+    def start(self):
+        self.proc = subprocess.Popen(
+            ["smtp-sink", "-c", "-u", "nobody", "-m", "1000", "%s:25" % self.addr, "1024"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        if not wait_for(lambda: accepts(self.addr, 25), 10):
+            raise RuntimeError("smtp-sink on %s did not start" % self.addr)
+        return self
+
+    def _read(self):
+        # The counters are rewritten in place, ended by CR:
+        # "sess=N quit=N mesg=N".
+        buf = b""
+        while True:
+            chunk = self.proc.stdout.read1(4096)
+            if not chunk:
+                return
+            buf = (buf + chunk)[-4096:]
+            found = re.findall(rb"mesg=(\d+)\r", buf)
+            if found:
+                self.count = int(found[-1])
+
+    def stop(self):
+        if self.proc:
+            stop_pid(self.proc.pid)
+            self.proc.wait(timeout=10)
+
+
+class Dorvane:
+    """The program under test in a fresh program folder."""
+
+    name = "dorvane"
+
+    def __init__(self, binary, folder):
+        self.binary = binary
+        self.home = folder
+        self.proc = None
+        self.addr, self.port = DORVANE_ADDR, DORVANE_PORT
+
+    def start(self, keep_local):
+        os.makedirs(self.home, exist_ok=True)
+        ini = ("<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\n"
+               "ListenPort\t%d\r\nKeepLocal\t%s\r\nSmtpServer\t%s\r\nDebug\tOff\r\n"
+               % (self.port, "On" if keep_local else "Off", DORVANE_SINK))
+        with open(os.path.join(self.home, "Dorvane.ini"), "w", newline="") as f:
+            f.write(ini)
+        env = dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
+                   XDG_CONFIG_HOME=os.path.join(self.home, "xdg"))
+        self.proc = subprocess.Popen([self.binary, "--headless", "--home", self.home],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        if not wait_for(lambda: accepts(self.addr, self.port), 20):
+            raise RuntimeError("dorvane did not start listening")
+        return self
+
+    def pids(self):
+        return children_of(self.proc.pid) if self.proc and self.proc.poll() is None else set()
+
+    def queued(self):
+        """Files waiting in the spool folders (staging files excluded)."""
+        total = 0
+        for folder in ("OutBox", "Deferred", "Error"):
+            path = os.path.join(self.home, folder)
+            if os.path.isdir(path):
+                total += sum(1 for n in os.listdir(path) if not n.startswith("."))
+        return total
+
+    def stop(self):
+        if self.proc:
+            stop_pid(self.proc.pid)
+            self.proc.wait(timeout=10)
+
+
+MAIN_CF = """\
+compatibility_level = 3.6
+queue_directory = {dir}/spool
+data_directory = {dir}/data
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = bench.invalid
+mydomain = bench.invalid
+myorigin = $myhostname
+mydestination =
+inet_interfaces = {addr}
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtpd_relay_restrictions = permit_mynetworks, reject
+relayhost = [{sink}]:25
+maillog_file = {dir}/maillog
+maillog_file_prefixes = {dir}
+alias_maps =
+alias_database =
+biff = no
+{extra}
+"""
+
+# master.cf as Debian ships it, without chroot (the queue lives in a
+# temporary folder that holds no chroot files) and without the optional
+# pipe services.
+MASTER_CF = """\
+{port}    inet  n       -       n       -       -       smtpd
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+proxywrite unix -       -       n       -       1       proxymap
+smtp      unix  -       -       n       -       -       smtp
+relay     unix  -       -       n       -       -       smtp
+showq     unix  n       -       n       -       -       showq
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+"""
+
+
+class Postfix:
+    """A Postfix instance with its own configuration and queue folders."""
+
+    name = "postfix"
+
+    def __init__(self, folder):
+        self.dir = folder
+        self.conf = os.path.join(folder, "etc")
+        self.addr, self.port = POSTFIX_ADDR, POSTFIX_PORT
+
+    def start(self, keep_local):
+        os.makedirs(self.conf, exist_ok=True)
+        for sub in ("spool", "data"):
+            os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
+        pw = pwd.getpwnam("postfix")
+        os.chown(os.path.join(self.dir, "data"), pw.pw_uid, pw.pw_gid)
+        extra = "defer_transports = smtp\n" if keep_local else ""
+        with open(os.path.join(self.conf, "main.cf"), "w") as f:
+            f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=POSTFIX_SINK, extra=extra))
+        with open(os.path.join(self.conf, "master.cf"), "w") as f:
+            f.write(MASTER_CF.format(port=self.port))
+        shutil.copy("/etc/postfix/dynamicmaps.cf", self.conf)
+        # Postfix refuses a queue below a folder it does not trust: the
+        # temporary folder must be root's and not writable by others.
+        os.chmod(self.dir, 0o755)
+        self._postfix("start")
+        if not wait_for(lambda: accepts(self.addr, self.port), 30):
+            raise RuntimeError("postfix did not start listening")
+        return self
+
+    def _postfix(self, verb):
+        return subprocess.run(["postfix", "-c", self.conf, verb],
+                              capture_output=True, text=True, timeout=120)
+
+    def master_pid(self):
+        try:
+            with open(os.path.join(self.dir, "spool", "pid", "master.pid")) as f:
+                return int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            return 0
+
+    def pids(self):
+        pid = self.master_pid()
+        return children_of(pid) if pid and os.path.exists("/proc/%d" % pid) else set()
+
+    def queued(self):
+        total = 0
+        for sub in ("incoming", "active", "deferred", "hold", "maildrop"):
+            for _root, _dirs, files in os.walk(os.path.join(self.dir, "spool", sub)):
+                total += len(files)
+        return total
+
+    def maillog(self):
+        path = os.path.join(self.dir, "maillog")
+        if not os.path.exists(path):
+            return []
+        with open(path, errors="replace") as f:
+            return f.readlines()
+
+    def stop(self):
+        pid = self.master_pid()
+        self._postfix("stop")
+        if pid:
+            wait_for(lambda: not os.path.exists("/proc/%d" % pid), 20)
+            stop_pid(pid)  # still there after "postfix stop": end it by its id
