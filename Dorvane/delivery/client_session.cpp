@@ -72,15 +72,17 @@ void Delivered(int i, const std::string& reply) {
   cnx.SetStatus(kOutEnding);
   const std::string text = reply.size() >= 2 ? reply.substr(0, reply.size() - 2) : std::string();
   const std::string relay = Peer(i);
+  // The file goes first: a crash after a "status=sent" line (QUIT yields to
+  // other sessions for a while) must not find it and send it again. It
+  // also goes before the slot is freed: a scan between the two must not
+  // find it without an owner.
+  RemoveSpoolFile(kOutBox, cnx.CurrentOutFile);
   const CMessage& message = cnx.Message();
   for (int k = 1; k <= message.MRcptToCount(); ++k) {
     MailLogAdd(MailPrefix(i) + " to=" + message.RcptTo(k) + ", relay=" + relay + ", status=sent (" +
                text + ")");
   }
   SendQuitAndClose(i);
-  // The file goes before the slot is freed: a scan between the two must not
-  // find it without an owner.
-  RemoveSpoolFile(kOutBox, cnx.CurrentOutFile);
   ReleaseSmtpDistant(i);
   YieldAndScan();
   CurrentForm().tmrVerifOutBox().SetEnabled(true);

@@ -66,6 +66,38 @@ void Connect(int i, CConnexion& cnx) {
   StartConnectLimit(i);
 }
 
+// Where the scans are in their pass over OutBox. A scan goes on from the
+// last one instead of listing the folder again, so a queue of N files costs
+// one listing per pass, not one per dispatch (scans run after every command
+// a session sends). A scan that reaches the end lists the folder afresh
+// once: "nothing to send" is only concluded from a whole, fresh listing.
+struct OutBoxPass {
+  std::string folder;  // the OutBox path the names were listed from
+  std::vector<std::string> names;
+  size_t next = 0;
+};
+
+OutBoxPass& Pass() {
+  static OutBoxPass pass;
+  return pass;
+}
+
+// The next name of the pass; false when a fresh listing is exhausted too.
+bool NextCandidate(bool* relisted, std::string* name) {
+  OutBoxPass& pass = Pass();
+  const std::string folder = SpoolPath(kOutBox, "");
+  if (pass.folder != folder) pass = OutBoxPass{folder, {}, 0};
+  if (pass.next >= pass.names.size()) {
+    if (*relisted) return false;
+    pass.names = SpoolFileNames(kOutBox);
+    pass.next = 0;
+    *relisted = true;
+    if (pass.names.empty()) return false;
+  }
+  *name = pass.names[pass.next++];  // a copy: a nested scan may list again
+  return true;
+}
+
 void MoveAllDue(bool whatever_age) {
   const int delay = EffectiveAttemptDelay();
   const std::time_t now = std::time(nullptr);
@@ -82,14 +114,20 @@ void MoveAllDue(bool whatever_age) {
 void VerifOutBox() {
   Guard("MOD:MODULE[VerifOutBox]", [] {
     if (Config().KeepLocal) return;
-    // The list is taken first: a dispatch may yield, and nested scans may
-    // move files meanwhile, so each name is checked again when its turn comes.
-    for (const std::string& name : SpoolFileNames(kOutBox)) {
+    // Names come from a listing taken earlier: a dispatch may yield, and
+    // nested scans may move files meanwhile, so each name is checked again
+    // when its turn comes.
+    bool relisted = false;
+    std::string name;
+    while (NextCandidate(&relisted, &name)) {
       if (InProgress(name) || !SpoolFileExists(kOutBox, name)) continue;
       DbgPlain("OUT demande d'envoi demandée (" + name + ")");
       Dispatch done = SendOutSmtp(name);
       if (done == Dispatch::Started) return;
-      if (done == Dispatch::NoFreeSlot) break;
+      if (done == Dispatch::NoFreeSlot) {
+        --Pass().next;  // no yield on this path: the same file is first next time
+        break;
+      }
     }
     CurrentForm().tmrVerifOutBox().SetEnabled(true);
   });

@@ -15,15 +15,6 @@ KILLS = 4
 
 
 class CrashTest(RobustCase):
-    def setUp(self):
-        super().setUp()
-        self.clients = []
-
-    def tearDown(self):
-        for c in self.clients:
-            c.stop()
-        super().tearDown()
-
     def test_acknowledged_messages_survive_random_kills_once_and_whole(self):
         rng = random.Random(os.getpid())
         self.relay.start()

@@ -74,15 +74,19 @@ class Relay:
 
 def spool_messages(home):
     """(folder, name, fields) of every queued file; staging files ('.' names)
-    are reported as folder '.staging' so a caller can insist there are none."""
+    are reported as folder '.staging' so a caller can insist there are none.
+    A running relay may take files away meanwhile: those are left out."""
     out = []
     for folder in SPOOL_FOLDERS:
         path = os.path.join(home, folder)
         for name in sorted(os.listdir(path)):
             if name.startswith("."):
                 out.append((".staging", name, None))
-            else:
+                continue
+            try:
                 out.append((folder, name, read_spool(os.path.join(path, name))))
+            except FileNotFoundError:
+                pass  # delivered (or moved) while the spool was being read
     return out
 
 
@@ -122,8 +126,10 @@ class TaggingClient:
                     while not self._stop.is_set():
                         seq += 1
                         token = "c%d-m%d" % (self.number, seq)
+                        hexed = os.urandom(self.body_bytes // 2).hex().encode()
+                        lines = [hexed[k:k + 76] for k in range(0, len(hexed), 76)]  # SMTP's line limit
                         body = (b"X-Token: " + token.encode() + b"\r\nSubject: robust\r\n\r\n"
-                                + os.urandom(self.body_bytes // 2).hex().encode() + b"\r\n")
+                                + b"\r\n".join(lines) + b"\r\n")
                         s.sendmail("s%d@here.example" % self.number, ["r@there.example"], body)
                         self.acknowledged.append(token)
             except (OSError, smtplib.SMTPException):
@@ -133,8 +139,8 @@ class TaggingClient:
 
 class RobustCase(unittest.TestCase):
     """A temporary program folder with Dorvane.ini written for a free port,
-    and a relay on it (not started); everything is killed and removed after
-    the test."""
+    and a relay on it (not started); the relay and the TaggingClients put in
+    self.clients are stopped and everything removed after the test."""
 
     KEEP_LOCAL = True
 
@@ -144,8 +150,11 @@ class RobustCase(unittest.TestCase):
         self.port = free_port()
         write_ini(self.home, self.port, keep_local=self.KEEP_LOCAL)
         self.relay = Relay(ARGS.dorvane, self.home, self.port)
+        self.clients = []
 
     def tearDown(self):
+        for c in self.clients:
+            c.stop()
         self.relay.kill()
         self.tmp.cleanup()
 
@@ -155,12 +164,19 @@ class RobustCase(unittest.TestCase):
                               timeout=20, text=True, env=self.relay.env())
 
 
-def main():
-    """Parses the arguments every end-to-end script gets, then runs its tests."""
+def parse_args():
+    """Reads the arguments every end-to-end script gets into ARGS; returns
+    the rest, for unittest."""
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--dorvane", required=True)
     parser.add_argument("--mxfinder")
     parser.add_argument("--bin-dir")
     ARGS, rest = parser.parse_known_args()
+    return rest
+
+
+def main():
+    """Parses the arguments, then runs the script's tests."""
+    rest = parse_args()
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest)
