@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "delivery/queue_scan.h"
 #include "delivery/session_states.h"
@@ -127,6 +128,26 @@ TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {
     fs::remove(program.Path(std::string(c.folder) + "/F1"));
   }
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
+}
+
+// Scans go on through an earlier listing: a file queued meanwhile must still
+// be found, no file may be taken twice, and "nothing to send" must hold.
+TEST_F(QueueScanTest, ScansTakeEachFileOnceIncludingFilesQueuedDuringAPass) {
+  Route("dest.test", {"mx.dest.test"});
+  for (const char* name : {"F1", "F2", "F3"}) Queue(name, {"<a@dest.test>"});
+  VerifOutBox();
+  Queue("F4", {"<a@dest.test>"});
+  for (int scan = 0; scan < 3; ++scan) VerifOutBox();
+  form->outbox_timer.SetEnabled(false);
+  VerifOutBox();  // everything is in progress now
+  std::set<std::string> bound;
+  for (int i = 1; i <= 4; ++i) {
+    EXPECT_EQ(CnxOut(i).Status(), kOutConnecting) << i;
+    bound.insert(CnxOut(i).CurrentOutFile);
+  }
+  EXPECT_EQ(bound, (std::set<std::string>{"F1", "F2", "F3", "F4"}));
+  EXPECT_EQ(CnxOut(5).Status(), kOutFree);
+  EXPECT_TRUE(form->outbox_timer.Enabled());
 }
 
 TEST_F(QueueScanTest, SlotAfterANoRouteCaseTakesTheNextRouteWhole) {
