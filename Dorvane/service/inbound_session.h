@@ -35,7 +35,8 @@ constexpr std::chrono::minutes kIdleTimeout{5};
 constexpr std::chrono::seconds kCloseGrace{30};
 // Spare elements of `Smtp` that carry the 421 to clients finding no slot.
 constexpr int kFirstSpareElement = 100;
-constexpr int kSpareElements = 10;
+// Enough for a burst of 150 clients at once; each lives until its 421 is out.
+constexpr int kSpareElements = 256;
 
 class InboundSession : public SocketEvents {
  public:

@@ -17,6 +17,7 @@
 #include "service/service_control.h"
 #include "shell/dialogs.h"
 #include "shell/shipped_languages.h"
+#include "spool/spool_file.h"
 
 namespace dorvane {
 
@@ -80,6 +81,10 @@ void CreateFolders() {
       Raise(kErrPathNotFound, "Form_Load", "Path/File access error: " + path);
     MailLogAdd(GMTDate() + " Dorvane: '" + name + "' directory creation");
   }
+  // A crash can leave a half-written file under its staging name; no scan
+  // takes it, so without this they would pile up.
+  for (const std::string& path : RemoveStaleStagingFiles())
+    MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
 }
 
 // Steps 10 and 11: false when a read-only file stops start-up.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <unistd.h>
 
@@ -69,6 +70,20 @@ std::string StagingPath(const std::string& path) {
   size_t slash = path.rfind('/');
   size_t start = slash == std::string::npos ? 0 : slash + 1;
   return path.substr(0, start) + kStagingPrefix + path.substr(start) + kStagingSuffix;
+}
+
+std::vector<std::string> RemoveStaleStagingFiles() {
+  std::vector<std::string> removed;
+  for (const char* folder : {kOutBox, kDeferred, kError}) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(ProgramPath(folder), ec)) {
+      std::string name = entry.path().filename().string();
+      if (IsSpoolFileName(name) || !name.ends_with(kStagingSuffix)) continue;
+      if (!entry.is_regular_file(ec)) continue;
+      if (::unlink(entry.path().c_str()) == 0) removed.push_back(entry.path().string());
+    }
+  }
+  return removed;
 }
 
 SpoolWriteBatch::SpoolWriteBatch(std::string source) : source_(std::move(source)) {}

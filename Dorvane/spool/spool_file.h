@@ -27,6 +27,11 @@ bool IsSpoolFileName(const std::string& name);
 // The staging path of `path`: same folder, "." + name + ".tmp".
 std::string StagingPath(const std::string& path);
 
+// Removes the staging files that a crash left in the three spool folders
+// (never a message: a message only exists once renamed into place) and
+// returns their paths.
+std::vector<std::string> RemoveStaleStagingFiles();
+
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into
 // place and flushes their folders. Files staged but not committed are

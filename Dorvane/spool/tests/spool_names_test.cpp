@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -99,6 +101,28 @@ TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
   auto groups = GroupRcptToByDomain(m);
   ASSERT_EQ(1u, groups.size());
   EXPECT_EQ((std::vector<std::string>{"<a@x.fr>", "<b@x.fr>"}), groups[0]);
+}
+
+}  // namespace
+}  // namespace dorvane
+
+namespace dorvane {
+namespace {
+
+TEST(SpoolStaging, StaleStagingFilesGoButMessagesAndOtherFilesStay) {
+  testing_support::TempHome home;
+  const std::vector<std::string> stale = {StagingPath(SpoolPath(kOutBox, "A1")),
+                                          StagingPath(SpoolPath(kDeferred, "B2-0")),
+                                          StagingPath(SpoolPath(kError, "C3"))};
+  const std::vector<std::string> kept = {SpoolPath(kOutBox, "A1"), SpoolPath(kOutBox, ".hidden")};
+  for (const auto& p : stale) std::ofstream(p) << "half";
+  for (const auto& p : kept) std::ofstream(p) << "whole";
+  std::vector<std::string> removed = RemoveStaleStagingFiles();
+  std::sort(removed.begin(), removed.end());
+  std::vector<std::string> expected = stale;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, removed);
+  for (const auto& p : kept) EXPECT_TRUE(std::filesystem::exists(p)) << p;
 }
 
 }  // namespace
