@@ -2,7 +2,6 @@
 the MX records of the test domains and aiosmtpd exchangers receive, all on
 loopback addresses of a network namespace that the test creates and removes
 (its own port 25 and its own /etc/hosts for the exchangers' names)."""
-import argparse
 import email
 import json
 import os
@@ -15,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
-from relay_support import read_spool, wait_for  # noqa: E402
+from relay_support import read_spool, wait_for, script_args  # noqa: E402
 
 ARGS = None
 NS = "dvdeliv%d" % os.getpid()
@@ -314,11 +313,7 @@ class DeliveryTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dorvane", required=True)
-    parser.add_argument("--mxfinder")
-    parser.add_argument("--bin-dir")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = script_args()
     if os.geteuid() != 0 or not shutil.which("ip") or not shutil.which("dnsmasq"):
         print("skipped: needs root, ip and dnsmasq for a network namespace")
         return 0

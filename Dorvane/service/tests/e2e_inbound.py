@@ -2,9 +2,7 @@
 accepted message must be in OutBox as a whole spool file that reads back
 with every field as sent, even when the relay is killed right after the
 250 reply."""
-import argparse
 import os
-import signal
 import smtplib
 import socket
 import subprocess
@@ -13,36 +11,11 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, read_spool, wait_for  # noqa: E402
+from relay_support import free_port, read_spool, script_args, wait_for  # noqa: E402
+
+from robust_support import Relay  # noqa: E402
 
 ARGS = None
-
-
-class Relay:
-    """One running program in its own home; always killed at the end."""
-
-    def __init__(self, home, port):
-        self.home, self.port, self.proc = home, port, None
-
-    def start(self):
-        self.proc = subprocess.Popen([ARGS.dorvane, "--headless", "--home", self.home],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_for(self.accepts):
-            raise RuntimeError("relay does not listen on %d" % self.port)
-        return self
-
-    def accepts(self):
-        try:
-            with socket.create_connection(("127.0.0.1", self.port), timeout=1) as s:
-                s.settimeout(2)
-                return s.recv(512).startswith(b"220 ")
-        except OSError:
-            return False
-
-    def kill(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGKILL)
-            self.proc.wait(timeout=10)
 
 
 class InboundTest(unittest.TestCase):
@@ -61,7 +34,7 @@ class InboundTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def start(self):
-        r = Relay(self.home, self.port)
+        r = Relay(ARGS.dorvane, self.home, self.port)
         self.relays.append(r)
         return r.start()
 
@@ -178,7 +151,7 @@ class InboundTest(unittest.TestCase):
                 self.assertEqual(b"421 Too many connections, try again later\r\n", extra.recv(512))
                 self.assertEqual(b"", extra.recv(512))  # closed
             held.pop().close()
-            self.assertTrue(wait_for(lambda: Relay(self.home, self.port).accepts(), 10))
+            self.assertTrue(wait_for(lambda: Relay(ARGS.dorvane, self.home, self.port).greets(), 10))
         finally:
             for s in held:
                 s.close()
@@ -202,9 +175,5 @@ class InboundTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dorvane", required=True)
-    parser.add_argument("--mxfinder")
-    parser.add_argument("--bin-dir")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = script_args()
     unittest.main(argv=[sys.argv[0]] + rest)

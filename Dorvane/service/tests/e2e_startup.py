@@ -1,6 +1,5 @@
 """Start-up, the second instance, the control commands and refused starts,
 against the real program in temporary homes on loopback ports."""
-import argparse
 import os
 import socket
 import stat
@@ -10,7 +9,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, wait_for  # noqa: E402
+from relay_support import free_port, wait_for, script_args  # noqa: E402
 
 ARGS = None
 KEYLESS_INI = (
@@ -196,9 +195,5 @@ class StartupTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dorvane", required=True)
-    parser.add_argument("--mxfinder")
-    parser.add_argument("--bin-dir")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = script_args()
     unittest.main(argv=[sys.argv[0]] + rest)

@@ -1,5 +1,6 @@
 """Helpers shared by the end-to-end scripts: a free loopback port, a bounded
 wait, and a reader of the spool file format."""
+import argparse
 import random
 import socket
 import time
@@ -64,3 +65,13 @@ def read_spool(path):
     if pos != len(data):
         raise ValueError("trailing bytes")
     return msg
+
+
+def script_args():
+    """The arguments every end-to-end script gets (--dorvane, --mxfinder,
+    --bin-dir), and the rest, for unittest."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dorvane", required=True)
+    parser.add_argument("--mxfinder")
+    parser.add_argument("--bin-dir")
+    return parser.parse_known_args()

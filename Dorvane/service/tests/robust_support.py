@@ -1,7 +1,6 @@
 """Helpers of the robustness scripts: a relay that can be killed and started
 again on the same folder, clients that tag each message with a token, and a
 check of a whole spool."""
-import argparse
 import os
 import signal
 import smtplib
@@ -12,7 +11,7 @@ import threading
 import time
 import unittest
 
-from relay_support import free_port, read_spool, wait_for
+from relay_support import free_port, read_spool, script_args, wait_for
 
 SPOOL_FOLDERS = ("OutBox", "Deferred", "Error")
 ARGS = None  # the script's command line, set by main()
@@ -168,11 +167,7 @@ def parse_args():
     """Reads the arguments every end-to-end script gets into ARGS; returns
     the rest, for unittest."""
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dorvane", required=True)
-    parser.add_argument("--mxfinder")
-    parser.add_argument("--bin-dir")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = script_args()
     return rest
 
 
