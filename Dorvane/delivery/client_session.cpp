@@ -1,5 +1,7 @@
 #include "delivery/client_session.h"
 
+#include <algorithm>
+
 #include "config/configuration.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/queue_scan.h"
@@ -89,12 +91,19 @@ void Delivered(int i, const std::string& reply) {
   VerifOutBox();
 }
 
-void Unexpected(int i) {
+// The first line of a server reply, cut to 200 bytes, for a log line.
+std::string FirstLine(const std::string& reply) {
+  return reply.substr(0, std::min(reply.find_first_of("\r\n"), size_t{200}));
+}
+
+void Unexpected(int i, const std::string& reply) {
   DbgAdd("<FONT COLOR='#FF0000'>" + IdOf(i) + " RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
   // Never modal: other deliveries go on while the box is up. The slot waits
   // for its reply limit.
   if (!Headless())
     CurrentDialogs().Notice("RECEIVED DATA NOT IMPLEMENTED ! See debug log ...", "", DialogIcon::Exclamation);
+  else  // no box and, by default, no debug log: keep a trace the user can read
+    MailLogAdd(MailPrefix(i) + " unexpected reply: " + FirstLine(reply));
   VerifOutBox();
 }
 
@@ -137,7 +146,7 @@ void SmtpDistant_DataArrival(int i, const std::string& reply) {
   }
   if (state == kOutBodySent && code == "250") return Delivered(i, reply);
   if (state == kOutBodySent && code == "550") return RefuseMessage(i, reply, RefusedAt::Body);
-  Unexpected(i);
+  Unexpected(i, reply);
 }
 
 void ClientSession::OnConnect(int index) {

@@ -101,6 +101,7 @@ TEST_F(ClientSessionTest, UnexpectedReplyShowsANonBlockingBoxOnlyOnTheDesktop) {
   StartThreeRecipients();
   form->distant.Receive(1, "421 busy\r\n");
   EXPECT_EQ(program.dialogs.boxes.size(), 0u);  // headless: logged only
+  EXPECT_EQ(MailLog().back(), " Dorvane/smtpdistant[1]: " + CnxOut(1).Message().ID + " unexpected reply: 421 busy");
   SetHeadless(false);
   form->distant.Receive(1, "421 busy\r\n");
   SetHeadless(true);

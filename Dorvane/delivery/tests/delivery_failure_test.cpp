@@ -172,6 +172,7 @@ TEST_F(FailureTest, PeerCloseAndSilenceFailTheSessionLikeSocketErrors) {
       std::string(kPrefix) + "connect to b.dest.test [127.0.0.1]",
       std::string(kPrefix) + "connection failed (unknown reason: 10053) for b.dest.test [127.0.0.1], status=trying other MX server, attempt=1",
       std::string(kPrefix) + "connect to c.dest.test [127.0.0.1]",
+      std::string(kPrefix) + "unexpected reply: 421 odd",
       std::string(kPrefix) + "connection failed (time out) for c.dest.test [127.0.0.1], status=deferred, attempt=1"}));
   EXPECT_EQ(Read("Deferred", "F1").LastError, "10060: Connection timed out.");
 }
