@@ -25,20 +25,6 @@ std::string HomeFolder() {
   return pw && pw->pw_dir ? pw->pw_dir : "/tmp";
 }
 
-// Undoes the general escapes of a desktop-entry string value.
-std::string UnescapeDesktopString(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      out += value[i];
-      continue;
-    }
-    char c = value[++i];
-    out += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string XdgConfigHome() {
@@ -66,7 +52,7 @@ std::string DesktopExecArg(const std::string& program) {
 }
 
 std::string DesktopExecProgram(const std::string& exec) {
-  std::string value = UnescapeDesktopString(exec);
+  std::string value = UnescapeBackslashes(exec);
   std::string arg;
   if (value.starts_with('"')) {
     for (size_t i = 1; i < value.size() && value[i] != '"'; ++i) {

@@ -53,23 +53,11 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    char c = text[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
 
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> parts;
   std::istringstream in(line);
-  for (std::string part; std::getline(in, part, '\t');) parts.push_back(Unescape(part));
+  for (std::string part; std::getline(in, part, '\t');) parts.push_back(UnescapeBackslashes(part));
   return parts;
 }
 
@@ -190,6 +178,19 @@ RegValue Failed(long error) {
 }
 
 }  // namespace
+
+std::string UnescapeBackslashes(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    out += c == 's' ? ' ' : c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
 
 std::string RegValue::Text() const {
   if (error != kRegSuccess) return std::to_string(error);

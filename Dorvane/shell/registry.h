@@ -65,4 +65,10 @@ void DeleteValue(uint32_t root, const std::string& key, const std::string& name)
 // rename it over), creating missing folders. Returns false on failure.
 bool ReplaceFileContents(const std::string& path, const std::string& bytes);
 
+// Undoes backslash escapes: backslash + s, t, n, r give a space, tab, line
+// feed, carriage return; a backslash before anything else gives that
+// character.
+// Serves both the store file and desktop-entry values.
+std::string UnescapeBackslashes(const std::string& text);
+
 }  // namespace dorvane
