@@ -1,10 +1,11 @@
 #include "delivery/client_session.h"
 
-#include <algorithm>
+#include <array>
 
 #include "config/configuration.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/queue_scan.h"
+#include "delivery/server_reply.h"
 #include "delivery/session_limits.h"
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
@@ -34,7 +35,13 @@ std::string MailPrefix(int i) { return GMTDate() + " Dorvane/smtpdistant" + Slot
 // "host [ip]" of element i.
 std::string Peer(int i) {
   SocketControl& socket = CurrentForm().SmtpDistant()[i];
-  return socket.RemoteHost() + " [" + socket.RemoteHostIP() + "]";
+  return PeerText(socket.RemoteHost(), socket.RemoteHostIP());
+}
+
+// The bytes of each slot's reply in progress.
+ReplyBuffer& Received(int i) {
+  static std::array<ReplyBuffer, kLastSlot + 1> buffers;
+  return buffers.at(static_cast<size_t>(i));
 }
 
 // Announces `command` (without its line end) in the debug log and sends it.
@@ -72,7 +79,7 @@ void SendBody(int i) {
 void Delivered(int i, const std::string& reply) {
   CConnexion& cnx = CnxOut(i);
   cnx.SetStatus(kOutEnding);
-  const std::string text = reply.size() >= 2 ? reply.substr(0, reply.size() - 2) : std::string();
+  const std::string text = ReplyReason(reply);
   const std::string relay = Peer(i);
   // The file goes first: a crash after a "status=sent" line (QUIT yields to
   // other sessions for a while) must not find it and send it again. It
@@ -91,20 +98,20 @@ void Delivered(int i, const std::string& reply) {
   VerifOutBox();
 }
 
-// The first line of a server reply, cut to 200 bytes, for a log line.
-std::string FirstLine(const std::string& reply) {
-  return reply.substr(0, std::min(reply.find_first_of("\r\n"), size_t{200}));
-}
-
+// A reply that fits no row: shown, then the session ends at once, for
+// good on a 5xx, for now otherwise.
 void Unexpected(int i, const std::string& reply) {
   DbgAdd("<FONT COLOR='#FF0000'>" + IdOf(i) + " RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
-  // Never modal: other deliveries go on while the box is up. The slot waits
-  // for its reply limit.
+  // Never modal: other deliveries go on while the box is up.
   if (!Headless())
     CurrentDialogs().Notice("RECEIVED DATA NOT IMPLEMENTED ! See debug log ...", "", DialogIcon::Exclamation);
   else  // no box and, by default, no debug log: keep a trace the user can read
-    MailLogAdd(MailPrefix(i) + " unexpected reply: " + FirstLine(reply));
-  VerifOutBox();
+    MailLogAdd(MailPrefix(i) + " unexpected reply: " + ReplyReason(reply));
+  const int32_t state = CnxOut(i).Status();
+  const bool at_recipient = state == kOutLastRcptSent || (state == kOutMailFromSent && CnxOut(i).CurrentRcptTo > 0);
+  if (ReplyCode(reply).starts_with("5"))
+    return RefuseMessage(i, reply, at_recipient ? RefusedAt::Recipient : RefusedAt::Message);
+  ReplyFailure(i, reply);
 }
 
 }  // namespace
@@ -119,7 +126,7 @@ void SendQuitAndClose(int i) {
 void SmtpDistant_DataArrival(int i, const std::string& reply) {
   CConnexion& cnx = CnxOut(i);
   const int32_t state = cnx.Status();
-  const std::string code = GetResponseCode(reply);
+  const std::string code = ReplyCode(reply);
   if (state == kOutConnecting && code == "220") {
     cnx.SetStatus(kOutHeloSent);
     Send(i, "HELO " + HostName, false);
@@ -139,18 +146,22 @@ void SmtpDistant_DataArrival(int i, const std::string& reply) {
     Send(i, "DATA", false);
     return YieldAndScan();
   }
-  if (state == kOutLastRcptSent && code == "550") return RefuseMessage(i, reply, RefusedAt::LastRecipient);
+  if (state == kOutLastRcptSent && code == "550") return RefuseMessage(i, reply, RefusedAt::Recipient);
   if (state == kOutDataSent && code == "354") {
     SendBody(i);
     return YieldAndScan();
   }
-  if (state == kOutBodySent && code == "250") return Delivered(i, reply);
-  if (state == kOutBodySent && code == "550") return RefuseMessage(i, reply, RefusedAt::Body);
+  // The final reply may overtake the send-complete event: the body is
+  // handed over once the server has answered it.
+  const bool body_sent = state == kOutBodySent || state == kOutBodySending;
+  if (body_sent && code == "250") return Delivered(i, reply);
+  if (body_sent && code == "550") return RefuseMessage(i, reply, RefusedAt::Message);
   Unexpected(i, reply);
 }
 
 void ClientSession::OnConnect(int index) {
   Guard("FRM:MAIN[SmtpDistant_Connect]", [&] {
+    Received(index).Clear();  // nothing of an earlier connection is a reply here
     if (!InSession(CnxOut(index).Status())) return;
     MailLogAdd(GMTDate() + " Dorvane/smtpdistant" + Slot(index) + ": " + IdOf(index) + " connect to " +
                Peer(index));
@@ -166,9 +177,12 @@ void ClientSession::OnDataArrival(int index, long bytes) {
       DbgAdd("<FONT COLOR='#008800'>Receive from SMTPDISTANT" + Slot(index) + ": " + IdOf(index) + " " +
              HtmlEscape(reply) + "</FONT>");
     }
-    // A free or ending slot has no dialogue left to run.
-    if (!InSession(CnxOut(index).Status())) return;
-    SmtpDistant_DataArrival(index, reply);
+    Received(index).Add(reply);
+    // Each complete reply runs one row, until the session ends (a free or
+    // ending slot has no dialogue left to run).
+    std::string complete;
+    while (InSession(CnxOut(index).Status()) && Received(index).Take(&complete))
+      SmtpDistant_DataArrival(index, complete);
   });
 }
 

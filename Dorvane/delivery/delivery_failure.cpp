@@ -5,6 +5,7 @@
 #include "delivery/client_session.h"
 #include "delivery/delay_notice.h"
 #include "delivery/queue_scan.h"
+#include "delivery/server_reply.h"
 #include "delivery/session_limits.h"
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
@@ -30,9 +31,26 @@ std::string LogPrefix(int i) {
   return GMTDate() + " Dorvane/smtpdistant[" + std::to_string(i) + "]: " + CnxOut(i).Message().ID;
 }
 
-// " (reason) for host [ip], " of the failure lines.
-std::string FailedFor(const std::string& reason, const std::string& host, const std::string& ip) {
-  return "connection failed (" + reason + ") for " + host + " [" + ip + "], ";
+// What ended an attempt, as the failure lines and LastError tell it.
+struct Failure {
+  std::string last_error;  // "n: description", or the reply's first line
+  std::string reason;      // between the brackets of the log line
+  std::string host, ip;    // the exchanger that failed
+  bool reply = false;      // said by the exchanger, not by the socket
+};
+
+// `failure` with the exchanger of slot i's element, while it is loaded.
+Failure AtPeer(int i, Failure failure) {
+  SocketArray& distant = CurrentForm().SmtpDistant();
+  if (!distant.Exists(i)) return failure;
+  failure.host = distant[i].RemoteHost();
+  failure.ip = distant[i].RemoteHostIP();
+  return failure;
+}
+
+// "connection failed (reason) for host [ip], " of the failure lines.
+std::string FailedFor(const Failure& failure) {
+  return "connection failed (" + failure.reason + ") for " + PeerText(failure.host, failure.ip) + ", ";
 }
 
 // The message of slot i becomes a bounce to its sender, in OutBox.
@@ -52,12 +70,12 @@ void Defer(const CMessage& message, const std::string& file) {
   GenerateDeferred(file);
 }
 
-void SmarthostFailed(int i, const std::string& failed) {
+void SmarthostFailed(int i, const Failure& failure) {
   CConnexion& cnx = CnxOut(i);
   CMessage& message = cnx.Message();
   message.MWrite(SpoolPath(kOutBox, cnx.CurrentOutFile));
   DbgAdd("<FONT COLOR='#FF8000'>Error for : " + Config().SmtpServer + "</FONT><BR>");
-  MailLogAdd(LogPrefix(i) + " " + std::to_string(message.Essai) + "st " + failed +
+  MailLogAdd(LogPrefix(i) + " " + std::to_string(message.Essai) + "st " + FailedFor(failure) +
              "status=error, not return error neither deferred because there's no route available "
              "with the specified SMTP server");
   ErrorLogAdd(GMTDate() + " " + message.ID + " " + kNotRoutable);
@@ -65,9 +83,9 @@ void SmarthostFailed(int i, const std::string& failed) {
   ReleaseSmtpDistant(i);
 }
 
-void TryNextHost(int i, const std::string& failed) {
+void TryNextHost(int i, const Failure& failure) {
   CConnexion& cnx = CnxOut(i);
-  MailLogAdd(LogPrefix(i) + " " + failed + "status=trying other MX server, attempt=" +
+  MailLogAdd(LogPrefix(i) + " " + FailedFor(failure) + "status=trying other MX server, attempt=" +
              std::to_string(cnx.Message().Essai));
   CDns& dns = cnx.DNS();
   dns.CurrentMX = static_cast<uint8_t>(dns.CurrentMX + 1);
@@ -81,12 +99,12 @@ void TryNextHost(int i, const std::string& failed) {
   StartConnectLimit(i);
 }
 
-void AllHostsFailed(int i, int number, const std::string& description, const std::string& reason,
-                    const std::string& failed) {
+void AllHostsFailed(int i, const Failure& failure) {
   CConnexion& cnx = CnxOut(i);
   CMessage& message = cnx.Message();
   const std::string& file = cnx.CurrentOutFile;
   const uint8_t max = Config().MaxNbrAttempt;
+  const std::string failed = FailedFor(failure);
   message.MWrite(SpoolPath(kOutBox, file));
   cnx.SetStatus(kOutEnding);
   if (message.Essai > max && message.ForSender) {
@@ -97,9 +115,9 @@ void AllHostsFailed(int i, int number, const std::string& description, const std
   } else if (message.Essai > max) {
     MailLogAdd(LogPrefix(i) + " " + std::to_string(max) + "st " + failed +
                "status=error, return error to=" + message.From);
-    message.LastError = std::to_string(number) + ": " + description + " (" + reason + ")" +
-                        "\r\n\r\nThis was the " +
-                        std::to_string(max) + "st attempt ...";
+    message.LastError = (failure.reply ? failure.last_error
+                                       : failure.last_error + " (" + failure.reason + ")") +
+                        "\r\n\r\nThis was the " + std::to_string(max) + "st attempt ...";
     Bounce(message, file);
   } else {
     MailLogAdd(LogPrefix(i) + " " + failed + "status=deferred, attempt=" + std::to_string(message.Essai));
@@ -108,7 +126,28 @@ void AllHostsFailed(int i, int number, const std::string& description, const std
   ReleaseSmtpDistant(i);
 }
 
+// The attempt of slot i failed (its socket is closed): the smarthost's
+// Error folder, the next host, or the end of the route.
+void AttemptFailed(int i, const Failure& failure) {
+  CConnexion& cnx = CnxOut(i);
+  cnx.Message().LastError = failure.last_error;
+  if (FileConfig().SmtpServerDefined && !failure.reply) return SmarthostFailed(i, failure);
+  if (cnx.DNS().CurrentMX < cnx.DNS().MX.Count()) return TryNextHost(i, failure);
+  AllHostsFailed(i, failure);
+}
+
+// The recipient a refusal names: the last one sent while recipients are
+// being sent, otherwise the first.
+const std::string& RefusedRecipient(CConnexion& cnx, RefusedAt where) {
+  const int k = where == RefusedAt::Recipient && cnx.CurrentRcptTo > 0 ? cnx.CurrentRcptTo : 1;
+  return cnx.Message().RcptTo(k);
+}
+
 }  // namespace
+
+std::string PeerText(const std::string& host, const std::string& ip) {
+  return ip.empty() ? host : host + " [" + ip + "]";
+}
 
 std::string FailureReason(int number) {
   switch (number) {
@@ -127,20 +166,21 @@ void SmtpDistant_Error(int i, int number, const std::string& description) {
     CMessage& message = cnx.Message();
     DbgAdd("<FONT COLOR='#0000FF'>Error for SMTPDISTANT[" + std::to_string(i) + "]: " + message.ID + " " +
            std::to_string(number) + ": " + description + "</FONT><BR>");
-    message.LastError = std::to_string(number) + ": " + description;
+    Failure failure = AtPeer(i, Failure{std::to_string(number) + ": " + description, FailureReason(number), "", ""});
     SocketArray& distant = CurrentForm().SmtpDistant();
-    std::string host, ip;
-    if (distant.Exists(i)) {
-      host = distant[i].RemoteHost();
-      ip = distant[i].RemoteHostIP();
-      distant[i].Close();
-    }
-    const std::string reason = FailureReason(number);
-    const std::string failed = FailedFor(reason, host, ip);
-    if (FileConfig().SmtpServerDefined) return SmarthostFailed(i, failed);
-    if (cnx.DNS().CurrentMX < cnx.DNS().MX.Count()) return TryNextHost(i, failed);
-    AllHostsFailed(i, number, description, reason, failed);
+    if (distant.Exists(i)) distant[i].Close();
+    AttemptFailed(i, failure);
   });
+}
+
+void ReplyFailure(int i, const std::string& reply) {
+  CConnexion& cnx = CnxOut(i);
+  const std::string reason = ReplyReason(reply);
+  const Failure failure = AtPeer(i, Failure{reason, reason, "", "", true});
+  cnx.SetStatus(kOutEnding);  // events of the QUIT's yield are not this session's
+  SendQuitAndClose(i);
+  AttemptFailed(i, failure);
+  VerifOutBox();
 }
 
 void RefuseMessage(int i, const std::string& reply, RefusedAt where) {
@@ -148,14 +188,12 @@ void RefuseMessage(int i, const std::string& reply, RefusedAt where) {
   cnx.SetStatus(kOutEnding);
   SendQuitAndClose(i);
   CMessage& message = cnx.Message();
-  const std::string text = reply.size() >= 2 ? reply.substr(0, reply.size() - 2) : std::string();
-  message.LastError = text;
-  const std::string refused = where == RefusedAt::LastRecipient ? message.RcptTo(cnx.CurrentRcptTo)
-                                                                 : message.RcptTo(1);
-  const std::string head = LogPrefix(i) + " Error 550 (" + text + "), error for=" + refused;
+  message.LastError = ReplyReason(reply);
+  const std::string head = LogPrefix(i) + " Error " + ReplyCode(reply) + " (" + message.LastError +
+                           "), error for=" + RefusedRecipient(cnx, where);
   if (message.ForSender) {
     MailLogAdd(head + " status=error, not return error because it's already a return-error-mail: deny loop");
-    if (where == RefusedAt::LastRecipient) ErrorLogAdd(GMTDate() + " " + kNotRoutable);
+    if (where == RefusedAt::Recipient) ErrorLogAdd(GMTDate() + " " + kNotRoutable);
     FileFromOutBox(message, cnx.CurrentOutFile, kError);
   } else {
     MailLogAdd(head + " status=error, return error to=" + message.From);

@@ -9,6 +9,10 @@
 
 namespace dorvane {
 
+// "host [ip]" of a log line; the host alone when no address is known
+// (the name did not resolve).
+std::string PeerText(const std::string& host, const std::string& ip);
+
 // The reason text of a socket error number in the mail-log lines ("refused
 // by peer" for 10061, ..., "unknown reason: n" for others).
 std::string FailureReason(int number);
@@ -20,13 +24,23 @@ std::string FailureReason(int number);
 // Guarded ("FRM:MAIN[SmtpDistant_Error]").
 void SmtpDistant_Error(int i, int number, const std::string& description);
 
-// Where a 550 refusal came.
-enum class RefusedAt { LastRecipient, Body };
+// Where a refusal came: at a recipient (the last one sent) or for the
+// message as a whole (greeting, HELO, MAIL FROM, after the body).
+enum class RefusedAt { Recipient, Message };
 
-// The server of slot i refused with `reply` (the whole received text): QUIT,
-// then a bounce, or the Error folder for a notice. Runs inside the
-// data-arrival handler, under its guard.
+// The server of slot i refused for good with `reply` (a whole 5xx reply):
+// QUIT, then a bounce at once, or the Error folder for a notice. The
+// reply's first line is the reason. Runs inside the data-arrival handler,
+// under its guard.
 void RefuseMessage(int i, const std::string& reply, RefusedAt where);
+
+// The server of slot i failed the attempt for now with `reply` (a 4xx, or
+// a reply that fits no state): QUIT, close, then as for a socket error but
+// with the reply's first line as the reason: the next exchanger, else a
+// deferral with its notice, a bounce once the attempts are used up. A
+// smarthost's reply is no reason to give up its route: the message is
+// deferred. Runs inside the data-arrival handler, under its guard.
+void ReplyFailure(int i, const std::string& reply);
 
 // The route of slot i's message is "NONE" for `domain`: the "421 No MX DNS
 // available" line, then a bounce once the attempts are used up (never for a

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/configuration.h"
+#include "delivery/wire_text.h"
 #include "log/dates.h"
 #include "service/program.h"
 
@@ -14,11 +15,19 @@ const char kCrLf[] = "\r\n";
 const char kBoundaryStem[] = "B36A337F60.1076950585/";
 const char kWebAddress[] = "https://dorvane.example/";
 
-// Appends each line with its CR LF.
+// Appends each line in wire form: a line may carry texts from a message
+// or a server (an old LastError, an address), which must neither end the
+// notice early nor add lines of their own that SMTP would act on.
 class Lines {
  public:
   Lines& operator<<(const std::string& line) {
-    text_ += line;
+    text_ += ToWireLines(line);
+    return *this;
+  }
+  // The returned message, already in wire form when it is whole; a damaged
+  // one is put into it like the relay's own text.
+  Lines& Quote(const std::string& data) {
+    text_ += IsWireSafe(data) ? data : ToWireLines(data);
     text_ += kCrLf;
     return *this;
   }
@@ -107,8 +116,8 @@ std::string NoticeText(const NoticeKind& kind, const ReportedMessage& message,
   out << boundary
       << "Content-Description: Undelivered Message"
       << "Content-Type: message/rfc822"
-      << ""
-      << message.Data
+      << "";
+  out.Quote(message.Data)
       << boundary + "--";
   return out.Take();
 }

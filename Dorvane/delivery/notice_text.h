@@ -45,7 +45,9 @@ struct NoticeKind {
   std::string Action;                   // "failed" or "delayed"
 };
 
-// The whole notification text, every line ended by CR LF.
+// The whole notification text in the form it takes after DATA (and in its
+// spool file): CR LF line ends, lines of its own that start with "." doubled,
+// the returned message as stored.
 std::string NoticeText(const NoticeKind& kind, const ReportedMessage& message,
                        const NoticeStamp& stamp);
 

@@ -5,6 +5,7 @@
 #include "delivery/session_limits.h"
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
+#include "delivery/wire_text.h"
 #include "log/dates.h"
 #include "log/logs.h"
 #include "log/runtime_error.h"
@@ -33,16 +34,17 @@ bool InProgress(const std::string& file) {
 
 // Reads the message of OutBox `file` into slot i and gives the domain of
 // its first recipient, the one route for all of them. An unreadable file,
-// or one without a usable recipient, goes to Error: false.
+// one without a usable recipient, or one whose text could end the DATA
+// phase early goes to Error: false.
 bool LoadBound(CConnexion& cnx, const std::string& file, std::string* domain) {
   std::string why;
   try {
     cnx.Message().MOpen(SpoolPath(kOutBox, file));
-    if (cnx.Message().MRcptToCount() > 0) {
+    if (cnx.Message().MRcptToCount() > 0 && IsWireSafe(cnx.Message().Data)) {
       *domain = GetDomain(cnx.Message().RcptTo(1));
       return true;
     }
-    why = "no recipient";
+    why = cnx.Message().MRcptToCount() > 0 ? "a bare CR or LF, or a line \".\" in its text" : "no recipient";
   } catch (const RuntimeError& e) {
     why = e.description();
   }
@@ -156,7 +158,7 @@ Dispatch SendOutSmtp(const std::string& file) {
     cnx.DNS().ResolveMx(domain);
     if (cnx.DNS().MX.Host(0) == kNoRoute || cnx.DNS().MX.Count() == 0) {
       NoRouteOutcome(i, domain);
-      return Dispatch::Started;
+      return Dispatch::Skipped;  // settled without a session: the scan goes on
     }
     Connect(i, cnx);
     return Dispatch::Started;
@@ -177,9 +179,9 @@ void Flush() {
 
 void tmrVerifOutBox_Timer() {
   Guard("FRM:MAIN[tmrVerifOutBox_Timer]", [] {
-    if (Config().KeepLocal) return;
-    CurrentForm().tmrVerifOutBox().SetEnabled(false);
-    VerifOutBox();
+    // The timer stays on: a session that waits on a silent exchanger must
+    // not hold back the files behind it.
+    if (!Config().KeepLocal) VerifOutBox();
   });
 }
 

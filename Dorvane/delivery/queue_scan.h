@@ -11,22 +11,25 @@
 namespace dorvane {
 
 // Dispatches the first OutBox file that no busy slot is working on (one
-// per scan). A file that cannot be read as a message is moved to Error and
-// the scan goes on. Enables tmrVerifOutBox when nothing was dispatched,
+// session per scan). A file settled without a session (damaged: moved to
+// Error; no route: deferred or bounced) does not end the scan. Enables tmrVerifOutBox when nothing was dispatched,
 // including when all 99 slots are busy (the file then waits in OutBox).
 // Does nothing while KeepLocal is on. Guarded ("MOD:MODULE[VerifOutBox]").
 void VerifOutBox();
 
 // What SendOutSmtp did with a file.
 enum class Dispatch {
-  Started,     // bound to a slot: connecting, or settled by the no-route case
+  Started,     // bound to a slot and connecting
   NoFreeSlot,  // all 99 slots busy; the file stays in OutBox
-  Skipped,     // gone from OutBox, or unreadable and moved to Error
+  Skipped,     // settled without a session (no route: deferred or bounced),
+               // gone from OutBox, or damaged and moved to Error
 };
 
 // Binds OutBox file `file` to a free slot, counts the attempt (at most 255),
 // resolves the route of its first recipient's domain and connects to the
-// route's first host; no route: deferral or bounce at once. Guarded
+// route's first host; no route: deferral or bounce at once. A file that
+// cannot be read, is too large, or whose text holds a bare CR or LF or a
+// line "." alone goes to Error. Guarded
 // ("MOD:MODULE[SendOutSmtp]").
 Dispatch SendOutSmtp(const std::string& file);
 
@@ -41,9 +44,8 @@ bool DeferredDue(std::time_t modified, std::time_t now, int delay_minutes);
 // then run VerifOutBox. Guarded ("MOD:MODULE[Flush]").
 void Flush();
 
-// The ticks of the form's two queue timers. The outbox tick switches its
-// timer off and scans unless KeepLocal is on; the timer comes back on when
-// a scan finds nothing to do or a slot is released.
+// The ticks of the form's two queue timers. The outbox tick scans unless
+// KeepLocal is on, whatever sessions are in flight; its timer stays on.
 void tmrVerifOutBox_Timer();
 void tmrVerifDeferred_Timer();
 

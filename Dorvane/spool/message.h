@@ -35,8 +35,10 @@ class CMessage {
   void SetRcptToList(std::vector<std::string> list);
 
   // Reads the record of the spool file `file` (full path), replacing every
-  // field. A missing file changes nothing. A damaged or truncated file
-  // throws RuntimeError and leaves the object as it was.
+  // field. A missing file changes nothing. A damaged or truncated file, or
+  // one larger than the largest message the relay accepts plus its header
+  // (refused before it is read), throws RuntimeError and leaves the object
+  // as it was.
   void MOpen(const std::string& file);
   // Writes the record to `file` (full path) as a whole: written beside it
   // under a staging name, flushed to disk, then renamed over it, so a crash

@@ -8,6 +8,7 @@
 
 #include "delivery/bounce.h"
 #include "delivery/delay_notice.h"
+#include "delivery/wire_text.h"
 
 namespace dorvane {
 namespace {
@@ -102,6 +103,19 @@ TEST(Notices, TextsMatchLineByLine) {
   delay.insert(delay.end(), kAssistance.begin(), kAssistance.end());
   EXPECT_EQ(Split(DelayNoticeText(Failed(), Stamp())),
             Expected("Delivery Status Notification (Mail Delivery Delayed)", delay, "delayed"));
+}
+
+// An old spool file may hold a multi-line LastError or a damaged text:
+// neither may end the notice's text early once it is sent.
+TEST(Notices, NoticesAreInWireFormWhateverTheirFieldsHold) {
+  ReportedMessage failed = Failed();
+  failed.LastError = "550 no\r\n.\r\nMAIL FROM:<ceo@bank.test>\r.dot";
+  failed.Data = "Subject: q\n.\nRSET\r\n";
+  for (const std::string& text : {BounceText(failed, Stamp()), DelayNoticeText(failed, Stamp())}) {
+    EXPECT_TRUE(IsWireSafe(text)) << text;
+    EXPECT_NE(text.find("\r\n..\r\nMAIL FROM:<ceo@bank.test>\r\n..dot\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nSubject: q\r\n..\r\nRSET\r\n"), std::string::npos) << text;
+  }
 }
 
 TEST(Notices, EmptyHostNameLeavesTheFixedPartsWellFormed) {
