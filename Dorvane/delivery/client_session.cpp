@@ -121,6 +121,9 @@ void SendQuitAndClose(int i) {
   YieldToEvents();
   SocketArray& distant = CurrentForm().SmtpDistant();
   if (distant.Exists(i)) distant[i].Close();
+  // Whatever the server sent after the reply that ended the session is no
+  // reply to the next session on this slot.
+  Received(i).Clear();
 }
 
 void SmtpDistant_DataArrival(int i, const std::string& reply) {

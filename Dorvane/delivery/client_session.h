@@ -32,7 +32,8 @@ class ClientSession : public SocketEvents {
 void SmtpDistant_DataArrival(int i, const std::string& reply);
 
 // Sends "QUIT" on slot i (announced in the debug log), yields, closes the
-// element. The reply to QUIT is not awaited.
+// element and drops what it received and did not act on. The reply to QUIT
+// is not awaited.
 void SendQuitAndClose(int i);
 
 }  // namespace dorvane

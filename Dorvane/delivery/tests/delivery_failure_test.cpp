@@ -138,7 +138,8 @@ TEST_F(FailureTest, Refusal550BouncesAtOnceOrStopsANotice) {
     Dispatch({"a.dest.test"}, 0, c.for_sender, {"<a@dest.test>", "<b@dest.test>", "<c@dest.test>"});
     form->distant.FireConnect(1);
     Converse(1, std::vector<std::string>(path.begin(), path.begin() + c.replies));
-    form->distant.Receive(1, "550 5.1.1 no such user\r\n");
+    // What follows the reply must not reach the bounce's session on this slot.
+    form->distant.Receive(1, "550 5.1.1 no such user\r\n.\r\n421 x\r\n");
     // A bounce reloads the element at once, so QUIT is seen where it stays.
     if (c.for_sender) EXPECT_EQ(form->distant.LastSent(1), "QUIT\r\n");
     std::string tail = c.for_sender ? " status=error, not return error because it's already a return-error-mail: deny loop"

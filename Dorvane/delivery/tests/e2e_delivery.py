@@ -28,12 +28,17 @@ HOSTS = {
     "mx.down.test": "127.0.0.12",      # nothing listens: refused
     "mx.rcpt550.test": "127.0.0.13",   # 550 to every RCPT
     "mx.data550.test": "127.0.0.14",   # 550 after the body
+    "mx.silent.test": "127.0.0.15",    # accepts TCP, never says a word
+    "mx.data554.test": "127.0.0.16",   # 554 after the body
+    "mx.inject.test": "127.0.0.17",    # a 550 whose text carries SMTP commands
 }
 BATCH_DOMAINS = ["d%02d.test" % k for k in range(20)]
 MX = [("three.test", "mx.good.test", 10), ("origin.test", "mx.good.test", 10),
       ("nextmx.test", "mx.refuse-a.test", 10), ("nextmx.test", "mx.good.test", 20),
       ("down.test", "mx.down.test", 10), ("deadsender.test", "mx.down.test", 10),
-      ("rcpt550.test", "mx.rcpt550.test", 10), ("data550.test", "mx.data550.test", 10)]
+      ("rcpt550.test", "mx.rcpt550.test", 10), ("data550.test", "mx.data550.test", 10),
+      ("silent.test", "mx.silent.test", 10), ("data554.test", "mx.data554.test", 10),
+      ("inject.test", "mx.inject.test", 10)]
 MX += [(d, "mx.good.test", 10) for d in BATCH_DOMAINS]
 
 # The exchangers and a DNS server that never answers, in one process.
@@ -55,6 +60,8 @@ FARM = textwrap.dedent('''
         async def handle_DATA(self, server, session, envelope):
             if self.mode == "data550":
                 return "550 5.7.1 refused after the body"
+            if self.mode == "data554":
+                return "554 5.7.1 rejected as spam"
             line = json.dumps({"ip": self.ip, "from": envelope.mail_from,
                                "rcpts": envelope.rcpt_tos,
                                "data": envelope.content.decode("latin-1")})
@@ -63,8 +70,42 @@ FARM = textwrap.dedent('''
                 records.flush()
             return "250 2.0.0 Ok: queued"
 
+    # After the body, a 550 whose text would end a bounce that quotes it
+    # and go on as the commands of a forged message.
+    INJECT = (b"550 5.7.1 refused\\r\\n.\\r\\nMAIL FROM:<ceo@bank.test>\\r\\n"
+              b"RCPT TO:<s@origin.test>\\r\\nDATA\\r\\nSubject: forged\\r\\n\\r\\nforged\\r\\n.\\r\\n")
+
+    def scripted(conn):
+        with conn, conn.makefile("rb") as lines:
+            conn.sendall(b"220 inject.test ready\\r\\n")
+            for line in iter(lambda: lines.readline(100000), b""):
+                verb = line[:4].upper()
+                if verb == b"DATA":
+                    conn.sendall(b"354 go\\r\\n")
+                    for body in iter(lambda: lines.readline(100000), b""):
+                        if body == b".\\r\\n":
+                            break
+                    conn.sendall(INJECT)
+                elif verb == b"QUIT":
+                    conn.sendall(b"221 bye\\r\\n")
+                    return
+                else:
+                    conn.sendall(b"250 ok\\r\\n")
+
+    def serve(ip, handler):
+        listener = socket.create_server((ip, 25))
+        def loop():
+            while True:
+                conn, _ = listener.accept()
+                threading.Thread(target=handler, args=(conn,), daemon=True).start()
+        threading.Thread(target=loop, daemon=True).start()
+
+    held = []
+    serve("127.0.0.15", held.append)  # open and mute until the farm ends
+    serve("127.0.0.17", scripted)
     servers = []
-    for ip, mode in [("127.0.0.10", "accept"), ("127.0.0.13", "rcpt550"), ("127.0.0.14", "data550")]:
+    for ip, mode in [("127.0.0.10", "accept"), ("127.0.0.13", "rcpt550"), ("127.0.0.14", "data550"),
+                     ("127.0.0.16", "data554")]:
         c = Controller(Recorder(ip, mode), hostname=ip, port=25)
         c.start()
         servers.append(c)
@@ -182,14 +223,13 @@ class Relay:
             self.proc.wait(timeout=10)
 
     def send(self, sender, rcpts, tag):
-        """Submits one message with swaks, then scans the queue at once."""
+        """Submits one message with swaks; the queue timer alone sends it."""
         done = subprocess.run(in_ns("swaks", "--protocol", "SMTP", "--server", "127.0.0.1",
                                     "--port", str(self.port), "--from", sender, "--to", ",".join(rcpts),
                                     "--header", "Subject: " + tag, "--body", "body of " + tag),
                               capture_output=True, timeout=30, text=True)
         if done.returncode != 0:
             raise RuntimeError("swaks failed: " + done.stdout[-500:])
-        self.command("flush")
 
     def files(self, folder):
         return sorted(os.listdir(os.path.join(self.home, folder)))
@@ -267,13 +307,43 @@ class DeliveryTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: r.files("OutBox") == [], 30), r.files("OutBox"))
         self.assertEqual([], r.files("Error"))
 
+    def test_a_silent_exchanger_holds_back_no_other_message(self):
+        r = self.relay(2530)
+        r.send("s@origin.test", ["w@silent.test"], "T11")
+        self.assertTrue(wait_for(lambda: r.logged("connect to mx.silent.test [127.0.0.15]"), 30), r.log())
+        r.send("s@origin.test", ["a@three.test"], "T12")
+        self.assertTrue(wait_for(lambda: with_subject("T12"), 25), r.log())
+        self.assertEqual([], with_subject("T11"))
+
+    def test_refusals_after_the_body_bounce_at_once_and_inject_nothing(self):
+        r = self.relay(2531, max_attempt=3)
+        bounce_subject = "Subject: Undelivered Mail Returned to Sender"
+
+        def bounces(tag):
+            return [b for b in notices_to("s@origin.test", bounce_subject) if "Subject: " + tag in b["data"]]
+        r.send("s@origin.test", ["w@data554.test"], "T13")
+        refused = "Error 554 (554 5.7.1 rejected as spam), error for=<w@data554.test> status=error, return error to=<s@origin.test>"
+        self.assertTrue(wait_for(lambda: r.logged(refused), 30), r.log())
+        # The bounce leaves with the scan that follows the refusal, not after a tick.
+        self.assertTrue(wait_for(lambda: bounces("T13"), 8), r.log())
+        self.assertIn("<w@data554.test>: 554 5.7.1 rejected as spam\r\n", bounces("T13")[0]["data"])
+        r.send("s@origin.test", ["w@inject.test"], "T14")
+        self.assertTrue(wait_for(lambda: bounces("T14"), 40), r.log())
+        self.assertTrue(wait_for(lambda: r.logged("to=<s@origin.test>, relay=mx.good.test [127.0.0.10], status=sent") and r.files("OutBox") == [], 30), r.log())
+        bounce = bounces("T14")
+        self.assertEqual(1, len(bounce))
+        # Whole: the quoted reply did not end it early.
+        self.assertTrue(bounce[0]["data"].rstrip("\r\n").endswith("--"), bounce[0]["data"])
+        self.assertIn("Diagnostic-Code: 550 5.7.1 refused\r\n", bounce[0]["data"])
+        self.assertEqual([], [rec for rec in World.received() if "ceo@bank.test" in rec["from"] or "forged" in rec["data"]])
+        self.assertEqual([], r.files("Error"))
+
     def test_thousand_messages_drain_once_each_and_the_dns_cache_survives_a_restart(self):
         r = self.relay(2526)
         submit_py = os.path.join(World.tmp, "submit.py")
         with open(submit_py, "w") as f:
             f.write(SUBMIT)
         subprocess.run(in_ns(PY, submit_py, "2526", "1000"), check=True, timeout=300)
-        r.command("flush")
 
         def batch():
             return [rec for rec in World.received() if rec["from"] == "batch@origin.test"]
