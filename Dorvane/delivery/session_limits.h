@@ -1,6 +1,6 @@
 // Time limits of the outbound sessions. A connect that takes more than 60
-// seconds, or a session that waits more than 5 minutes for a reply (also
-// one left waiting by an unexpected reply), would otherwise keep its slot
+// seconds, or a session that waits more than 5 minutes for a reply (an
+// exchanger that accepts and never speaks), would otherwise keep its slot
 // and its file for ever; such a session is failed as a time-out.
 #pragma once
 
@@ -15,7 +15,6 @@ constexpr int64_t kReplyLimitSeconds = 5 * 60;
 // Slot i has asked for a connection: the connect limit starts.
 void StartConnectLimit(int i);
 // Slot i is connected or has sent something: the reply limit starts again.
-// An unexpected reply does not restart it.
 void StartReplyLimit(int i);
 
 // Whether slot i's limit has passed at `now` (seconds of the session clock).

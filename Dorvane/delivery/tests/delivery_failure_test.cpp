@@ -113,6 +113,13 @@ TEST_F(FailureTest, UnreachableSmarthostSendsTheMessageToErrorAtOnce) {
   EXPECT_EQ(Read("Error", "F1").LastError, "10061: refused");
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
   EXPECT_EQ(Files("Deferred"), std::vector<std::string>{});
+  // A smarthost that answers "later" is reachable: its message waits.
+  Queue("F2", {"<a@dest.test>"});
+  VerifOutBox();
+  form->distant.FireConnect(1);
+  form->distant.Receive(1, "421 4.7.0 later\r\n");
+  EXPECT_EQ(MailLog().back(), " Dorvane/smtpdistant[1]: F2 connection failed (421 4.7.0 later) for smarthost.test [127.0.0.1], status=deferred, attempt=1");
+  EXPECT_EQ(Read("Deferred", "F2").LastError, "421 4.7.0 later");
 }
 
 TEST_F(FailureTest, Refusal550BouncesAtOnceOrStopsANotice) {
