@@ -100,6 +100,15 @@ bool NextCandidate(bool* relisted, std::string* name) {
   return true;
 }
 
+// How many scans are under way on the stack (a resolver's wait and a
+// session's yield run events inside a scan).
+int g_scans = 0;
+
+struct ScanScope {
+  ScanScope() { ++g_scans; }
+  ~ScanScope() { --g_scans; }
+};
+
 void MoveAllDue(bool whatever_age) {
   const int delay = EffectiveAttemptDelay();
   const std::time_t now = std::time(nullptr);
@@ -116,6 +125,7 @@ void MoveAllDue(bool whatever_age) {
 void VerifOutBox() {
   Guard("MOD:MODULE[VerifOutBox]", [] {
     if (Config().KeepLocal) return;
+    ScanScope scope;
     // Names come from a listing taken earlier: a dispatch may yield, and
     // nested scans may move files meanwhile, so each name is checked again
     // when its turn comes.
@@ -180,8 +190,9 @@ void Flush() {
 void tmrVerifOutBox_Timer() {
   Guard("FRM:MAIN[tmrVerifOutBox_Timer]", [] {
     // The timer stays on: a session that waits on a silent exchanger must
-    // not hold back the files behind it.
-    if (!Config().KeepLocal) VerifOutBox();
+    // not hold back the files behind it. A tick inside a scan (a resolver
+    // waiting for an answer runs events) would only nest another one.
+    if (!Config().KeepLocal && g_scans == 0) VerifOutBox();
   });
 }
 

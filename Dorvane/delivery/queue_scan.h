@@ -45,7 +45,8 @@ bool DeferredDue(std::time_t modified, std::time_t now, int delay_minutes);
 void Flush();
 
 // The ticks of the form's two queue timers. The outbox tick scans unless
-// KeepLocal is on, whatever sessions are in flight; its timer stays on.
+// KeepLocal is on or a scan is under way, whatever sessions are in flight;
+// its timer stays on.
 void tmrVerifOutBox_Timer();
 void tmrVerifDeferred_Timer();
 

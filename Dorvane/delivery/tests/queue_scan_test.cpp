@@ -67,6 +67,18 @@ TEST_F(QueueScanTest, TimerGoesOnTickingWhileSessionsWait) {
   EXPECT_TRUE(form->outbox_timer.Enabled());
   EXPECT_EQ(CnxOut(2).Status(), kOutConnecting);
   EXPECT_EQ(CnxOut(2).CurrentOutFile, "F2");
+  // A tick while a resolver waits (and runs events) starts no nested scan.
+  int depth = 0, deepest = 0;
+  SetMxLookup([&](std::string&, const std::string&) {
+    deepest = std::max(deepest, ++depth);
+    tmrVerifOutBox_Timer();
+    --depth;
+    return std::string();
+  });
+  for (const char* name : {"N1", "N2", "N3"}) Queue(name, {"<a@nomx.test>"});
+  tmrVerifOutBox_Timer();
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(Files("Deferred"), (std::vector<std::string>{"N1", "N2", "N3"}));
 }
 
 TEST_F(QueueScanTest, DeferredFilesReturnOnlyWhenStrictlyOlderThanTheDelay) {
