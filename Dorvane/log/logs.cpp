@@ -71,7 +71,7 @@ void DbgAdd(const std::string& text, int kind) {
 }
 
 void MailLogAdd(const std::string& text) {
-  DbgAdd("[MAILLOG]: " + HtmlEscape(text) + "<BR>", kDbgMailLog);  // peers' texts are no markup
+  DbgAdd("[MAILLOG]: " + HtmlEscape(text) + "<BR>", kDbgMailLog);
   AppendLine("maillog.txt", text, "MailLogAdd");
 }
 
