@@ -108,7 +108,8 @@ void Unexpected(int i, const std::string& reply) {
   else  // no box and, by default, no debug log: keep a trace the user can read
     MailLogAdd(MailPrefix(i) + " unexpected reply: " + ReplyReason(reply));
   const int32_t state = CnxOut(i).Status();
-  const bool at_recipient = state == kOutLastRcptSent || (state == kOutMailFromSent && CnxOut(i).CurrentRcptTo > 0);
+  const bool at_recipient =
+      state == kOutLastRcptSent || (state == kOutMailFromSent && CnxOut(i).CurrentRcptTo > 0);
   if (ReplyCode(reply).starts_with("5"))
     return RefuseMessage(i, reply, at_recipient ? RefusedAt::Recipient : RefusedAt::Message);
   ReplyFailure(i, reply);

@@ -166,7 +166,8 @@ void SmtpDistant_Error(int i, int number, const std::string& description) {
     CMessage& message = cnx.Message();
     DbgAdd("<FONT COLOR='#0000FF'>Error for SMTPDISTANT[" + std::to_string(i) + "]: " + message.ID + " " +
            std::to_string(number) + ": " + description + "</FONT><BR>");
-    Failure failure = AtPeer(i, Failure{std::to_string(number) + ": " + description, FailureReason(number), "", ""});
+    const std::string last_error = std::to_string(number) + ": " + description;
+    const Failure failure = AtPeer(i, Failure{last_error, FailureReason(number), "", ""});
     SocketArray& distant = CurrentForm().SmtpDistant();
     if (distant.Exists(i)) distant[i].Close();
     AttemptFailed(i, failure);

@@ -12,8 +12,9 @@ namespace dorvane {
 
 // Dispatches the first OutBox file that no busy slot is working on (one
 // session per scan). A file settled without a session (damaged: moved to
-// Error; no route: deferred or bounced) does not end the scan. Enables tmrVerifOutBox when nothing was dispatched,
-// including when all 99 slots are busy (the file then waits in OutBox).
+// Error; no route: deferred or bounced) does not end the scan. Enables
+// tmrVerifOutBox when nothing was dispatched, including when all 99 slots
+// are busy (the file then waits in OutBox).
 // Does nothing while KeepLocal is on. Guarded ("MOD:MODULE[VerifOutBox]").
 void VerifOutBox();
 
