@@ -16,6 +16,7 @@
 
 #include "config/language.h"
 #include "log/runtime_error.h"
+#include "service/service_control.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
 
@@ -184,7 +185,7 @@ void ConfigDialog::Write() {
     }
     DialogConfig() = ConfigFromTexts(defined);
     DialogConfig().WriteConf();
-    ChargerConfig(false);
+    mnureload_Click();  // the running service follows the file at once
     accept();
   });
 }

@@ -12,6 +12,7 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "log/test_harness.h"
+#include "service/inbound_text.h"
 #include "gui_support.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
@@ -74,7 +75,7 @@ TEST_F(ConfigDialogTest, ValueIsEditableOnlyWhileItsBoxIsChecked) {
   EXPECT_FALSE(value.isEnabled());
 }
 
-TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsWithoutApplyingThem) {
+TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnThem) {
   Control<QCheckBox>("chkListenPort").setChecked(false);
   Control<QCheckBox>("chkSmtpServer").setChecked(true);
   Control<QLineEdit>("txtSmtpServer").setText("smarthost.example");
@@ -86,8 +87,11 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsWithoutApplyingThem)
       {"SmtpServer", "smarthost.example"}, {"MaxNbrAttempt", "7"}, {"Relay", "Off"}};
   EXPECT_EQ(DefinedTexts(FileConfig()), expected);
   EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
-  EXPECT_EQ(Config().SmtpServer, kDefaultSmtpServer);  // reaches Config at the next Reload
-  EXPECT_EQ(Config().MaxNbrAttempt, 3);
+  // The running configuration is the file's, as after "Recharger".
+  EXPECT_EQ(Config().SmtpServer, "smarthost.example");
+  EXPECT_EQ(Config().MaxNbrAttempt, 7);
+  EXPECT_EQ(Config().ListenPort, 25);
+  EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", Config().Relay)) << "Relay Off holds at once";
 }
 
 TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {
