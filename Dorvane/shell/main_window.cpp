@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -107,10 +106,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   PutAway();
 }
 
-// Hidden, the window comes back from the tray; where there is no tray it is
-// only minimised, so the user can always reach it.
+// Hidden, the window comes back from the tray; while there is no tray icon
+// it is only minimised, so the user can always reach it.
 void MainWindow::PutAway() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) hide();
+  if (can_hide && can_hide()) hide();
   else showMinimized();
 }
 

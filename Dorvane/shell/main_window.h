@@ -28,6 +28,9 @@ class MainWindow : public QWidget {
   std::function<bool(bool from_close_box)> query_unload;
   // Pops up the tray menu at a screen position.
   std::function<void(const QPoint&)> popup_menu;
+  // Whether the window may hide (a tray icon brings it back); otherwise it
+  // only minimises. Empty: it minimises.
+  std::function<bool()> can_hide;
   // Opens an address with the system's program for it.
   std::function<void(const std::string& url)> open_url;
 
@@ -37,7 +40,7 @@ class MainWindow : public QWidget {
 
   // Shows the window (raised) or hides it.
   void ShowMain(bool visible);
-  // Hides the window (minimises it where no tray exists).
+  // Hides the window (minimises it while no tray icon can bring it back).
   void PutAway();
   // Keeps the window above all others or not; it moves to (0, 0).
   void SetTopmost(bool topmost);

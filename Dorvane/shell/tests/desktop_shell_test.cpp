@@ -70,6 +70,7 @@ class DesktopShellTest : public ::testing::Test {
     commands.unload = Form_Unload;
     commands.query_unload = [](bool box) { return Form_QueryUnload(box ? UnloadMode::CloseBox : UnloadMode::Program); };
     commands.open_url = [](const std::string&) {};  // no browser in tests
+    commands.tray_available = [this] { return tray_available_; };
     auto shell = std::make_unique<RecordingShell>(std::move(commands));
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
@@ -85,7 +86,14 @@ class DesktopShellTest : public ::testing::Test {
   std::string Tooltip() { return shell_->Tray().toolTip().toStdString(); }
   bool Enabled(const char* entry) { return shell_->Entry(entry).isEnabled(); }
 
+  // As the window system delivers the close box's request.
+  void CloseBox() {
+    QCloseEvent close_box;
+    QApplication::sendEvent(shell_->Window().windowHandle(), &close_box);
+  }
+
   TestProgram program_;
+  bool tray_available_ = false;  // no panel until a test brings one
   std::unique_ptr<QtForm> form_;
   RecordingShell* shell_ = nullptr;
 };
@@ -124,10 +132,10 @@ TEST_F(DesktopShellTest, CloseBoxOnlyHidesAndQuitStopsTheServiceAndEnds) {
   MainWindow& window = shell_->Window();
   shell_->Entry("mnuopen").trigger();
   ASSERT_TRUE(window.isVisible());
-  QCloseEvent close_box;  // as the window system delivers the close box's request
-  QApplication::sendEvent(window.windowHandle(), &close_box);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) EXPECT_FALSE(window.isVisible());
-  else EXPECT_TRUE(window.isMinimized()) << "without a tray the window stays reachable";
+  tray_available_ = true;
+  ASSERT_TRUE(test::WaitFor([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
+  CloseBox();
+  EXPECT_FALSE(window.isVisible());
   EXPECT_TRUE(ServiceStarted());
   emit shell_->Tray().activated(QSystemTrayIcon::DoubleClick);
   EXPECT_TRUE(window.isVisible());
@@ -138,6 +146,24 @@ TEST_F(DesktopShellTest, CloseBoxOnlyHidesAndQuitStopsTheServiceAndEnds) {
   EXPECT_FALSE(ServiceStarted());
   EXPECT_FALSE(shell_->Tray().isVisible());
   EXPECT_NE(program_.Read("maillog.txt").find("SMTP service stopped"), std::string::npos);
+}
+
+TEST_F(DesktopShellTest, ATrayThatAppearsLaterGetsTheIconsAndOnlyThenTheCloseBoxHides) {
+  MainWindow& window = shell_->Window();
+  EXPECT_TRUE(window.isVisible()) << "without a tray the window is the way in";
+  EXPECT_FALSE(shell_->Tray().isVisible());
+  shell_->ShowUpdateAvailable(false);
+  EXPECT_FALSE(shell_->UpdateTray().isVisible());
+  CloseBox();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.isMinimized()) << "no icon to come back from: only minimised";
+
+  tray_available_ = true;  // the panel starts after the program
+  ASSERT_TRUE(test::WaitFor([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
+  EXPECT_TRUE(shell_->UpdateTray().isVisible());
+  shell_->Entry("mnuopen").trigger();
+  CloseBox();
+  EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(DesktopShellTest, AlwaysOnTopTogglesAndMovesToTheCorner) {
