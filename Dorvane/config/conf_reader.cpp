@@ -59,10 +59,12 @@ void Store(const Setting& s, CConfiguration& c) {
   if (s.key == "DNSServer") Set(c.DNSServer, c.DNSServerDefined, v);
   if (s.key == "Language") Set(c.Language, c.LanguageDefined, v);
   if (s.key == "KeepLocal") Set(c.KeepLocal, c.KeepLocalDefined, ToBool(v));
-  if (s.key == "ListenPort") Set(c.ListenPort, c.ListenPortDefined, ToInt16(v));
+  if (s.key == "ListenPort")
+    Set(c.ListenPort, c.ListenPortDefined, static_cast<int16_t>(ToInteger(v, kListenPortRange.min, kListenPortRange.max)));
   if (s.key == "SmtpServer") Set(c.SmtpServer, c.SmtpServerDefined, v);
   if (s.key == "MaxNbrAttempt")
-    Set(c.MaxNbrAttempt, c.MaxNbrAttemptDefined, static_cast<uint8_t>(ToInteger(v, 0, 255)));
+    Set(c.MaxNbrAttempt, c.MaxNbrAttemptDefined,
+        static_cast<uint8_t>(ToInteger(v, kMaxNbrAttemptRange.min, kMaxNbrAttemptRange.max)));
   if (s.key == "AttemptDelay") Set(c.AttemptDelay, c.AttemptDelayDefined, ToInt16(v));
   if (s.key == "Relay") Set(c.Relay, c.RelayDefined, ToBool(v));
 }

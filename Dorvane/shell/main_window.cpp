@@ -44,7 +44,7 @@ class LinkLabel : public QLabel {
 MainWindow::MainWindow() {
   setObjectName("mainf");
   setMouseTracking(true);
-  resize(720, 300);
+  resize(kMainWindowSize.width(), kMainWindowSize.height());
   auto* layout = new QVBoxLayout(this);
   title_ = new QLabel(this);
   title_->setObjectName("Titre");

@@ -3,6 +3,7 @@
 // and btnClose only hide it; a right click on it pops up the tray menu.
 #pragma once
 
+#include <QSize>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -18,6 +19,9 @@ inline constexpr const char* kWebSite = "https://dorvane.example/";
 inline constexpr const char* kHelpPage = "https://dorvane.example/aide/";
 inline constexpr const char* kContactMail = "mailto:contact@dorvane.example";
 inline constexpr const char* kNewsletter = "https://dorvane.example/lettre/";
+
+// The window's size when it first opens: room for the grid's addresses.
+inline constexpr QSize kMainWindowSize{900, 340};
 
 class MainWindow : public QWidget {
  public:

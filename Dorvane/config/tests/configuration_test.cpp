@@ -76,9 +76,9 @@ TEST(ReadConfText, FollowsTheFileRules) {
        }},
       {"quoted entry read without quotes", "\"Language en\"\r\n",
        [](const CConfiguration& c) { EXPECT_EQ(c.Language, "en"); }},
-      {"number limits", "ListenPort -32768\r\nAttemptDelay 32767\r\nMaxNbrAttempt 255\r\n",
+      {"number limits", "ListenPort 32767\r\nAttemptDelay 32767\r\nMaxNbrAttempt 255\r\n",
        [](const CConfiguration& c) {
-         EXPECT_EQ(c.ListenPort, -32768);
+         EXPECT_EQ(c.ListenPort, 32767);
          EXPECT_EQ(c.AttemptDelay, 32767);
          EXPECT_EQ(c.MaxNbrAttempt, 255);
        }},
@@ -98,6 +98,7 @@ TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
   const std::pair<std::string, long> cases[] = {
       {"ListenPort", kErrTypeMismatch},      {"ListenPort abc", kErrTypeMismatch},
       {"ListenPort 25.5", kErrTypeMismatch}, {"ListenPort 32768", kErrOverflow},
+      {"ListenPort 0", kErrOverflow},        {"ListenPort -25", kErrOverflow},
       {"AttemptDelay -32769", kErrOverflow}, {"MaxNbrAttempt 256", kErrOverflow},
       {"MaxNbrAttempt -1", kErrOverflow},    {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
   };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -11,6 +12,7 @@
 
 #include "config/configuration.h"
 #include "config/language.h"
+#include "log/runtime_error.h"
 #include "log/test_harness.h"
 #include "service/inbound_text.h"
 #include "gui_support.h"
@@ -92,6 +94,37 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnT
   EXPECT_EQ(Config().MaxNbrAttempt, 7);
   EXPECT_EQ(Config().ListenPort, 25);
   EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", Config().Relay)) << "Relay Off holds at once";
+}
+
+TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
+  struct Case {
+    const char* key;
+    int min, max;
+  } cases[] = {{"ListenPort", 1, 32767}, {"MaxNbrAttempt", 0, 255}, {"AttemptDelay", 0, kMaxAttemptDelay}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    auto& box = Control<QSpinBox>((std::string("txt") + c.key).c_str());
+    EXPECT_EQ(box.minimum(), c.min);
+    EXPECT_EQ(box.maximum(), c.max);
+    CConfiguration read;
+    for (int value : {c.min, c.max})
+      EXPECT_NO_THROW(ReadConfText(std::string(c.key) + "\t" + std::to_string(value) + "\r\n", read)) << value;
+  }
+  CConfiguration read;
+  EXPECT_THROW(ReadConfText("ListenPort\t0\r\n", read), RuntimeError) << "0 would pick a random port";
+  Control<QSpinBox>("txtAttemptDelay").setValue(600);
+  EXPECT_EQ(Control<QSpinBox>("txtAttemptDelay").value(), kMaxAttemptDelay) << "what the relay would use";
+}
+
+TEST_F(ConfigDialogTest, LanguageListShowsEachLanguageWithItsFlag) {
+  program_.Write("language/en.ini", test::ReadSource("language/en.ini"));
+  program_.Write("language/en.ico", test::ReadSource("language/en.ico"));
+  program_.Write("language/xx.ini", "");  // no flag: not offered
+  auto& list = Control<QComboBox>("cboLanguage");
+  ASSERT_EQ(list.count(), 1);
+  EXPECT_EQ(list.itemText(0).toStdString(), "en");
+  EXPECT_FALSE(list.itemIcon(0).isNull());
+  EXPECT_FALSE(list.itemIcon(0).pixmap(16, 16).isNull()) << "the .ico file is read";
 }
 
 TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {

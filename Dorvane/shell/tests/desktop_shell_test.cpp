@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRandomGenerator>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -200,6 +201,10 @@ std::map<std::string, std::string> Captions(QWidget& window) {
     captions[button->objectName().toStdString()] = button->text().toStdString();
   for (auto* entry : window.findChildren<QAction*>())
     if (!entry->isSeparator()) captions[entry->objectName().toStdString()] = entry->text().toStdString();
+  for (auto* grid : window.findChildren<QTableWidget*>())
+    for (int column = 0; column < grid->columnCount(); ++column)
+      captions[grid->objectName().toStdString() + "_" + std::to_string(column)] =
+          grid->horizontalHeaderItem(column)->text().toStdString();
   return captions;
 }
 
