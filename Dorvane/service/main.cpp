@@ -94,6 +94,28 @@ void ShowNewer(DesktopShell* desktop) {
                           DialogIcon::Information);
 }
 
+// True while the form is installed: an exit outside that has nothing to stop.
+bool g_form_installed = false;
+
+// The platform plugin calls exit() when the display connection breaks
+// (logout without a session manager): the event loop never returns, so the
+// stop runs among the exit handlers, with boxes on stderr (no display).
+void StopAtExit() {
+  if (!g_form_installed) return;
+  SetDialogs(nullptr);
+  try {
+    UnloadOnce();
+  } catch (...) {  // nothing may leave an exit handler
+  }
+}
+
+// Every end of the program stops the service as "Quitter" does: the loop's
+// own end (session end, quit) and a process exit from inside the loop.
+void StopOnEveryExit(QCoreApplication& app) {
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Guard("FRM:MAIN[Form_Unload]", UnloadOnce); });
+  std::atexit(StopAtExit);  // late: the statics it uses already exist
+}
+
 int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, int argc, char** argv) {
   std::unique_ptr<QCoreApplication> app;
   QtDialogs desktop_dialogs;
@@ -118,6 +140,7 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   }
   QtForm form(std::move(shell));
   SetForm(&form);
+  g_form_installed = true;
   form.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
   DeliveryService delivery(form);
   if (Form_Load() == StartOutcome::Ended) return 1;
@@ -126,7 +149,9 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   ControlServer control(RunCommand, AfterCommand);
   if (!control.Start()) std::fprintf(stderr, "Dorvane: canal de commande indisponible\n");
   InstallSignalHandlers(OnSignal);
+  StopOnEveryExit(*app);
   int rc = app->exec();
+  g_form_installed = false;
   SetForm(nullptr);
   SetDialogs(nullptr);
   return rc;

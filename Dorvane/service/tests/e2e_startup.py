@@ -1,6 +1,7 @@
 """Start-up, the second instance, the control commands and refused starts,
 against the real program in temporary homes on loopback ports."""
 import os
+import shutil
 import socket
 import stat
 import subprocess
@@ -182,6 +183,37 @@ class StartupTest(unittest.TestCase):
                 (" Port %d utilisé par une autre application" % port).encode()), lines[0])
             self.assertNotIn("Dorvane Start of SMTP service", self.maillog())
             self.assertIsNone(r.proc.poll())
+
+    def start_xvfb(self):
+        """A private X server, killed at the end; returns it and its display."""
+        if not shutil.which("Xvfb"):
+            self.skipTest("Xvfb missing")
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
+                                 "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        with os.fdopen(read_end, "rb") as announced:
+            number = announced.readline().strip()  # written once it accepts clients
+        self.assertTrue(number.isdigit(), number)
+        return xvfb, ":" + number.decode()
+
+    def test_lost_display_stops_the_service_as_quit_does(self):
+        # A logout without a session manager: the X server goes away.
+        xvfb, display = self.start_xvfb()
+        self.write_ini(free_port())
+        r = self.relay()
+        env = dict(r.env(), DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        r.proc = subprocess.Popen([ARGS.dorvane, "--home", self.home],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        self.assertTrue(r.wait_ready())
+        self.assertEqual("started", r.status()["state"])
+        xvfb.kill()
+        xvfb.wait()
+        r.proc.wait(timeout=20)
+        log = self.maillog()
+        self.assertEqual(["Dorvane SMTP service stopped", "Dorvane Writing DNS cache (0) [OK]"], log[-2:])
+        self.assertEqual(1, log.count("Dorvane SMTP service stopped"))
 
     def test_read_only_update_log_stops_startup(self):
         path = os.path.join(self.home, "update.txt")

@@ -146,7 +146,11 @@ TEST_F(DesktopShellTest, CloseBoxOnlyHidesAndQuitStopsTheServiceAndEnds) {
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_FALSE(ServiceStarted());
   EXPECT_FALSE(shell_->Tray().isVisible());
-  EXPECT_NE(program_.Read("maillog.txt").find("SMTP service stopped"), std::string::npos);
+  UnloadOnce();  // the loop's end runs it again: the service stops once
+  std::string log = program_.Read("maillog.txt");
+  size_t stopped = log.find("SMTP service stopped");
+  EXPECT_NE(stopped, std::string::npos);
+  EXPECT_EQ(log.find("SMTP service stopped", stopped + 1), std::string::npos) << log;
 }
 
 TEST_F(DesktopShellTest, ATrayThatAppearsLaterGetsTheIconsAndOnlyThenTheCloseBoxHides) {
