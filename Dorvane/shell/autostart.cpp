@@ -130,11 +130,24 @@ long WriteAutostartEntry(const std::string& command) {
 
 void RemoveAutostartEntry() { std::remove(AutostartEntryPath().c_str()); }
 
+namespace {
+
+// Whether an entry's command starts this executable on this program
+// folder; an entry from before the folder was carried (the executable
+// alone) did so when the folder is the executable's.
+bool RunsThisSetup(const std::string& command) {
+  if (command == ComputerStartCommand()) return true;
+  std::vector<std::string> bare = {ExecutableFolder() + "dorvane"};
+  return ProgramFolder() == ExecutableFolder() && DesktopExecArgs(command) == bare;
+}
+
+}  // namespace
+
 void SetComputerStart(bool enable) {
   std::string current = QueryValue(kHKeyLocalMachine, kRunKey, kRunValue).Text();
   std::string command = ComputerStartCommand();
   if (enable && current != command) SetKeyValue(kHKeyLocalMachine, kRunKey, kRunValue, command);
-  if (!enable && current == command) DeleteValue(kHKeyLocalMachine, kRunKey, kRunValue);
+  if (!enable && RunsThisSetup(current)) DeleteValue(kHKeyLocalMachine, kRunKey, kRunValue);
 }
 
 }  // namespace dorvane

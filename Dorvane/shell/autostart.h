@@ -39,8 +39,8 @@ void RemoveAutostartEntry();
 
 // Brings the entry in line with `enable`: writes it when enabled and it does
 // not already run ComputerStartCommand() (missing included); removes it only
-// when disabled and it runs exactly that. An entry for another copy or
-// another program folder stays.
+// when disabled and it starts this executable on this program folder. An
+// entry for another copy or another program folder stays.
 void SetComputerStart(bool enable);
 
 // Arguments as one desktop-entry command line (each quoted and escaped

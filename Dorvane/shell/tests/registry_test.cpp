@@ -151,6 +151,12 @@ TEST_F(RegistryTest, SetComputerStartWritesWhenDifferentAndRemovesOnlyItsOwnEntr
       EXPECT_EQ(Entry().find("X-Marker") == std::string::npos, c.rewritten);
     }
   }
+  // An entry from before the folder was carried started this setup when
+  // the program folder is the executable's own: it is ours to remove.
+  SetProgramFolder(ExecutableFolder());
+  WriteEntry("[Desktop Entry]\nExec=" + bare + "\n");
+  SetComputerStart(false);
+  EXPECT_FALSE(EntryExists());
 }
 
 }  // namespace
