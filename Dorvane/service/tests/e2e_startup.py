@@ -189,14 +189,12 @@ class StartupTest(unittest.TestCase):
         if not shutil.which("Xvfb"):
             self.skipTest("Xvfb missing")
         read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-                                 "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
+                                pass_fds=(write_end,), stderr=subprocess.DEVNULL)
         os.close(write_end)
         self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
-        with os.fdopen(read_end, "rb") as announced:
-            number = announced.readline().strip()  # written once it accepts clients
-        self.assertTrue(number.isdigit(), number)
-        return xvfb, ":" + number.decode()
+        with os.fdopen(read_end, "rb") as announced:  # written once it accepts clients
+            return xvfb, ":" + announced.readline().strip().decode()
 
     def test_lost_display_stops_the_service_as_quit_does(self):
         # A logout without a session manager: the X server goes away.
@@ -207,7 +205,6 @@ class StartupTest(unittest.TestCase):
         r.proc = subprocess.Popen([ARGS.dorvane, "--home", self.home],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self.assertTrue(r.wait_ready())
-        self.assertEqual("started", r.status()["state"])
         xvfb.kill()
         xvfb.wait()
         r.proc.wait(timeout=20)

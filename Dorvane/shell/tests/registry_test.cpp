@@ -94,10 +94,6 @@ TEST(DesktopExec, ArgumentsRoundTripThroughTheCommandLine) {
     std::vector<std::string> args = {"/usr/bin/dorvane", "--home", path};
     EXPECT_EQ(DesktopExecArgs(DesktopExecCommand(args)), args) << DesktopExecCommand(args);
   }
-  EXPECT_EQ(DesktopExecCommand({"/home/a b/dorvane", "--home", "/x/100%"}),
-            "\"/home/a b/dorvane\" --home /x/100%%");
-  EXPECT_EQ(DesktopExecArgs("/usr/bin/dorvane   --headless"),
-            (std::vector<std::string>{"/usr/bin/dorvane", "--headless"}));
 }
 
 TEST_F(RegistryTest, EntryRunsThisProgramFolderWhateverItsName) {
@@ -105,15 +101,10 @@ TEST_F(RegistryTest, EntryRunsThisProgramFolderWhateverItsName) {
   std::filesystem::create_directories(chosen);
   SetProgramFolder(chosen);
   SetComputerStart(true);
-  // The file holds one Exec= line that a session launcher reads back as
-  // exactly this executable and this folder.
-  std::string entry = Entry();
-  size_t exec = entry.find("\nExec=");
-  ASSERT_NE(exec, std::string::npos) << entry;
-  std::string line = entry.substr(exec + 6, entry.find('\n', exec + 1) - exec - 6);
-  EXPECT_EQ(DesktopExecArgs(UnescapeBackslashes(line)),
-            (std::vector<std::string>{ExecutableFolder() + "dorvane", "--home", chosen}))
-      << line;
+  // One Exec= line that a session reads back as this executable and folder.
+  std::string entry = Entry(), line = entry.substr(entry.find("\nExec=") + 6);
+  EXPECT_EQ(DesktopExecArgs(UnescapeBackslashes(line.substr(0, line.find('\n')))),
+            (std::vector<std::string>{ExecutableFolder() + "dorvane", "--home", chosen})) << entry;
 }
 
 struct StartCase {
