@@ -177,23 +177,27 @@ void InboundSession::OnDataArrival(int index, long bytes) {
 // up to its end, and so on; an incomplete line waits in SmtpCommand.
 void InboundSession::Arrival(int n) {
   CConnexion& cnx = CnxIn(n);
+  // The carried part of a line holds no CR LF (but may end in its CR).
+  size_t searched = cnx.SmtpCommand.empty() ? 0 : cnx.SmtpCommand.size() - 1;
   std::string pending = std::exchange(cnx.SmtpCommand, std::string()) + Smtp()[n].GetData();
   std::string_view rest = pending;
   while (!rest.empty()) {
     int state = cnx.Status();
     if (state == 0 || state == kInQuit) return;  // closing: nothing more is read
-    size_t used = state == kInData ? TextBytes(n, rest) : CommandLine(n, rest);
+    size_t used = state == kInData ? TextBytes(n, rest) : CommandLine(n, rest, searched);
     if (used == 0) break;
     rest.remove_prefix(used);
+    searched = 0;
   }
   cnx.SmtpCommand.assign(rest);
 }
 
-// Handles the first command line of `pending`; returns the bytes used (0
-// when the line is not complete yet).
-size_t InboundSession::CommandLine(int n, std::string_view pending) {
+// Handles the first command line of `pending`, whose first `searched`
+// bytes are known to hold no line end; returns the bytes used (0 when the
+// line is not complete yet).
+size_t InboundSession::CommandLine(int n, std::string_view pending, size_t searched) {
   Extra& extra = extra_[n];
-  size_t end = pending.find(kCrLf);
+  size_t end = pending.find(kCrLf, searched);
   if (end == std::string_view::npos) {
     if (pending.size() <= kMaxCommandBytes) return 0;
     extra.discarding_line = true;

@@ -101,7 +101,7 @@ class InboundSession : public SocketEvents {
   void RefuseBusy(intptr_t request_id);
   int FreeSpare();
   void Arrival(int n);
-  size_t CommandLine(int n, std::string_view pending);
+  size_t CommandLine(int n, std::string_view pending, size_t searched);
   size_t TextBytes(int n, std::string_view pending);
   void Command(int n, const std::string& line);
   void Helo(int n, const std::string& line);
