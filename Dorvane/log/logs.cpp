@@ -71,7 +71,7 @@ void DbgAdd(const std::string& text, int kind) {
 }
 
 void MailLogAdd(const std::string& text) {
-  DbgAdd("[MAILLOG]: " + text + "<BR>", kDbgMailLog);
+  DbgAdd("[MAILLOG]: " + HtmlEscape(text) + "<BR>", kDbgMailLog);
   AppendLine("maillog.txt", text, "MailLogAdd");
 }
 
