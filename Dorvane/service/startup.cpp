@@ -92,8 +92,8 @@ void CreateFolders() {
   for (const std::string& path : RemoveStaleStagingFiles())
     MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
   if (size_t changed = RestrictProgramFolderModes())
-    MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire (" +
-               std::to_string(changed) + " fichiers et dossiers)");
+    MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire sur " +
+               std::to_string(changed) + " fichier(s) ou dossier(s)");
 }
 
 // Whether `path` is a file or folder (not a link) open to group or others;
