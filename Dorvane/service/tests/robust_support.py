@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from relay_support import free_port, read_spool, script_args, wait_for
+from relay_support import free_port, read_spool, script_args, skip_unless, wait_for
 
 SPOOL_FOLDERS = ("OutBox", "Deferred", "Error")
 ARGS = None  # the script's command line, set by main()
@@ -172,6 +172,8 @@ def parse_args():
 
 
 def main():
-    """Parses the arguments, then runs the script's tests."""
+    """Parses the arguments, then runs the script's tests; ends the script
+    with their outcome (77 when some skipped)."""
     rest = parse_args()
-    unittest.main(module="__main__", argv=[sys.argv[0]] + rest)
+    result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False).result
+    skip_unless(result=result)
