@@ -167,6 +167,7 @@ InstanceLock::~InstanceLock() {
 bool InstanceLock::Acquire(const std::string& path) {
   if (fd_ >= 0) return true;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // a flock needs no write
   if (fd < 0) return true;  // nowhere to lock: run rather than refuse
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     bool held = errno == EWOULDBLOCK || OtherProcessLives(PidInLock(fd));
