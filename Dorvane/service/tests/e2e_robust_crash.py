@@ -21,6 +21,7 @@ DISK_MB = 50
 FLOOD_CLIENTS = 4
 FLOOD_MESSAGE_BYTES = 400_000  # so about a hundred messages fill the disk
 FLOOD_MAX_MESSAGES = 120  # per client: bounded even if nothing is refused
+LATE_MESSAGES = 40  # enough log lines to need a new page of the full disk
 
 
 class CrashTest(RobustCase):
@@ -81,6 +82,19 @@ class FullDiskTest(RobustCase):
         return {token_of(m["Data"]): hashlib.sha256(m["Data"]).hexdigest()
                 for folder, _name, m in spool_messages(self.home) if folder != ".staging"}
 
+    def fill_the_rest(self):
+        """Takes every byte left, as another program would; the file is
+        removed with the rest when space is freed."""
+        fd = os.open(os.path.join(self.home, "ballast"), os.O_WRONLY | os.O_CREAT, 0o600)
+        try:
+            for _ in range(DISK_MB * 16 + 100):  # bounded: 64 KiB at a time
+                if os.write(fd, b"\0" * 65536) == 0:
+                    break
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
+
     def test_full_disk_refuses_with_452_keeps_running_and_flows_again_once_freed(self):
         self.relay.start()
         self.clients = [TaggingClient(self.port, n, FLOOD_MESSAGE_BYTES, FLOOD_MAX_MESSAGES).start()
@@ -90,6 +104,12 @@ class FullDiskTest(RobustCase):
                         "no refusals; disk %s" % os.statvfs(self.home).f_bavail)
         for c in self.clients:
             c.stop()
+
+        # Not a byte left, not even for a log line: still refusals, no end.
+        self.fill_the_rest()
+        late = TaggingClient(self.port, 50, 3000, max_messages=LATE_MESSAGES).start()
+        self.clients.append(late)
+        self.assertTrue(wait_for(lambda: len(late.refused) == LATE_MESSAGES, 30), late.refused)
         self.assertTrue(self.relay.alive(), "the relay ended on a full disk")
 
         queued = self.queued()
@@ -105,6 +125,7 @@ class FullDiskTest(RobustCase):
         self.relay.kill()
         self.relay.start()
 
+        os.unlink(os.path.join(self.home, "ballast"))
         for name in os.listdir(os.path.join(self.home, "OutBox"))[: len(queued) // 2]:
             os.unlink(os.path.join(self.home, "OutBox", name))
         probe = TaggingClient(self.port, 99, FLOOD_MESSAGE_BYTES, max_messages=3).start()
@@ -113,7 +134,6 @@ class FullDiskTest(RobustCase):
         token = probe.acknowledged[0]
         self.assertEqual(probe.digests[token], self.queued().get(token))
         self.assertTrue(self.relay.alive())
-
 
 if __name__ == "__main__":
     main()
