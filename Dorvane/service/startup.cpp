@@ -96,8 +96,8 @@ void CreateFolders() {
                std::to_string(changed) + " fichier(s) ou dossier(s)");
 }
 
-// Whether `path` is a file or folder (not a link) open to group or others;
-// if so, those bits go.
+// Takes the group and other bits off `path`, a file or folder (never
+// through a link); true when it had any.
 bool Restrict(const std::filesystem::path& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
