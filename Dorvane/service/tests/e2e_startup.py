@@ -1,6 +1,7 @@
 """Start-up, the second instance, the control commands and refused starts,
 against the real program in temporary homes on loopback ports."""
 import hashlib
+import json
 import os
 import socket
 import stat
@@ -197,6 +198,30 @@ class StartupTest(unittest.TestCase):
         self.assertIn("Fichier de log 'update.txt' en lecture seule !\r\n\r\n"
                       "L'application ne peut continuer ...", r.proc.stderr.read().decode())
 
+
+class SkipTest(unittest.TestCase):
+    """A script that cannot run must not pass for one that ran."""
+
+    def test_a_script_that_cannot_run_is_reported_skipped_and_fails_where_skips_are_not_allowed(self):
+        script = ("import sys; sys.path.insert(0, %r); import relay_support; "
+                  "relay_support.skip_unless(tools=('no-such-tool-here',))" % os.path.dirname(__file__))
+        env = {k: v for k, v in os.environ.items() if k != "DORVANE_E2E_NO_SKIP"}
+        for strict, code in ((None, 77), ("1", 1)):
+            if strict:
+                env["DORVANE_E2E_NO_SKIP"] = strict
+            done = subprocess.run(["/usr/bin/python3", "-c", script], capture_output=True, text=True,
+                                  timeout=20, env=env)
+            self.assertEqual((code, "skipped: needs no-such-tool-here"),
+                             (done.returncode, done.stdout.splitlines()[0]), done.stderr)
+
+        shown = subprocess.run(["ctest", "--test-dir", os.path.dirname(ARGS.bin_dir), "--show-only=json-v1"],
+                               capture_output=True, text=True, timeout=60)
+        tests = json.loads(shown.stdout)["tests"]
+        e2e = {t["name"]: {p["name"]: p["value"] for p in t.get("properties", [])}
+               for t in tests if "_e2e_" in t["name"]}
+        self.assertGreater(len(e2e), 5, sorted(e2e))
+        self.assertEqual({}, {n: p.get("SKIP_RETURN_CODE") for n, p in e2e.items()
+                              if p.get("SKIP_RETURN_CODE") != 77})
 
 # Run as the intruder: tries to make the owner's channel folder, listens at
 # every other path it is given and says "answered" for each connection it
