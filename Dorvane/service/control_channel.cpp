@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "log/runtime_error.h"
 #include "service/program.h"
@@ -32,8 +33,8 @@ long PeerUid(const QLocalSocket& socket) {
 
 bool PeerIsMe(const QLocalSocket& socket) { return PeerUid(socket) == static_cast<long>(::geteuid()); }
 
-// Makes the program folder's "run" folder when it is missing and closes it
-// to others when it is ours; true when it ends up private.
+// Makes the channel's folder when it is missing and closes it to others
+// when it is ours; true when it ends up private.
 bool PreparePrivateFolder(const std::string& folder) {
   ::mkdir(folder.c_str(), 0700);
   struct stat st {};
@@ -75,6 +76,12 @@ std::vector<std::string> ControlSocketPaths() {
   if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime))
     paths.push_back(std::string(runtime) + "/" + ControlChannelName());
   paths.push_back(ProgramPath("run/") + ControlChannelName());
+  // A socket path is short (108 bytes): for a deep program folder, a
+  // folder of this user's own in the temporary folder, used only if it is
+  // really theirs.
+  std::error_code ec;
+  std::string temp = std::filesystem::temp_directory_path(ec).string();
+  if (!ec) paths.push_back(temp + "/dorvane-" + std::to_string(::geteuid()) + "/" + ControlChannelName());
   return paths;
 }
 

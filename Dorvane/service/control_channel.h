@@ -20,7 +20,9 @@ std::string ControlChannelName();
 
 // Where the channel may live, best first: $XDG_RUNTIME_DIR when it is an
 // absolute folder of this user closed to others, then the program folder's
-// "run" folder. Paths of the socket, not checked for existence.
+// "run" folder, then "dorvane-" + uid in the temporary folder (for a
+// program folder too deep for a socket path). Paths of the socket, not
+// checked for existence; each end uses a folder only when it is private.
 std::vector<std::string> ControlSocketPaths();
 
 // Whether `folder` is a real folder (not a link) owned by this user with
