@@ -1,5 +1,6 @@
 // dorvane: runs the relay, or hands a command to the running one.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -160,6 +161,9 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Mail, logs and settings are the user's alone: whatever the relay (or a
+  // library it uses) creates is 0600 / 0700.
+  ::umask(077);
   CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);

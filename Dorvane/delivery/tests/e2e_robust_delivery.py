@@ -16,7 +16,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
-from relay_support import wait_for  # noqa: E402
+from relay_support import skip_unless, wait_for  # noqa: E402
 import robust_support  # noqa: E402
 from robust_support import RobustCase, TaggingClient, spool_messages, token_of, write_ini  # noqa: E402
 
@@ -269,16 +269,14 @@ class DeliveryRobustTest(RobustCase):
 
 
 def main():
-    if os.geteuid() != 0 or not os.path.exists("/usr/sbin/dnsmasq"):
-        print("skipped: needs root and dnsmasq for a network namespace")
-        return 0
+    skip_unless(root=True, tools=("ip", "dnsmasq"), modules=("aiosmtpd",))
     try:
         rest = robust_support.parse_args()
         World.up()
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
     finally:
         World.down()
-    return 0 if result.wasSuccessful() else 1
+    skip_unless(result=result)
 
 
 if __name__ == "__main__":
