@@ -36,11 +36,15 @@ void CDns::ResolveMx(const std::string& domain) {
     }
     if (int k = DnsCacheFind(domain)) {
       DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " found in cache</FONT><BR>");
+      // A damaged or foreign file may hold entries no answer would give:
+      // the same rules as for an answer, and no hosts is no route, not an
+      // empty route that looks resolved.
       const DnsCacheEntry& entry = DnsCacheAt(k);
-      for (size_t i = 1; i < entry.Mx.size(); ++i) MX.Add(entry.Mx[i]);
-      // An entry without hosts (only a damaged or foreign file makes one)
-      // must not hand the dispatcher an empty route that looks resolved.
-      if (entry.Mx.size() <= 1) MX.At(0).Host = kNoRoute;
+      const int before = MX.Count();
+      for (size_t i = 1; i < entry.Mx.size() && MX.Count() - before < kMaxRouteHosts; ++i) {
+        if (IsUsableHostName(entry.Mx[i].Host)) MX.Add(entry.Mx[i]);
+      }
+      if (MX.Count() == before) MX.At(0).Host = kNoRoute;
       return;
     }
     ResolveThroughDns(domain);

@@ -138,12 +138,18 @@ TEST_F(ResolveMxTest, SmarthostIsTheWholeRouteWithoutDnsOrCache) {
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>Send using SMTP server: relay.isp.test</FONT><BR>"));
 }
 
-TEST_F(ResolveMxTest, CachedEntryWithoutHostsIsNoRoute) {
-  DnsCacheAppend("dom.test", CMXServer{});
-  CDns dns;
-  dns.ResolveMx("dom.test");
-  EXPECT_EQ(dns.MX.Count(), 0);
-  EXPECT_EQ(dns.MX.Host(0), "NONE");
+TEST_F(ResolveMxTest, CachedEntryWithoutUsableHostsIsNoRoute) {
+  CMXServer unusable;
+  unusable.Add(10, "bad\r\nhost", "", 1);
+  unusable.Add(20, "", "", 1);
+  for (const CMXServer& hosts : {CMXServer{}, unusable}) {
+    DnsCacheReset();
+    DnsCacheAppend("dom.test", hosts);
+    CDns dns;
+    dns.ResolveMx("dom.test");
+    EXPECT_EQ(dns.MX.Count(), 0);
+    EXPECT_EQ(dns.MX.Host(0), "NONE");
+  }
 }
 
 TEST_F(ResolveMxTest, RacingResolutionsCacheTheDomainOnceUnderItsOwnName) {
