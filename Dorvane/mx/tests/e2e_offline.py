@@ -12,7 +12,6 @@ import subprocess
 import sys
 import threading
 import time
-import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
 from relay_support import wait_for  # noqa: E402
@@ -144,13 +143,7 @@ def main():
     if os.geteuid() != 0 or not os.path.exists(DNSMASQ):
         print("skipped: needs root and dnsmasq for a network namespace")
         return 0
-    try:
-        rest = robust_support.parse_args()
-        Network.up()
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        Network.down()
-    return 0 if result.wasSuccessful() else 1
+    return robust_support.run_in_world(Network)
 
 
 if __name__ == "__main__":

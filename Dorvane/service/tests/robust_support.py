@@ -178,6 +178,18 @@ def enter_namespace(name):
         os.close(fd)
 
 
+def run_in_world(world):
+    """Parses the arguments, brings `world` up (its up()), runs the script's
+    tests and always brings it down again (its down()); the exit status."""
+    try:
+        rest = parse_args()
+        world.up()
+        result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False).result
+    finally:
+        world.down()
+    return 0 if result.wasSuccessful() else 1
+
+
 def parse_args():
     """Reads the arguments every end-to-end script gets into ARGS; returns
     the rest, for unittest."""
