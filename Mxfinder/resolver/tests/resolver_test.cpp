@@ -1,6 +1,7 @@
 #include "resolver/mxfinder.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -79,7 +80,7 @@ class DescriptorsExhausted {
     rlimit low = saved_;
     low.rlim_cur = 64;
     setrlimit(RLIMIT_NOFILE, &low);
-    for (int fd; held_.size() < 64 && (fd = dup(0)) >= 0;) held_.push_back(fd);
+    for (int fd; held_.size() < 64 && (fd = open("/dev/null", O_RDONLY)) >= 0;) held_.push_back(fd);
   }
   ~DescriptorsExhausted() {
     for (int fd : held_) close(fd);
