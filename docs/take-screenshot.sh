@@ -7,7 +7,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 800x500x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1024x600x24" "$0" "$@"
 fi
 work=$(mktemp -d)
 pid=

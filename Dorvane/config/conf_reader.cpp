@@ -26,21 +26,23 @@ Setting SplitEntry(std::string entry) {
 // Only the exact word "Off" switches a setting off.
 bool ToBool(const std::string& value) { return value != "Off"; }
 
-long ToInteger(const std::string& value, long min, long max) {
+// The number `value` of the setting `key`, from `min` to `max`; anything
+// else raises, naming the setting so the user knows which line to mend.
+long ToInteger(const std::string& key, const std::string& value, long min, long max) {
   const char* first = value.data();
   const char* last = first + value.size();
   if (value.size() > 1 && value[0] == '+' && value[1] != '-') ++first;
   long n = 0;
   auto [end, ec] = std::from_chars(first, last, n);
   if (value.empty() || end != last || ec == std::errc::invalid_argument)
-    Raise(kErrTypeMismatch, "Dorvane", ErrorDescription(kErrTypeMismatch));
+    Raise(kErrTypeMismatch, "Dorvane", ErrorDescription(kErrTypeMismatch) + " (" + key + ")");
   if (ec == std::errc::result_out_of_range || n < min || n > max)
-    Raise(kErrOverflow, "Dorvane", ErrorDescription(kErrOverflow));
+    Raise(kErrOverflow, "Dorvane", ErrorDescription(kErrOverflow) + " (" + key + ")");
   return n;
 }
 
-int16_t ToInt16(const std::string& value) {
-  return static_cast<int16_t>(ToInteger(value, INT16_MIN, INT16_MAX));
+int16_t ToInt16(const std::string& key, const std::string& value) {
+  return static_cast<int16_t>(ToInteger(key, value, INT16_MIN, INT16_MAX));
 }
 
 template <class T>
@@ -59,11 +61,14 @@ void Store(const Setting& s, CConfiguration& c) {
   if (s.key == "DNSServer") Set(c.DNSServer, c.DNSServerDefined, v);
   if (s.key == "Language") Set(c.Language, c.LanguageDefined, v);
   if (s.key == "KeepLocal") Set(c.KeepLocal, c.KeepLocalDefined, ToBool(v));
-  if (s.key == "ListenPort") Set(c.ListenPort, c.ListenPortDefined, ToInt16(v));
+  if (s.key == "ListenPort")
+    Set(c.ListenPort, c.ListenPortDefined,
+        static_cast<int16_t>(ToInteger(s.key, v, kListenPortRange.min, kListenPortRange.max)));
   if (s.key == "SmtpServer") Set(c.SmtpServer, c.SmtpServerDefined, v);
   if (s.key == "MaxNbrAttempt")
-    Set(c.MaxNbrAttempt, c.MaxNbrAttemptDefined, static_cast<uint8_t>(ToInteger(v, 0, 255)));
-  if (s.key == "AttemptDelay") Set(c.AttemptDelay, c.AttemptDelayDefined, ToInt16(v));
+    Set(c.MaxNbrAttempt, c.MaxNbrAttemptDefined,
+        static_cast<uint8_t>(ToInteger(s.key, v, kMaxNbrAttemptRange.min, kMaxNbrAttemptRange.max)));
+  if (s.key == "AttemptDelay") Set(c.AttemptDelay, c.AttemptDelayDefined, ToInt16(s.key, v));
   if (s.key == "Relay") Set(c.Relay, c.RelayDefined, ToBool(v));
 }
 

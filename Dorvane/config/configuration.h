@@ -76,6 +76,19 @@ void ReadConfText(const std::string& bytes, CConfiguration& into);
 // signed bits.
 constexpr int16_t kMaxAttemptDelay = 546;
 
+// The values of a numeric setting that the file reader takes and the
+// settings dialog offers: one source for both.
+struct SettingRange {
+  int min;
+  int max;
+};
+// A port the listener can really take: 0 would pick a random one and a
+// negative value would wrap onto a high port.
+constexpr SettingRange kListenPortRange{1, 32767};
+constexpr SettingRange kMaxNbrAttemptRange{0, 255};
+// The file may hold any 16-bit value; what is used lies in this range.
+constexpr SettingRange kAttemptDelayRange{0, kMaxAttemptDelay};
+
 // Config's AttemptDelay in minutes, used as 546 when it is larger. Every
 // reader of the deferral delay goes through this.
 int16_t EffectiveAttemptDelay();

@@ -36,6 +36,16 @@ size_t ConstantIndex(const std::string& name) {
   return index;
 }
 
+// Letters, digits, "-" and "_": a name that can only ever name a file of
+// the language folder (no "/", no NUL to cut the path short).
+bool IsLanguageName(const std::string& name) {
+  auto allowed = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+  };
+  return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), allowed);
+}
+
 }  // namespace
 
 std::vector<LangEntry> LangEntries;
@@ -80,6 +90,11 @@ void LOADFile(const std::string& name) {
   Guard("MOD:LANGUAGE[LOADFile]", [&name] {
     LangEntries.clear();
     CONSTANTS = {};
+    if (!IsLanguageName(name)) {
+      ErrorLogAdd(GMTDate() + " Dorvane: nom de langue refus\xC3\xA9 '" + name +
+                  "' (lettres, chiffres, - et _ seulement), fran\xC3\xA7" "ais utilis\xC3\xA9");
+      return;
+    }
     std::string path = ProgramPath("language/" + name + ".ini");
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return;

@@ -37,7 +37,9 @@ std::vector<LangEntry> ParseLanguage(const std::string& bytes);
 
 // Clears LangEntries and CONSTANTS, then reads language/<name>.ini of the
 // program folder when it exists and writes the mail-log line " Dorvane:
-// Chargement du langage". A missing file is not an error. Read errors are
+// Chargement du langage". A missing file is not an error. A name that is
+// not letters, digits, "-" and "_" (at most 64) loads nothing, so the
+// built-in French stays, and is told in error.txt. Read errors are
 // reported as "MOD:LANGUAGE[LOADFile]".
 void LOADFile(const std::string& name);
 

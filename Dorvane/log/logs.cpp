@@ -1,12 +1,15 @@
 #include "log/logs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
+#include <set>
 
 #include "config/configuration.h"
-#include "log/runtime_error.h"
 #include "service/program.h"
 #include "shell/dialogs.h"
 
@@ -20,64 +23,93 @@ std::function<void(int)>& ExitFn() {
   return fn;
 }
 
-// Appends `line` + CR LF to the program folder's file `name`; the file is
-// closed again before returning. Throws RuntimeError on failure.
-void AppendLine(const std::string& name, const std::string& line, const char* source) {
-  std::string path = ProgramPath(name);
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) {
-    long number = errno == EACCES || errno == EROFS ? kErrPermissionDenied : kErrPathNotFound;
-    Raise(number, source, ErrorDescription(number) + ": " + path);
+// Appends every byte of `data` to the file at `path` (created 0600); on a
+// failure the file is cut back to its old length, so a half-written line
+// never joins the next one. Returns 0 or the errno of the failure.
+int AppendBytes(const std::string& path, const std::string& data) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
   }
-  std::string data = line + "\r\n";
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) Raise(kErrPermissionDenied, source, "Write failed: " + path);
+  int err = 0;
+  for (size_t done = 0; err == 0 && done < data.size();) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) err = n < 0 ? errno : EIO;
+    else done += static_cast<size_t>(n);
+  }
+  if (err != 0) (void)::ftruncate(fd, st.st_size);
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+// Files whose last write failed: each run of failures is told once.
+std::set<std::string>& FailingFiles() {
+  static std::set<std::string> files;
+  return files;
+}
+
+// Appends `line` + CR LF to the program folder's file `name`. A line that
+// cannot be written is dropped: the log must never be what stops the relay.
+void AppendLine(const std::string& name, const std::string& line) {
+  int err = AppendBytes(ProgramPath(name), line + "\r\n");
+  if (err == 0) {
+    FailingFiles().erase(name);
+    return;
+  }
+  if (!FailingFiles().insert(name).second) return;
+  std::fprintf(stderr, "Dorvane: %s inaccessible (%s), lignes de log perdues\n", name.c_str(),
+               std::strerror(err));
 }
 
 }  // namespace
 
 void DbgAdd(const std::string& text, int kind) {
-  try {
-    std::string colour, marker;
-    switch (kind) {
-      case kDbgBody:
-        colour = " COLOR='#0000FF'";
-        marker = "<FONT face='Wingdings' size='3'>\xC3\xAF</FONT> ";  // ï
-        break;
-      case kDbgArrow: marker = "<FONT face='Wingdings' size='3'>\xC3\xB0</FONT> "; break;  // ð
-      case kDbgMailLog: marker = "<FONT face='Wingdings' size='3'>3</FONT> "; break;
-      case kDbgDnsCache: colour = " COLOR='#FF8000'"; break;
-      default: break;
-    }
-    std::string entry = "<FONT face='Verdana' size='2'" + colour + ">" + marker + text + "\r\n";
-    if (ConfigLoaded) {
-      if (!Config().DebugMode) return;
-      AppendLine("Debug.html", entry + "</FONT>", "DbgAdd");
-    } else {
-      AppendLine("Debug.html",
-                 "<HR><FONT face='Verdana' size='2'><I>DEBUG - SAFE MODE - CONFIG NOT "
-                 "LOADING</I></FONT>\r\n" + entry + "</FONT><HR>",
-                 "DbgAdd");
-    }
-  } catch (const RuntimeError& e) {
-    CurrentDialogs().Message("Erreur fatale dans la proc\xC3\xA9" "dure DbgAdd !\r\n\r\nSource: " +
-                                 e.source() + "\r\nNum\xC3\xA9ro: " + std::to_string(e.number()) +
-                                 "\r\nDescription: " + e.description() +
-                                 "\r\n\r\nL'application ne peut continuer ...",
-                             "Dorvane", DialogIcon::Critical);
-    FatalExit(1);
+  std::string colour, marker;
+  switch (kind) {
+    case kDbgBody:
+      colour = " COLOR='#0000FF'";
+      marker = "<FONT face='Wingdings' size='3'>\xC3\xAF</FONT> ";  // ï
+      break;
+    case kDbgArrow: marker = "<FONT face='Wingdings' size='3'>\xC3\xB0</FONT> "; break;  // ð
+    case kDbgMailLog: marker = "<FONT face='Wingdings' size='3'>3</FONT> "; break;
+    case kDbgDnsCache: colour = " COLOR='#FF8000'"; break;
+    default: break;
+  }
+  std::string entry = "<FONT face='Verdana' size='2'" + colour + ">" + marker + text + "\r\n";
+  if (ConfigLoaded) {
+    if (!Config().DebugMode) return;
+    AppendLine("Debug.html", entry + "</FONT>");
+  } else {
+    AppendLine("Debug.html",
+               "<HR><FONT face='Verdana' size='2'><I>DEBUG - SAFE MODE - CONFIG NOT "
+               "LOADING</I></FONT>\r\n" + entry + "</FONT><HR>");
   }
 }
 
 void MailLogAdd(const std::string& text) {
-  DbgAdd("[MAILLOG]: " + HtmlEscape(text) + "<BR>", kDbgMailLog);
-  AppendLine("maillog.txt", text, "MailLogAdd");
+  std::string line = OneLogLine(text);
+  DbgAdd("[MAILLOG]: " + HtmlEscape(line) + "<BR>", kDbgMailLog);
+  AppendLine("maillog.txt", line);
 }
 
-void ErrorLogAdd(const std::string& text) { AppendLine("error.txt", text, "ErrorLogAdd"); }
+void ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLogLine(text)); }
 
-void UpdateLogAdd(const std::string& text) { AppendLine("update.txt", text, "UpdateLogAdd"); }
+void UpdateLogAdd(const std::string& text) { AppendLine("update.txt", OneLogLine(text)); }
+
+std::string OneLogLine(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) out += c;
+  }
+  return out;
+}
 
 std::string HtmlEscape(const std::string& text) {
   std::string out;

@@ -2,9 +2,12 @@
 // report. Every write opens the file, appends one line (CR LF) and closes it,
 // so each line is on disk when the call returns.
 //
-// Error policy: DbgAdd guards itself (a failure shows its own box and ends
-// the program); MailLogAdd, ErrorLogAdd and UpdateLogAdd throw RuntimeError
-// on a failed write, which the caller's guard reports.
+// Error policy: a line that cannot be written (a full disk, a log path that
+// is not a file) is dropped, never fatal; the first failure of a run of
+// failures on one file is reported by one line on standard error.
+//
+// maillog.txt, error.txt and update.txt hold one event per line: callers
+// pass peer texts, so every text is cut down to one line here (OneLogLine).
 #pragma once
 
 #include <functional>
@@ -28,6 +31,11 @@ void ErrorLogAdd(const std::string& text);
 
 // Appends the text to update.txt.
 void UpdateLogAdd(const std::string& text);
+
+// `text` without its control characters (bytes 0x00 to 0x1F, CR, LF, NUL
+// and TAB included, and 0x7F), so that it stays one line of a log and no
+// line can be planted in it.
+std::string OneLogLine(const std::string& text);
 
 // "<" -> "&lt;", ">" -> "&gt;", CR LF -> "<BR>", in that order.
 std::string HtmlEscape(const std::string& text);

@@ -1,12 +1,15 @@
 // The local control channel of a running instance: a second invocation
 // (`dorvane [--home DIR] start|stop|reload|flush|quit|status`) sends one
 // command line and prints the one answer. The channel's name comes from the
-// program folder, so instances with different homes never meet.
+// program folder, so instances with different homes never meet. It lives
+// in a folder only its user can enter, and both ends check that the other
+// is the same user, so no other local user can answer or send a command.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLocalServer;
 
@@ -15,14 +18,27 @@ namespace dorvane {
 // "dorvane-" + a digest of ProgramFolder().
 std::string ControlChannelName();
 
+// Where the channel may live, best first: $XDG_RUNTIME_DIR when it is an
+// absolute folder of this user closed to others, then the program folder's
+// "run" folder, then "dorvane-" + uid in the temporary folder (for a
+// program folder too deep for a socket path). Paths of the socket, not
+// checked for existence; each end uses a folder only when it is private.
+std::vector<std::string> ControlSocketPaths();
+
+// Whether `folder` is a real folder (not a link) owned by this user with
+// no group or other permissions.
+bool IsPrivateFolder(const std::string& folder);
+
 class ControlServer {
  public:
   using Handler = std::function<std::string(const std::string& command)>;
   // `handler` answers each command; `after` runs once the answer is sent.
   ControlServer(Handler handler, std::function<void(const std::string& command)> after);
   ~ControlServer();
-  // Listens under ControlChannelName(), replacing a stale channel left by a
-  // dead instance (call only while holding the instance lock).
+  // Listens at the first of ControlSocketPaths() whose folder is (or can
+  // be made) private, replacing a stale channel left by a dead instance
+  // (call only while holding the instance lock). Connections from another
+  // user are closed unanswered.
   bool Start();
 
  private:
@@ -33,7 +49,8 @@ class ControlServer {
 };
 
 // Sends `command` to the running instance and stores its answer. False when
-// no instance answers within a few seconds.
+// no instance answers within a few seconds, or when the socket found is not
+// this user's (nothing is sent then; a line on stderr says why).
 bool SendControlCommand(const std::string& command, std::string* answer);
 
 }  // namespace dorvane

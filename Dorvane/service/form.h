@@ -55,6 +55,8 @@ class Form {
   // twice in a row.
   bool mnustartEnabled = true;
   bool mnustopEnabled = false;
+  // The final stop has run: the program is ending.
+  bool unloaded = false;
 };
 
 // The form in use. Throws RuntimeError 91 when none is installed.

@@ -1,6 +1,7 @@
 #include "service/inbound_session.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <QCoreApplication>
@@ -13,8 +14,9 @@
 #include "log/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
-#include "service/inbound_text.h"
+#include "service/program.h"
 #include "spool/domain_split.h"
+#include "spool/free_space.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
@@ -25,32 +27,28 @@ namespace {
 constexpr int kSweepIntervalMs = 5000;
 const char kCrLf[] = "\r\n";
 const char kClosedLine[] = "<FONT COLOR='#FF0000'><B>TCP local ferm\xC3\xA9</B></FONT><BR>";
+const char kTooMany[] = "421 Too many connections, try again later\r\n";
+const char kSyntaxError[] = "501 Syntax error in parameters or arguments";
+const char kBareLineBreak[] = "554 5.6.0 Bare CR or LF not allowed";
+const char kNoStorage[] = "452 4.3.1 Insufficient system storage";
+const char kTooBig[] = "552 Message size exceeds fixed maximum message size";
 
 bool IsSlot(int n) { return n >= kFirstSlot && n <= kLastSlot; }
 bool IsSpare(int n) { return n >= kFirstSpareElement && n < kFirstSpareElement + kSpareElements; }
 
-bool EndsWithCrLf(const std::string& s) {
-  return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
-}
-
-// The last `n` bytes of a + b.
-std::string LastBytes(const std::string& a, const std::string& b, size_t n) {
-  if (b.size() >= n) return b.substr(b.size() - n);
-  size_t from_a = std::min(a.size(), n - b.size());
-  return a.substr(a.size() - from_a) + b;
-}
-
-void LogReceived(int n, const std::string& unit) {
+void LogReceived(int n, std::string_view text) {
   std::string head = "Receive from Smtp local[" + std::to_string(n) + "]: ";
   DbgAdd(head + "<I> ********** Message Corps du mail **********</I><BR>", kDbgBody);
-  DbgAdd(head + HtmlEscape(unit), kDbgBody);
+  DbgAdd(head + HtmlEscape(std::string(text)), kDbgBody);
 }
 
 SocketArray& Smtp() { return CurrentForm().Smtp(); }
 
 }  // namespace
 
-InboundSession::InboundSession(std::function<Clock::time_point()> now) : now_(std::move(now)) {
+InboundSession::InboundSession(std::function<Clock::time_point()> now, FreeSpace free_space)
+    : now_(std::move(now)), free_space_(std::move(free_space)) {
+  if (!free_space_) free_space_ = [] { return FreeBytesAt(ProgramPath(kOutBox)); };
   if (!QCoreApplication::instance()) return;
   timer_ = std::make_unique<QTimer>();
   QObject::connect(timer_.get(), &QTimer::timeout, [this] { SweepIdle(); });
@@ -87,18 +85,12 @@ void InboundSession::Accept(intptr_t request_id) {
   std::string ip = sock.RemoteHostIP();
   cnx.SrvClient = host.empty() ? ip : host;
   cnx.SetStatus(kInAccepted);
-  extra_[n] = Extra();
-  extra_[n].last_activity = now_();
+  if (Denied(n)) return ReleaseSmtpLocal(n);
+  Extra& extra = extra_[n] = Extra();
+  extra.ip = ip;
+  extra.deadline = now_() + kIdleTimeout;
+  if (SlotsHeldBy(ip) > kMaxSlotsPerAddress) return TurnAway(n);
 
-  if (!RelayAllowed(ip, sock.LocalIP(), Config().Relay)) {
-    MailLogAdd(GMTDate() + " Dorvane/smtplocal[" + std::to_string(n) + "] REJECT Host " + ip +
-               " relay: deny");
-    DbgAdd("<FONT COLOR='#FF0000'><B>" + ip + ": DENY RELAY</B></FONT><BR>");
-    sock.Close();
-    extra_.erase(n);
-    ReleaseSmtpLocal(n);
-    return;
-  }
   std::string greeting = GreetingText(sock.LocalIP());
   LogLocal(n, "connect from " + host + " [" + ip + "]");
   DbgAdd("<FONT COLOR='#FF0000'><B>Demande de connexion Smtp local ...</B></FONT><BR>");
@@ -107,23 +99,57 @@ void InboundSession::Accept(intptr_t request_id) {
   sock.SendData(greeting);
 }
 
-void InboundSession::RefuseBusy(intptr_t request_id) {
-  int spare = kFirstSpareElement;
-  while (spare < kFirstSpareElement + kSpareElements && Smtp().Exists(spare)) ++spare;
-  if (!IsSpare(spare)) {  // every spare busy: reuse the one taken first
-    auto oldest = std::min_element(spares_.begin(), spares_.end(),
-                                   [](auto& a, auto& b) { return a.second < b.second; });
-    spare = oldest == spares_.end() ? kFirstSpareElement : oldest->first;
-    DropSpare(spare);
-  }
+// The relay rule for the client just accepted on `element`: a client that
+// may not relay is logged and closed without a word (true).
+bool InboundSession::Denied(int element) {
+  SocketControl& sock = Smtp()[element];
+  std::string ip = sock.RemoteHostIP();
+  if (RelayAllowed(ip, sock.LocalIP(), Config().Relay)) return false;
+  MailLogAdd(GMTDate() + " Dorvane/smtplocal[" + std::to_string(element) + "] REJECT Host " + ip +
+             " relay: deny");
+  DbgAdd("<FONT COLOR='#FF0000'><B>" + ip + ": DENY RELAY</B></FONT><BR>");
+  sock.Close();
+  return true;
+}
+
+int InboundSession::SlotsHeldBy(const std::string& ip) const {
+  return static_cast<int>(std::count_if(extra_.begin(), extra_.end(), [&](const auto& e) {
+    return e.second.ip == ip && CnxIn(e.first).Status() != 0;
+  }));
+}
+
+// A client over its address's share: the 421, then closed like after QUIT.
+void InboundSession::TurnAway(int n) {
   MailLogAdd(GMTDate() + " Dorvane/smtplocal: 421 Too many connections");
-  DbgAdd("<FONT COLOR='#FF0000'><B>Aucune connexion IN libre</B></FONT><BR>");
+  CnxIn(n).SetStatus(kInQuit);
+  extra_[n].deadline = now_() + kCloseGrace;
+  Smtp()[n].SendData(kTooMany);
+}
+
+void InboundSession::RefuseBusy(intptr_t request_id) {
+  int spare = FreeSpare();
   Smtp().Load(spare);
   SocketControl& sock = Smtp()[spare];
   sock.SetLocalPort(0);
   sock.Accept(request_id);
+  if (Denied(spare)) return DropSpare(spare);
+  MailLogAdd(GMTDate() + " Dorvane/smtplocal: 421 Too many connections");
+  DbgAdd("<FONT COLOR='#FF0000'><B>Aucune connexion IN libre</B></FONT><BR>");
   spares_[spare] = now_();
-  sock.SendData("421 Too many connections, try again later\r\n");
+  sock.SendData(kTooMany);
+}
+
+// A spare element to carry a 421; when all are busy, the one taken first
+// is dropped for it.
+int InboundSession::FreeSpare() {
+  int spare = kFirstSpareElement;
+  while (IsSpare(spare) && Smtp().Exists(spare)) ++spare;
+  if (IsSpare(spare)) return spare;
+  auto oldest = std::min_element(spares_.begin(), spares_.end(),
+                                 [](auto& a, auto& b) { return a.second < b.second; });
+  spare = oldest == spares_.end() ? kFirstSpareElement : oldest->first;
+  DropSpare(spare);
+  return spare;
 }
 
 void InboundSession::DropSpare(int index) {
@@ -147,76 +173,76 @@ void InboundSession::OnDataArrival(int index, long bytes) {
   });
 }
 
+// Takes the received bytes apart: command lines one by one, message text
+// up to its end, and so on; an incomplete line waits in SmtpCommand.
 void InboundSession::Arrival(int n) {
-  std::string data = Smtp()[n].GetData();
-  extra_[n].last_activity = now_();
-  switch (CnxIn(n).Status()) {
-    case kInData: return TextBytes(n, std::move(data));
-    case kInQuit: return;  // closing: nothing more is read
-    default: return CommandBytes(n, std::move(data));
+  CConnexion& cnx = CnxIn(n);
+  // The carried part of a line holds no CR LF (but may end in its CR).
+  size_t searched = cnx.SmtpCommand.empty() ? 0 : cnx.SmtpCommand.size() - 1;
+  std::string pending = std::exchange(cnx.SmtpCommand, std::string()) + Smtp()[n].GetData();
+  std::string_view rest = pending;
+  while (!rest.empty()) {
+    int state = cnx.Status();
+    if (state == 0 || state == kInQuit) return;  // closing: nothing more is read
+    size_t used = state == kInData ? TextBytes(n, rest) : CommandLine(n, rest, searched);
+    if (used == 0) break;
+    rest.remove_prefix(used);
+    searched = 0;
   }
+  cnx.SmtpCommand.assign(rest);
 }
 
-void InboundSession::CommandBytes(int n, std::string data) {
-  CConnexion& cnx = CnxIn(n);
+// Handles the first command line of `pending`, whose first `searched`
+// bytes are known to hold no line end; returns the bytes used (0 when the
+// line is not complete yet).
+size_t InboundSession::CommandLine(int n, std::string_view pending, size_t searched) {
   Extra& extra = extra_[n];
-  cnx.SmtpCommand += data;
-  if (!EndsWithCrLf(cnx.SmtpCommand)) {
-    if (cnx.SmtpCommand.size() > kMaxCommandBytes) {
-      extra.discarding_line = true;  // keep one byte: a CR may start the line end
-      cnx.SmtpCommand.erase(0, cnx.SmtpCommand.size() - 1);
-    }
-    return;
+  size_t end = pending.find(kCrLf, searched);
+  if (end == std::string_view::npos) {
+    if (pending.size() <= kMaxCommandBytes) return 0;
+    extra.discarding_line = true;
+    return pending.size() - 1;  // keep one byte: a CR may start the line end
   }
-  std::string unit;
-  unit.swap(cnx.SmtpCommand);
-  if (extra.discarding_line || unit.size() > kMaxCommandBytes) {
-    extra.discarding_line = false;
-    return Reply(n, "500 Line too long.");
+  size_t used = end + 2;
+  extra.deadline = now_() + kIdleTimeout;  // the next line starts here
+  if (std::exchange(extra.discarding_line, false) || used > kMaxCommandBytes) {
+    Reply(n, "500 Line too long.");
+    return used;
   }
-  LogReceived(n, unit);
-  Command(n, unit);
+  std::string line(pending.substr(0, used));
+  LogReceived(n, line);
+  Command(n, line);
+  return used;
 }
 
-void InboundSession::TextBytes(int n, std::string data) {
-  CConnexion& cnx = CnxIn(n);
+// Takes message text from `pending` up to its end (then answers it);
+// returns the bytes used.
+size_t InboundSession::TextBytes(int n, std::string_view pending) {
   Extra& extra = extra_[n];
-  if (extra.oversize) {
-    extra.tail = LastBytes(extra.tail, data, 5);
-    if (EndsMessage(extra.tail)) Refuse(n, "552 Message size exceeds fixed maximum message size");
-    return;
-  }
-  cnx.SmtpCommand += data;
-  CMessage& msg = cnx.Message();
-  if (msg.Data.size() + cnx.SmtpCommand.size() > kMaxMessageBytes + 5) {
-    extra.oversize = true;
-    extra.tail = LastBytes(msg.Data, cnx.SmtpCommand, 5);
-    std::string().swap(cnx.SmtpCommand);
+  size_t end = extra.scan.Feed(pending);
+  std::string_view piece = pending.substr(0, end);
+  LogReceived(n, piece);
+  CMessage& msg = CnxIn(n).Message();
+  if (!extra.oversize && msg.Data.size() + piece.size() > kMaxMessageBytes + 3) {
+    extra.oversize = true;  // dropped as it arrives; refused at its end
     std::string().swap(msg.Data);
-    if (EndsMessage(extra.tail)) Refuse(n, "552 Message size exceeds fixed maximum message size");
-    return;
   }
-  if (!EndsWithCrLf(cnx.SmtpCommand)) return;
-  std::string unit;
-  unit.swap(cnx.SmtpCommand);
-  LogReceived(n, unit);
-  if (!EndsMessage(unit)) {
-    msg.Data += unit;
-    return;
-  }
-  EndOfText(n, std::move(unit));
+  if (!extra.oversize) msg.Data.append(piece);
+  if (end != std::string_view::npos) EndOfText(n);
+  return piece.size();
 }
 
 // ---- the command table ----------------------------------------------------
 
-void InboundSession::Command(int n, const std::string& unit) {
+void InboundSession::Command(int n, const std::string& line) {
   CConnexion& cnx = CnxIn(n);
-  std::string word = GetResponse(unit);
+  if (HasControlByte(line)) return Reply(n, kSyntaxError);
+  std::string word = GetResponse(line);
   int state = cnx.Status();
-  if (state == kInGreeted && word == "HELO") return Helo(n, unit);
-  if (state == kInHelo && word == "MAIL") return Mail(n, unit, true);
-  if (state == kInQueued && word == "MAIL") return Mail(n, unit, false);
-  if (state == kInMail && word == "RCPT") return Rcpt(n, unit);
+  if (state == kInGreeted && word == "HELO") return Helo(n, line);
+  if (state == kInHelo && word == "MAIL") return Mail(n, line, true);
+  if (state == kInQueued && word == "MAIL") return Mail(n, line, false);
+  if (state == kInMail && word == "RCPT") return Rcpt(n, line);
   if (state == kInMail && word == "DATA") return StartData(n);
   if (word == "RSET") {
     cnx.Message().MClear();
@@ -226,6 +252,7 @@ void InboundSession::Command(int n, const std::string& unit) {
   if (word == "NOOP") return Reply(n, "250 Noop Ok.", true);
   if (word == "QUIT") {
     cnx.SetStatus(kInQuit);
+    extra_[n].deadline = now_() + kCloseGrace;
     SocketControl& sock = Smtp()[n];
     LogLocal(n, "disconnect from " + sock.RemoteHost() + " [" + sock.RemoteHostIP() + "]");
     return Reply(n, "221 Dorvane Goodbye");
@@ -234,17 +261,16 @@ void InboundSession::Command(int n, const std::string& unit) {
   Reply(n, "500 Unrecognized command.");
 }
 
-void InboundSession::Helo(int n, const std::string& unit) {
-  std::string line = FirstLine(unit);
-  if (line.size() < 5) return Reply(n, "501 Syntax error in parameters or arguments");
+void InboundSession::Helo(int n, const std::string& line) {
+  std::string text = FirstLine(line);
+  if (text.size() < 5) return Reply(n, kSyntaxError);
   CnxIn(n).SetStatus(kInHelo);
-  Reply(n, "250 Hello " + line.substr(5));
+  Reply(n, "250 Hello " + text.substr(5));
 }
 
-void InboundSession::Mail(int n, const std::string& unit, bool log_client) {
+void InboundSession::Mail(int n, const std::string& line, bool log_client) {
   std::string arg;
-  if (!ArgumentAfter(unit, "mail from:", &arg))
-    return Reply(n, "501 Syntax error in parameters or arguments");
+  if (!ArgumentAfter(line, "mail from:", &arg)) return Reply(n, kSyntaxError);
   CConnexion& cnx = CnxIn(n);
   if (log_client) {
     SocketControl& sock = Smtp()[n];
@@ -259,10 +285,9 @@ void InboundSession::Mail(int n, const std::string& unit, bool log_client) {
   Reply(n, "250 sender is " + arg + " sender ok");
 }
 
-void InboundSession::Rcpt(int n, const std::string& unit) {
+void InboundSession::Rcpt(int n, const std::string& line) {
   std::string arg;
-  if (!ArgumentAfter(unit, "rcpt to:", &arg))
-    return Reply(n, "501 Syntax error in parameters or arguments");
+  if (!ArgumentAfter(line, "rcpt to:", &arg)) return Reply(n, kSyntaxError);
   std::string rcpt = TrimSpaces(arg);
   if (!IsValidAddress(rcpt))
     return Reply(n, "504 recipient is " + rcpt + " recipient is not a valid email");
@@ -278,18 +303,29 @@ void InboundSession::StartData(int n) {
   if (cnx.Message().MRcptToCount() == 0) return Reply(n, "554 No valid recipients");
   cnx.SetStatus(kInData);
   cnx.Message().Data.clear();
-  extra_[n].oversize = false;
+  Extra& extra = extra_[n];
+  extra.oversize = false;
+  extra.scan = TextScan();
+  extra.deadline = now_() + kDataTimeout;
   Reply(n, "354 OK End with <CRLF>.<CRLF>");
 }
 
 // ---- end of the message text ----------------------------------------------
 
-void InboundSession::EndOfText(int n, std::string unit) {
+void InboundSession::EndOfText(int n) {
+  Extra& extra = extra_[n];
+  extra.deadline = now_() + kIdleTimeout;
+  if (extra.oversize) return Refuse(n, kTooBig);
+  if (extra.scan.SawBareLineBreak()) {
+    LogLocal(n, kBareLineBreak);
+    return Refuse(n, kBareLineBreak);
+  }
   CMessage& msg = CnxIn(n).Message();
-  unit.resize(unit.size() - 3);  // the "." line
-  msg.Data += unit;
-  if (msg.Data.size() > kMaxMessageBytes)
-    return Refuse(n, "552 Message size exceeds fixed maximum message size");
+  msg.Data.resize(msg.Data.size() - 3);  // the "." line
+  if (!SpoolHasRoom(msg)) {
+    LogLocal(n, kNoStorage);
+    return Refuse(n, kNoStorage);
+  }
   msg.TxtEng = SpoolWarningEnglish();
   msg.TxtFr = SpoolWarningFrench();
   msg.Essai = 0;
@@ -303,6 +339,15 @@ void InboundSession::EndOfText(int n, std::string unit) {
   LogLocal(n, " to=" + msg.RcptTo(1) + " status=outbox");
   std::string().swap(msg.Data);  // on disk now
   Reply(n, "250 Message accepted for delivery");
+}
+
+// Whether OutBox has room for `msg` in all its domain files, with a margin;
+// true when the free space cannot be told (the write itself then decides).
+bool InboundSession::SpoolHasRoom(const CMessage& msg) const {
+  std::optional<uint64_t> free = free_space_();
+  if (!free) return true;
+  size_t files = msg.MRcptToCount() > 1 ? GroupRcptToByDomain(msg).size() : 1;
+  return *free >= SpoolBytesNeeded(msg.Data.size(), files);
 }
 
 // Writes the slot's message to OutBox, whole and on disk when it returns.
@@ -320,8 +365,6 @@ void InboundSession::Queue(int n) {
 void InboundSession::Refuse(int n, const std::string& reply) {
   CConnexion& cnx = CnxIn(n);
   extra_[n].oversize = false;
-  extra_[n].tail.clear();
-  cnx.SmtpCommand.clear();
   cnx.Message().MClear();
   cnx.SetStatus(kInHelo);
   Reply(n, reply);
@@ -330,7 +373,7 @@ void InboundSession::Refuse(int n, const std::string& reply) {
 // ---- replies and logs -----------------------------------------------------
 
 void InboundSession::Reply(int n, const std::string& reply, bool bold) {
-  std::string head = "Send to Smtp local[" + std::to_string(n) + "]: " + reply;
+  std::string head = "Send to Smtp local[" + std::to_string(n) + "]: " + HtmlEscape(reply);
   DbgAdd(bold ? "<FONT COLOR='#0000FF'><B>" + head + "</B></FONT><BR>"
               : "<FONT COLOR='#0000FF'>" + head + "</FONT><BR>");
   Smtp()[n].SendData(reply + kCrLf);
@@ -360,7 +403,7 @@ void InboundSession::OnError(int index, int number, const std::string& descripti
   Guard("FRM:MAIN[Smtp_Error]", [&] {
     if (index == 0) return;  // the listener: nothing to release
     DbgAdd("<FONT COLOR='#FF0000'>Smtp local[" + std::to_string(index) + "]: erreur " +
-           std::to_string(number) + " " + description + "</FONT><BR>");
+           std::to_string(number) + " " + HtmlEscape(description) + "</FONT><BR>");
     if (IsSpare(index)) return DropSpare(index);
     if (IsSlot(index) && CnxIn(index).Status() != 0) CloseAndRelease(index);
   });
@@ -380,15 +423,14 @@ void InboundSession::SweepIdle() {
       int state = CnxIn(n).Status();
       if (state == 0) continue;
       Extra& extra = extra_[n];
-      Clock::duration idle = now - extra.last_activity;
+      if (now < extra.deadline) continue;
       if (state == kInQuit) {
-        if (idle >= kCloseGrace) CloseAndRelease(n);
+        CloseAndRelease(n);
         continue;
       }
-      if (idle < kIdleTimeout) continue;
       LogLocal(n, "421 Timeout, closing connection");
       CnxIn(n).SetStatus(kInQuit);
-      extra.last_activity = now;
+      extra.deadline = now + kCloseGrace;
       Reply(n, "421 Timeout, closing connection");
     }
     std::vector<int> expired;

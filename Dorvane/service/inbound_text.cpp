@@ -52,6 +52,35 @@ bool ArgumentAfter(std::string_view unit, std::string_view marker, std::string* 
   return true;
 }
 
-bool EndsMessage(std::string_view unit) { return unit == ".\r\n" || EndsWith(unit, "\r\n.\r\n"); }
+bool HasControlByte(std::string_view line) {
+  if (EndsWith(line, "\r\n")) line.remove_suffix(2);
+  return std::any_of(line.begin(), line.end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+size_t TextScan::Feed(std::string_view piece) {
+  for (size_t i = 0; i < piece.size(); ++i) {
+    char c = piece[i];
+    if (pending_cr_) {
+      pending_cr_ = false;
+      if (c == '\n') {
+        if (line_ == Line::kDot) return i + 1;
+        line_ = Line::kStart;
+        continue;
+      }
+      bare_ = true;  // a CR not followed by LF
+      line_ = Line::kOther;
+    }
+    if (c == '\r') {
+      pending_cr_ = true;
+      continue;
+    }
+    if (c == '\n') bare_ = true;
+    line_ = (line_ == Line::kStart && c == '.') ? Line::kDot : Line::kOther;
+  }
+  return std::string_view::npos;
+}
 
 }  // namespace dorvane

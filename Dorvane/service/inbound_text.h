@@ -1,6 +1,6 @@
 // The pure text rules of the inbound SMTP session: who may relay, what a
-// valid address is, how command arguments are cut out, and when a piece of
-// message text ends the message. No sockets, no logs.
+// valid address is, how command arguments are cut out and checked, and
+// where the message text ends. No sockets, no logs.
 #pragma once
 
 #include <string>
@@ -39,9 +39,30 @@ std::string FirstLine(std::string_view unit);
 // received, not trimmed); false when the marker is absent.
 bool ArgumentAfter(std::string_view unit, std::string_view marker, std::string* argument);
 
-// Whether `unit` (a received text ending in CR LF) has "." as its last
-// line, which ends the message text. Also true of the last five bytes (or
-// all, when fewer) of everything received since DATA.
-bool EndsMessage(std::string_view unit);
+// Whether `line` (one command line, its CR LF included) holds a control
+// byte (below 0x20, or 0x7F) before its final CR LF. Such a line is never
+// taken apart into arguments: a LF or NUL in an address would reach the
+// next server's dialogue, the logs or the DNS lookup.
+bool HasControlByte(std::string_view line);
+
+// Follows the message text as it arrives, in pieces cut anywhere, and finds
+// where it ends: at the first CR LF "." CR LF of the stream (or a "." CR LF
+// right at its start). Also notes a CR or LF that is not part of a CR LF
+// pair, which the text may not hold.
+class TextScan {
+ public:
+  // Scans `piece`, the next bytes of the text. Returns the number of bytes
+  // of `piece` up to and including the CR LF that ends the "." line, or
+  // std::string_view::npos when the text goes on past the piece.
+  size_t Feed(std::string_view piece);
+  // Whether a bare CR or a bare LF was seen so far.
+  bool SawBareLineBreak() const { return bare_; }
+
+ private:
+  enum class Line { kStart, kDot, kOther };
+  Line line_ = Line::kStart;
+  bool pending_cr_ = false;  // the last byte was a CR
+  bool bare_ = false;
+};
 
 }  // namespace dorvane

@@ -1,5 +1,6 @@
 // dorvane: runs the relay, or hands a command to the running one.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -94,6 +95,28 @@ void ShowNewer(DesktopShell* desktop) {
                           DialogIcon::Information);
 }
 
+// True while the form is installed: an exit outside that has nothing to stop.
+bool g_form_installed = false;
+
+// The platform plugin calls exit() when the display connection breaks
+// (logout without a session manager): the event loop never returns, so the
+// stop runs among the exit handlers, with boxes on stderr (no display).
+void StopAtExit() {
+  if (!g_form_installed) return;
+  SetDialogs(nullptr);
+  try {
+    UnloadOnce();
+  } catch (...) {  // nothing may leave an exit handler
+  }
+}
+
+// Every end of the program stops the service as "Quitter" does: the loop's
+// own end (session end, quit) and a process exit from inside the loop.
+void StopOnEveryExit(QCoreApplication& app) {
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Guard("FRM:MAIN[Form_Unload]", UnloadOnce); });
+  std::atexit(StopAtExit);  // late: the statics it uses already exist
+}
+
 int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, int argc, char** argv) {
   std::unique_ptr<QCoreApplication> app;
   QtDialogs desktop_dialogs;
@@ -118,6 +141,7 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   }
   QtForm form(std::move(shell));
   SetForm(&form);
+  g_form_installed = true;
   form.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
   DeliveryService delivery(form);
   if (Form_Load() == StartOutcome::Ended) return 1;
@@ -126,7 +150,9 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   ControlServer control(RunCommand, AfterCommand);
   if (!control.Start()) std::fprintf(stderr, "Dorvane: canal de commande indisponible\n");
   InstallSignalHandlers(OnSignal);
+  StopOnEveryExit(*app);
   int rc = app->exec();
+  g_form_installed = false;
   SetForm(nullptr);
   SetDialogs(nullptr);
   return rc;
@@ -135,6 +161,9 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Mail, logs and settings are the user's alone: whatever the relay (or a
+  // library it uses) creates is 0600 / 0700.
+  ::umask(077);
   CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);

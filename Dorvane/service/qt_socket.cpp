@@ -24,6 +24,9 @@ namespace {
 // hold the event loop.
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kReadChunksPerEvent = 16;
+// Output a peer may leave unread before the connection is dropped: a client
+// that never reads cannot make us buffer its replies without end.
+constexpr size_t kMaxPendingOutput = 1 << 20;
 
 class ListenServer : public QTcpServer {
  public:
@@ -108,6 +111,7 @@ class QtSocketElement : public SocketControl {
   void OnWritable();
   void Fail(int number);
   void FailLater(int number);
+  void TellPeerClosed();
   // Runs the handler of `event` under Guard; false when the element was
   // closed or destroyed meanwhile (nothing of it may be touched then).
   bool Fire(const char* event, const std::function<void(SocketEvents&, int)>& call);
@@ -126,6 +130,8 @@ class QtSocketElement : public SocketControl {
   ListenServer* server_ = nullptr;
   std::string in_;
   std::string out_;
+  bool peer_closed_ = false;  // EOF seen; Close is told once out_ is sent
+  bool overflowed_ = false;   // dropped for unread output; sends are ignored
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
@@ -163,6 +169,7 @@ void QtSocketElement::Reset(SocketState state) {
   fd_ = -1;
   in_.clear();
   out_.clear();
+  peer_closed_ = false;
   state_ = state;
 }
 
@@ -207,6 +214,7 @@ void QtSocketElement::Accept(intptr_t request_id) {
 void QtSocketElement::Adopt(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   fd_ = fd;
+  overflowed_ = false;
   sockaddr_in a{};
   socklen_t len = sizeof a;
   if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
@@ -302,6 +310,14 @@ void QtSocketElement::OnReadable() {
   if (!eof) return;
   read_notifier_->setEnabled(false);
   state_ = SocketState::Closing;
+  peer_closed_ = true;
+  // A peer that only shut its sending side still reads: the replies it is
+  // owed go out before the Close event lets the handler close.
+  if (out_.empty()) TellPeerClosed();
+}
+
+void QtSocketElement::TellPeerClosed() {
+  peer_closed_ = false;
   Fire("Close", [](SocketEvents& e, int i) { e.OnClose(i); });
 }
 
@@ -332,12 +348,25 @@ void QtSocketElement::OnWritable() {
     return;
   }
   write_notifier_->setEnabled(false);
-  Fire("SendComplete", [](SocketEvents& e, int i) { e.OnSendComplete(i); });
+  if (!Fire("SendComplete", [](SocketEvents& e, int i) { e.OnSendComplete(i); })) return;
+  if (peer_closed_ && out_.empty()) TellPeerClosed();
 }
 
+// One block of any size may be queued on a socket that has sent all it
+// had (a whole message text); what piles up behind unsent output may not
+// pass kMaxPendingOutput, or the connection is dropped with an error.
 void QtSocketElement::SendData(const std::string& bytes) {
+  if (overflowed_) return;  // the Error event is on its way
   if (state_ != SocketState::Connected && state_ != SocketState::Closing)
     Raise(kWsaBadState, array_.Name(), WinsockErrorText(kWsaBadState));
+  if (!out_.empty() && out_.size() + bytes.size() > kMaxPendingOutput) {
+    overflowed_ = true;
+    std::string().swap(out_);
+    read_notifier_->setEnabled(false);
+    write_notifier_->setEnabled(false);
+    FailLater(kWsaEconnaborted);
+    return;
+  }
   out_ += bytes;
   write_notifier_->setEnabled(true);
 }

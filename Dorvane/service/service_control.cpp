@@ -91,9 +91,16 @@ void mnuquit_Click() {
 bool Form_QueryUnload(UnloadMode mode) { return mode == UnloadMode::CloseBox; }
 
 void Form_Unload() {
-  Arreter();
-  CurrentForm().Shell().RemoveTrayIcons();
+  UnloadOnce();
   QCoreApplication::exit(0);
+}
+
+void UnloadOnce() {
+  Form& form = CurrentForm();
+  if (form.unloaded) return;
+  form.unloaded = true;
+  Arreter();
+  form.Shell().RemoveTrayIcons();
 }
 
 std::string StatusText() {

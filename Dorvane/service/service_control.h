@@ -30,6 +30,10 @@ enum class UnloadMode { CloseBox, Program };
 bool Form_QueryUnload(UnloadMode mode);
 // Stops the service, removes the tray icons and leaves the event loop.
 void Form_Unload();
+// The stop of Form_Unload without leaving the loop, once per form: the
+// program can end by several paths ("Quitter", the session's end, a lost
+// display) and each of them runs this.
+void UnloadOnce();
 
 // Runs one command of the control channel ("start", "stop", "reload",
 // "flush", "quit", "status") as the menu would, and returns the answer.

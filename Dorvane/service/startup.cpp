@@ -1,9 +1,15 @@
 #include "service/startup.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QLockFile>
-#include <memory>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <unordered_map>
 
 #include "config/configuration.h"
@@ -77,7 +83,7 @@ void CreateFolders() {
   for (const char* name : {"OutBox", "Deferred", "Error", "language"}) {
     std::string path = ProgramPath(name);
     if (FolderExists(path)) continue;
-    if (::mkdir(path.c_str(), 0755) != 0)
+    if (::mkdir(path.c_str(), 0700) != 0)
       Raise(kErrPathNotFound, "Form_Load", "Path/File access error: " + path);
     MailLogAdd(GMTDate() + " Dorvane: '" + name + "' directory creation");
   }
@@ -85,6 +91,31 @@ void CreateFolders() {
   // takes it, so without this they would pile up.
   for (const std::string& path : RemoveStaleStagingFiles())
     MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
+  if (size_t changed = RestrictProgramFolderModes())
+    MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire sur " +
+               std::to_string(changed) + " fichier(s) ou dossier(s)");
+}
+
+// Takes the group and other bits off `path`, a file or folder (never
+// through a link); true when it had any.
+bool Restrict(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if ((st.st_mode & 077) == 0) return false;
+  return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
+}
+
+// The lock's holder: the pid its file names, 0 when it names none.
+pid_t PidInLock(int fd) {
+  char text[32] = {};
+  ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+  if (n <= 0) return 0;
+  long pid = std::strtol(text, nullptr, 10);
+  return pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+bool OtherProcessLives(pid_t pid) {
+  return pid > 0 && pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 // Steps 10 and 11: false when a read-only file stops start-up.
@@ -129,14 +160,50 @@ bool IsReadOnlyFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
 }
 
-bool AcquireInstanceLock() {
-  static std::unique_ptr<QLockFile> lock;
-  if (lock) return true;
-  auto candidate = std::make_unique<QLockFile>(QString::fromStdString(ProgramPath("Dorvane.lock")));
-  candidate->setStaleLockTime(0);  // only a dead owner makes it stale
-  if (!candidate->tryLock(0)) return false;
-  lock = std::move(candidate);
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool InstanceLock::Acquire(const std::string& path) {
+  if (fd_ >= 0) return true;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // a flock needs no write
+  if (fd < 0) return true;  // nowhere to lock: run rather than refuse
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool held = errno == EWOULDBLOCK || OtherProcessLives(PidInLock(fd));
+    if (held) {
+      ::close(fd);
+      return false;
+    }
+  }
+  // For people and for file systems without locks; a full disk may refuse
+  // it, which costs nothing while the flock is held.
+  std::string pid = std::to_string(::getpid()) + "\nDorvane\n";
+  if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+  fd_ = fd;
   return true;
+}
+
+bool AcquireInstanceLock() {
+  static InstanceLock lock;
+  return lock.Acquire(ProgramPath("Dorvane.lock"));
+}
+
+size_t RestrictProgramFolderModes() {
+  namespace fs = std::filesystem;
+  size_t changed = 0;
+  for (const char* name : {"OutBox", "Deferred", "Error", "language", "run"}) {
+    fs::path folder = ProgramPath(name);
+    changed += Restrict(folder);
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+      changed += Restrict(it->path());
+  }
+  for (const char* name : {"maillog.txt", "error.txt", "update.txt", "Debug.html", "Dorvane.ini",
+                           "Dorvane.lock", "Hosts.dns", "registry"})
+    changed += Restrict(ProgramPath(name));
+  return changed;
 }
 
 void CleanupRegistry(RegistryAccess& registry) {

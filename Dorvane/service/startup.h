@@ -31,9 +31,35 @@ enum class StartOutcome {
 // Unexpected errors end the program through ProgramError.
 StartOutcome Form_Load();
 
-// Takes the program folder's instance lock for the life of the process;
-// false when another instance holds it.
+// An exclusive lock on one lock file, held while the object lives. The
+// file holds the holder's pid; the holder also keeps a flock on it, which
+// the kernel drops when the process ends, however it ends.
+class InstanceLock {
+ public:
+  InstanceLock() = default;
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  // False only when a live process holds the lock. A lock left by a dead
+  // process is taken over, even when its file cannot be rewritten (a full
+  // disk): a live holder is told by its process, never by the file. Where
+  // the file system has no locks, the pid in the file decides.
+  bool Acquire(const std::string& path);
+
+ private:
+  int fd_ = -1;
+};
+
+// Takes the program folder's instance lock (Dorvane.lock) for the life of
+// the process; false when another instance holds it.
 bool AcquireInstanceLock();
+
+// Takes group and other permissions away from what the relay keeps in the
+// program folder (spool and language folders and their files, logs,
+// settings, lock, DNS cache, registry store): mail and logs are private to
+// their user. Symbolic links are left alone. Returns how many were changed.
+size_t RestrictProgramFolderModes();
 
 // Removes the records of older installations (asking first) and marks this
 // one as installed.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -35,34 +36,69 @@ std::string XdgConfigHome() {
 
 std::string AutostartEntryPath() { return XdgConfigHome() + "/autostart/dorvane.desktop"; }
 
-std::string ComputerStartPath() { return ExecutableFolder() + "dorvane"; }
-
-std::string DesktopExecArg(const std::string& program) {
-  std::string arg = ReplaceAll(program, "%", "%%");
-  if (arg.find_first_of(kReserved) != std::string::npos) {
-    std::string quoted = "\"";
-    for (char c : arg) {
-      if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-      quoted += c;
-    }
-    arg = quoted + "\"";
-  }
-  // The string escape of the file format comes on top of the quoting.
-  return ReplaceAll(arg, "\\", "\\\\");
+std::string ComputerStartCommand() {
+  std::string home = ProgramFolder();
+  if (home.size() > 1 && home.ends_with('/')) home.pop_back();
+  return DesktopExecCommand({ExecutableFolder() + "dorvane", "--home", home});
 }
 
-std::string DesktopExecProgram(const std::string& exec) {
-  std::string value = UnescapeBackslashes(exec);
-  std::string arg;
-  if (value.starts_with('"')) {
-    for (size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
-      if (value[i] == '\\' && i + 1 < value.size()) ++i;
-      arg += value[i];
-    }
-  } else {
-    arg = value.substr(0, value.find_first_of(" \t"));
+namespace {
+
+// One argument, quoted when it holds a reserved character; inside quotes
+// `"`, "`", "$" and "\" take a backslash.
+std::string ExecArg(const std::string& text) {
+  std::string arg = ReplaceAll(text, "%", "%%");
+  if (!arg.empty() && arg.find_first_of(kReserved) == std::string::npos) return arg;
+  std::string quoted = "\"";
+  for (char c : arg) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
   }
-  return ReplaceAll(arg, "%%", "%");
+  return quoted + "\"";
+}
+
+// The string escapes of the file format, so that no value can end its line.
+std::string EscapeDesktopString(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DesktopExecCommand(const std::vector<std::string>& args) {
+  std::string command;
+  for (const std::string& arg : args) command += (command.empty() ? "" : " ") + ExecArg(arg);
+  return command;
+}
+
+std::vector<std::string> DesktopExecArgs(const std::string& command) {
+  std::vector<std::string> args;
+  size_t i = 0;
+  while (true) {
+    i = command.find_first_not_of(" \t", i);
+    if (i == std::string::npos) break;
+    std::string arg;
+    if (command[i] == '"') {
+      for (++i; i < command.size() && command[i] != '"'; ++i) {
+        if (command[i] == '\\' && i + 1 < command.size()) ++i;
+        arg += command[i];
+      }
+      ++i;  // the closing quote
+    } else {
+      size_t end = std::min(command.find_first_of(" \t", i), command.size());
+      arg = command.substr(i, end - i);
+      i = end;
+    }
+    args.push_back(ReplaceAll(arg, "%%", "%"));
+  }
+  return args;
 }
 
 std::optional<std::string> ReadAutostartExec() {
@@ -75,18 +111,18 @@ std::optional<std::string> ReadAutostartExec() {
   std::istringstream lines(bytes);
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.starts_with("Exec=")) return DesktopExecProgram(line.substr(5));
+    if (line.starts_with("Exec=")) return UnescapeBackslashes(line.substr(5));
   }
   return std::nullopt;
 }
 
-long WriteAutostartEntry(const std::string& program) {
+long WriteAutostartEntry(const std::string& command) {
   std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
       "Name=Dorvane\n"
       "Exec=" +
-      DesktopExecArg(program) +
+      EscapeDesktopString(command) +
       "\n"
       "Terminal=false\n";
   return ReplaceFileContents(AutostartEntryPath(), entry) ? kRegSuccess : kRegAccessDenied;
@@ -94,11 +130,24 @@ long WriteAutostartEntry(const std::string& program) {
 
 void RemoveAutostartEntry() { std::remove(AutostartEntryPath().c_str()); }
 
+namespace {
+
+// Whether an entry's command starts this executable on this program
+// folder; an entry from before the folder was carried (the executable
+// alone) did so when the folder is the executable's.
+bool RunsThisSetup(const std::string& command) {
+  if (command == ComputerStartCommand()) return true;
+  std::vector<std::string> bare = {ExecutableFolder() + "dorvane"};
+  return ProgramFolder() == ExecutableFolder() && DesktopExecArgs(command) == bare;
+}
+
+}  // namespace
+
 void SetComputerStart(bool enable) {
   std::string current = QueryValue(kHKeyLocalMachine, kRunKey, kRunValue).Text();
-  std::string program = ComputerStartPath();
-  if (enable && current != program) SetKeyValue(kHKeyLocalMachine, kRunKey, kRunValue, program);
-  if (!enable && current == program) DeleteValue(kHKeyLocalMachine, kRunKey, kRunValue);
+  std::string command = ComputerStartCommand();
+  if (enable && current != command) SetKeyValue(kHKeyLocalMachine, kRunKey, kRunValue, command);
+  if (!enable && RunsThisSetup(current)) DeleteValue(kHKeyLocalMachine, kRunKey, kRunValue);
 }
 
 }  // namespace dorvane

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -16,6 +17,8 @@
 
 #include "config/language.h"
 #include "log/runtime_error.h"
+#include "service/program.h"
+#include "service/service_control.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
 
@@ -115,7 +118,7 @@ QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent)
     case SettingKind::Number: {
       auto* number = new QSpinBox(parent);
       number->setObjectName(Name("txt", key));
-      number->setRange(setting.min, setting.max);  // what the file reads back
+      number->setRange(setting.range.min, setting.range.max);
       return number;
     }
     case SettingKind::Text: break;
@@ -127,7 +130,8 @@ QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent)
     languages->setObjectName(Name("cbo", key));
     languages->setEditable(true);
     languages->setValidator(validator);
-    for (const std::string& name : AvailableLanguages()) languages->addItem(Text(name));
+    for (const std::string& name : AvailableLanguages())
+      languages->addItem(QIcon(Text(ProgramPath("language/" + name + ".ico"))), Text(name));
     return languages;
   }
   auto* line = new QLineEdit(parent);
@@ -184,7 +188,7 @@ void ConfigDialog::Write() {
     }
     DialogConfig() = ConfigFromTexts(defined);
     DialogConfig().WriteConf();
-    ChargerConfig(false);
+    mnureload_Click();  // the running service follows the file at once
     accept();
   });
 }

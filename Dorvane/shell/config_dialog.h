@@ -2,8 +2,8 @@
 // the left, the settings of the chosen category on the right; beside each
 // setting a check box that overrides the default, the value editable only
 // while it is checked. "Enregistrer" writes Dorvane.ini through DialogConfig
-// and reloads the file without applying it (the running service takes the
-// new values at the next Reload or start).
+// and reloads it as "Recharger" does, so the running service uses exactly
+// what the file now says.
 #pragma once
 
 #include <QDialog>
@@ -24,7 +24,7 @@ class ConfigDialog : public QDialog {
   explicit ConfigDialog(QWidget* parent = nullptr);
 
   // Builds DialogConfig from the boxes, writes it (WriteConf) and reloads
-  // the file (ChargerConfig(false)).
+  // the file into the running configuration (as "Recharger").
   void Write();
 
  private:

@@ -27,9 +27,9 @@ const std::vector<SettingInfo>& Settings() {
   static const std::vector<SettingInfo> settings = {
       {"LaunchStart", "cat_onstart_0", "D\xC3\xA9marrer le service au lancement de Dorvane", K::OnOff},
       {"ComputerStart", "cat_computer_1", "Lancer Dorvane \xC3\xA0 l'ouverture de session", K::OnOff},
-      {"ListenPort", "cat_parameters_2", "Port d'\xC3\xA9" "coute SMTP", K::Number, 1, 32767},
-      {"MaxNbrAttempt", "cat_parameters_2", "Nombre maximal de tentatives d'envoi", K::Number, 0, 255},
-      {"AttemptDelay", "cat_parameters_2", "Minutes entre deux tentatives d'envoi", K::Number, 0, 32767},
+      {"ListenPort", "cat_parameters_2", "Port d'\xC3\xA9" "coute SMTP", K::Number, kListenPortRange},
+      {"MaxNbrAttempt", "cat_parameters_2", "Nombre maximal de tentatives d'envoi", K::Number, kMaxNbrAttemptRange},
+      {"AttemptDelay", "cat_parameters_2", "Minutes entre deux tentatives d'envoi", K::Number, kAttemptDelayRange},
       {"KeepLocal", "cat_parameters_2", "Garder les messages dans OutBox (pas d'envoi)", K::OnOff},
       {"Debug", "cat_debug_3", "Journal de d\xC3\xA9" "bogage d\xC3\xA9taill\xC3\xA9", K::OnOff},
       {"Language", "cat_language_4", "Langue", K::Text},

@@ -18,7 +18,7 @@ struct SettingInfo {
   const char* node;      // the key of its node in the Categories tree
   const char* caption;   // the label beside it
   SettingKind kind;
-  int min = 0, max = 0;  // Number: the values the file reads back
+  SettingRange range{};  // Number: the values the file reader takes
 };
 
 // The seven nodes of the Categories tree, in order: key and caption.

@@ -2,11 +2,38 @@
 
 #include <QHeaderView>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "service/connexion.h"
 #include "spool/message.h"
 
 namespace dorvane {
+namespace {
+
+// The widest usual text of each short column (the slot, the empty ID, an
+// address, a stage).
+constexpr const char* kColumnSamples[] = {"99 OUT", "", "255.255.255.255", "MAIL FROM"};
+constexpr int kCellPadding = 16;
+
+// The short columns keep the width of their header or usual text; From and
+// To stretch.
+void SizeColumns(QTableWidget& table) {
+  QHeaderView& header = *table.horizontalHeader();
+  QFont bold = table.font();
+  bold.setBold(true);
+  for (int column = 0; column < kGridColumns; ++column) {
+    if (column >= 4) {
+      header.setSectionResizeMode(column, QHeaderView::Stretch);
+      continue;
+    }
+    int text = std::max(QFontMetrics(bold).horizontalAdvance(QString::fromStdString(GridHeaders()[column])),
+                        table.fontMetrics().horizontalAdvance(QString::fromUtf8(kColumnSamples[column])));
+    header.setSectionResizeMode(column, QHeaderView::Interactive);
+    header.resizeSection(column, text + kCellPadding);
+  }
+}
+
+}  // namespace
 
 ConnectionsView::ConnectionsView(QTableWidget& table) : table_(table) {
   table_.setColumnCount(kGridColumns);
@@ -16,7 +43,6 @@ ConnectionsView::ConnectionsView(QTableWidget& table) : table_(table) {
   table_.setFocusPolicy(Qt::NoFocus);
   table_.setWordWrap(false);
   table_.verticalHeader()->setVisible(false);
-  table_.horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);  // six equal columns
   for (int column = 0; column < kGridColumns; ++column) {
     auto* header = new QTableWidgetItem(QString::fromStdString(GridHeaders()[column]));
     QFont bold = header->font();
@@ -25,6 +51,7 @@ ConnectionsView::ConnectionsView(QTableWidget& table) : table_(table) {
     header->setTextAlignment(Qt::AlignCenter);
     table_.setHorizontalHeaderItem(column, header);
   }
+  SizeColumns(table_);
 }
 
 void ConnectionsView::Refresh(const std::string& type, int slot, const SlotState& state) {

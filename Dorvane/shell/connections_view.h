@@ -15,8 +15,10 @@ constexpr int kInitialGridRows = 8;
 
 class ConnectionsView {
  public:
-  // `table` (not owned) gets its six columns, each a sixth of the width,
-  // and bold, centred headers.
+  // `table` (not owned) gets its six columns and bold, centred headers
+  // (the built-in ones; a language file may rename them). The short columns
+  // are as wide as their usual texts; From and To share the rest, so that
+  // addresses stay readable.
   explicit ConnectionsView(QTableWidget& table);
 
   // Shows slot `slot` of `type` ("IN" or "OUT") as `state` says.

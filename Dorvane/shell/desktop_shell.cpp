@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 #include "log/runtime_error.h"
@@ -52,10 +53,16 @@ DesktopShell::DesktopShell(ShellCommands commands)
   };
   window_->open_url = [this](const std::string& url) { Open(url); };
   window_->popup_menu = [this](const QPoint& at) { menu_->exec(at); };
+  window_->can_hide = [this] { return tray_visible_ && TrayAvailable(); };
   window_->setWindowIcon(StateIcon(false));
   connections_ = std::make_unique<ConnectionsView>(window_->ActiveCnx());
   BuildMenu();
   BuildTrays();
+  tray_poll_ = std::make_unique<QTimer>();
+  tray_poll_->setInterval(kTrayPollMs);
+  QObject::connect(tray_poll_.get(), &QTimer::timeout, [this] {
+    Guard("FRM:MAIN[tmrTray_Timer]", [this] { ShowTraysWhenAvailable(); });
+  });
 }
 
 DesktopShell::~DesktopShell() = default;
@@ -148,8 +155,21 @@ void DesktopShell::ShowServiceState(bool started, const std::string& tooltip) {
   if (tray_shown_) return;
   tray_shown_ = true;
   // Without a tray the window is the only way in: it is shown at start.
-  if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
-  else SetMainVisible(true);
+  ShowTraysWhenAvailable();
+  if (!tray_visible_) SetMainVisible(true);
+}
+
+bool DesktopShell::TrayAvailable() const {
+  return commands_.tray_available ? commands_.tray_available() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void DesktopShell::ShowTraysWhenAvailable() {
+  if (tray_visible_) return tray_poll_->stop();
+  if (!TrayAvailable()) return tray_poll_->start();
+  tray_poll_->stop();
+  tray_visible_ = true;
+  tray_->show();
+  if (update_pending_) update_tray_->show();
 }
 
 void DesktopShell::SetStartStopEnabled(bool start_enabled, bool stop_enabled) {
@@ -173,6 +193,8 @@ void DesktopShell::SetMxfinderVersion(const std::string& text) {
 void DesktopShell::SetMainVisible(bool visible) { window_->ShowMain(visible); }
 
 void DesktopShell::RemoveTrayIcons() {
+  tray_poll_->stop();
+  tray_visible_ = false;
   tray_->hide();
   update_tray_->hide();
 }
@@ -181,7 +203,8 @@ void DesktopShell::ApplyLanguage() { LOADValues(*window_); }
 
 void DesktopShell::ShowUpdateAvailable(bool notice) {
   update_tray_->setToolTip(QString::fromStdString("Dorvane " + NewVersion));
-  if (QSystemTrayIcon::isSystemTrayAvailable()) update_tray_->show();
+  update_pending_ = true;
+  if (tray_visible_) update_tray_->show();
   if (notice) ExistUpdateForm::ShowNotice([this] { Open(kWebSite); });
 }
 

@@ -14,6 +14,7 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace dorvane {
 
@@ -33,7 +34,12 @@ struct ShellCommands {
   // Opens a file or an address with the system's program for it; empty:
   // QDesktopServices.
   std::function<void(const std::string& url)> open_url;
+  // Whether a tray exists now; empty: QSystemTrayIcon's own answer.
+  std::function<bool()> tray_available;
 };
+
+// How often a missing tray is looked for (a panel often starts after us).
+constexpr int kTrayPollMs = 1000;
 
 // The tray menu's entries in order: object name and built-in caption ("-"
 // for a separator).
@@ -73,6 +79,9 @@ class DesktopShell : public ShellView {
  private:
   void BuildMenu();
   void BuildTrays();
+  bool TrayAvailable() const;
+  // Shows the icons once a tray exists; until then the window is the way in.
+  void ShowTraysWhenAvailable();
   void OnEntry(QAction* entry, const std::string& name);
   void Open(const std::string& url);
 
@@ -83,7 +92,10 @@ class DesktopShell : public ShellView {
   std::unique_ptr<ConnectionsView> connections_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QSystemTrayIcon> update_tray_;
-  bool tray_shown_ = false;
+  std::unique_ptr<QTimer> tray_poll_;
+  bool tray_shown_ = false;      // the first service state has been shown
+  bool tray_visible_ = false;    // the icons are in a tray
+  bool update_pending_ = false;  // a newer version waits for its icon
 };
 
 }  // namespace dorvane

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -45,7 +44,7 @@ class LinkLabel : public QLabel {
 MainWindow::MainWindow() {
   setObjectName("mainf");
   setMouseTracking(true);
-  resize(720, 300);
+  resize(kMainWindowSize.width(), kMainWindowSize.height());
   auto* layout = new QVBoxLayout(this);
   title_ = new QLabel(this);
   title_->setObjectName("Titre");
@@ -107,10 +106,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   PutAway();
 }
 
-// Hidden, the window comes back from the tray; where there is no tray it is
-// only minimised, so the user can always reach it.
+// Hidden, the window comes back from the tray; while there is no tray icon
+// it is only minimised, so the user can always reach it.
 void MainWindow::PutAway() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) hide();
+  if (can_hide && can_hide()) hide();
   else showMinimized();
 }
 

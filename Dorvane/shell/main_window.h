@@ -3,6 +3,7 @@
 // and btnClose only hide it; a right click on it pops up the tray menu.
 #pragma once
 
+#include <QSize>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -19,6 +20,9 @@ inline constexpr const char* kHelpPage = "https://dorvane.example/aide/";
 inline constexpr const char* kContactMail = "mailto:contact@dorvane.example";
 inline constexpr const char* kNewsletter = "https://dorvane.example/lettre/";
 
+// The window's size when it first opens: room for the grid's addresses.
+inline constexpr QSize kMainWindowSize{900, 340};
+
 class MainWindow : public QWidget {
  public:
   MainWindow();
@@ -28,6 +32,9 @@ class MainWindow : public QWidget {
   std::function<bool(bool from_close_box)> query_unload;
   // Pops up the tray menu at a screen position.
   std::function<void(const QPoint&)> popup_menu;
+  // Whether the window may hide (a tray icon brings it back); otherwise it
+  // only minimises. Empty: it minimises.
+  std::function<bool()> can_hide;
   // Opens an address with the system's program for it.
   std::function<void(const std::string& url)> open_url;
 
@@ -37,7 +44,7 @@ class MainWindow : public QWidget {
 
   // Shows the window (raised) or hides it.
   void ShowMain(bool visible);
-  // Hides the window (minimises it where no tray exists).
+  // Hides the window (minimises it while no tray icon can bring it back).
   void PutAway();
   // Keeps the window above all others or not; it moves to (0, 0).
   void SetTopmost(bool topmost);

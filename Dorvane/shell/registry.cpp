@@ -242,7 +242,7 @@ long SetKeyValue(uint32_t root, const std::string& key, const std::string& name,
 }
 
 long SetKeyValue(uint32_t root, const std::string& key, const std::string& name, uint32_t data) {
-  if (IsRunValue(root, key, name)) return kRegInvalidParameter;  // the entry holds a path only
+  if (IsRunValue(root, key, name)) return kRegInvalidParameter;  // the entry holds a command line only
   return SetStoredValue(root, key, name, kRegDword, std::to_string(data));
 }
 

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QWidget>
@@ -45,6 +46,17 @@ QTreeWidgetItem* FindNode(QWidget& window, const std::string& key) {
   return nullptr;
 }
 
+// A grid's column header, named grid + "_" + column number ("ActiveCnx_4").
+QTableWidgetItem* FindColumnHeader(QWidget& window, const std::string& name) {
+  size_t cut = name.rfind('_');
+  if (cut == std::string::npos) return nullptr;
+  auto* table = window.findChild<QTableWidget*>(Text(name.substr(0, cut)));
+  bool number = false;
+  int column = Text(name.substr(cut + 1)).toInt(&number);
+  if (!table || !number || column < 0 || column >= table->columnCount()) return nullptr;
+  return table->horizontalHeaderItem(column);
+}
+
 QObject* FindControl(QWidget& window, const std::string& name) {
   QString wanted = Text(name);
   if (window.objectName() == wanted) return &window;
@@ -63,6 +75,11 @@ void Apply(QWidget& window, const ControlText& text) {
     QTreeWidgetItem* node = FindNode(window, text.name);
     if (!node) return SkipEntry(window, text, "noeud introuvable");
     node->setText(0, value);
+    return;
+  }
+  if (QTableWidgetItem* header = FindColumnHeader(window, text.name)) {
+    if (text.prefix == "CPT") header->setText(value);
+    else header->setToolTip(value);
     return;
   }
   QObject* control = FindControl(window, text.name);

@@ -94,7 +94,7 @@ SpoolWriteBatch::~SpoolWriteBatch() {
 
 void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes) {
   std::string staging = StagingPath(path);
-  int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) RaiseErrno(source_, "Cannot create", staging, errno);
   staged_.push_back({path, staging});
   int err = WriteAll(fd, bytes);

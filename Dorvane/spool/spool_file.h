@@ -44,7 +44,8 @@ class SpoolWriteBatch {
   SpoolWriteBatch(const SpoolWriteBatch&) = delete;
   SpoolWriteBatch& operator=(const SpoolWriteBatch&) = delete;
 
-  // Writes `bytes` to the staging path of `path` and flushes it to disk.
+  // Writes `bytes` to the staging path of `path` (a new file is 0600: mail
+  // is private to its user) and flushes it to disk.
   // Throws RuntimeError when it cannot.
   void Stage(const std::string& path, std::string_view bytes);
   // Renames every staged file over its final path (replacing a file of that

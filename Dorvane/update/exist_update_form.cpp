@@ -22,6 +22,9 @@ ExistUpdateForm::ExistUpdateForm(std::function<void()> on_update)
   line1->setObjectName("lblNewVersion");
   auto* line2 = new QLabel(QString::fromStdString(" Version actuelle: " + VersionText()), this);
   line2->setObjectName("lblCurrentVersion");
+  // The version came over plain HTTP: never let it be read as markup.
+  line1->setTextFormat(Qt::PlainText);
+  line2->setTextFormat(Qt::PlainText);
   auto* update = new QPushButton(QString::fromUtf8("Mettre à jour"), this);
   update->setObjectName("btnUpdate");
   layout->addWidget(line1);

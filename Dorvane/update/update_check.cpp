@@ -49,6 +49,10 @@ void UpdateCheck::OnError(int, int, const std::string&) {
   if (running_) Finish(Outcome::Failed);
 }
 
+void UpdateCheck::Expire() {
+  if (running_) Finish(Outcome::TimedOut);
+}
+
 void UpdateCheck::Judge() {
   auto version = ParseVersionAnswer(answer_);
   if (!version) return Finish(Outcome::Failed);

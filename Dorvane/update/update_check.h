@@ -17,7 +17,7 @@ extern std::string NewVersion;
 
 class UpdateCheck : public SocketEvents {
  public:
-  enum class Outcome { Newer, Current, Failed };
+  enum class Outcome { Newer, Current, Failed, TimedOut };
 
   // `socket` is the `Update` control (not owned); its events must reach
   // this object. `on_done` runs once per check with its outcome.
@@ -26,6 +26,8 @@ class UpdateCheck : public SocketEvents {
   // Starts a check; one already running is abandoned.
   void Start();
   bool Running() const { return running_; }
+  // The time limit has passed: a running check ends as TimedOut.
+  void Expire();
 
   void OnConnect(int index) override;
   void OnDataArrival(int index, long bytes) override;

@@ -1,5 +1,7 @@
 #include "update/update_service.h"
 
+#include <QTimer>
+
 #include "log/runtime_error.h"
 #include "service/program.h"
 #include "service/qt_socket.h"
@@ -7,9 +9,15 @@
 
 namespace dorvane {
 
-UpdateService::UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer)
+UpdateService::UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer, int limit_ms)
     : server_(std::move(server)), on_newer_(std::move(on_newer)) {
   if (!server_) return;
+  limit_ = std::make_unique<QTimer>();
+  limit_->setSingleShot(true);
+  limit_->setInterval(limit_ms);
+  QObject::connect(limit_.get(), &QTimer::timeout, [this] {
+    Guard("FRM:MAIN[tmrUpdateLimit_Timer]", [this] { check_->Expire(); });
+  });
   socket_ = std::make_unique<QtSingleSocket>("Update");
   check_ = std::make_unique<UpdateCheck>(socket_->Control(), *server_,
                                          [this](UpdateCheck::Outcome outcome) { Done(outcome); });
@@ -23,6 +31,11 @@ UpdateService::~UpdateService() {
 void UpdateService::StartBackground() {
   if (!check_ || check_->Running()) return;
   asked_ = false;
+  Start();
+}
+
+void UpdateService::Start() {
+  limit_->start();
   check_->Start();
 }
 
@@ -33,10 +46,11 @@ void UpdateService::CheckNow() {
     return;
   }
   asked_ = true;
-  if (!check_->Running()) check_->Start();
+  if (!check_->Running()) Start();
 }
 
 void UpdateService::Done(UpdateCheck::Outcome outcome) {
+  limit_->stop();
   bool asked = asked_;
   asked_ = false;
   if (outcome == UpdateCheck::Outcome::Newer) {
@@ -46,6 +60,8 @@ void UpdateService::Done(UpdateCheck::Outcome outcome) {
   if (!asked) return;
   if (outcome == UpdateCheck::Outcome::Current)
     CurrentDialogs().Notice("Dorvane " + VersionText() + " est \xC3\xA0 jour.", "", DialogIcon::Information);
+  else if (outcome == UpdateCheck::Outcome::TimedOut)
+    CurrentDialogs().Notice(kUpdateTimedOutText, "", DialogIcon::Information);
   else
     CurrentDialogs().Notice("Le serveur de mises \xC3\xA0 jour n'a pas donn\xC3\xA9 de version.", "",
                             DialogIcon::Information);

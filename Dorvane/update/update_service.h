@@ -9,15 +9,25 @@
 
 #include "update/update_check.h"
 
+class QTimer;
+
 namespace dorvane {
 
 class QtSingleSocket;
 
+// How long a check may take before it ends as a failure: a server that
+// accepts and stays silent must not keep the user waiting.
+constexpr int kUpdateCheckLimitMs = 10000;
+// The answer to an asked check that ran out of time.
+inline constexpr const char* kUpdateTimedOutText =
+    "Le serveur de mises \xC3\xA0 jour n'a pas r\xC3\xA9pondu \xC3\xA0 temps.";
+
 class UpdateService {
  public:
   // `server` empty: the check is off. `on_newer` shows a newer version
-  // (NewVersion is set).
-  UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer);
+  // (NewVersion is set). A check ends after `limit_ms` at the latest.
+  UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer,
+                int limit_ms = kUpdateCheckLimitMs);
   ~UpdateService();
 
   // Start-up's check: shows nothing unless a newer version exists.
@@ -26,12 +36,14 @@ class UpdateService {
   void CheckNow();
 
  private:
+  void Start();
   void Done(UpdateCheck::Outcome outcome);
 
   std::optional<UpdateServer> server_;
   std::function<void()> on_newer_;
   std::unique_ptr<QtSingleSocket> socket_;
   std::unique_ptr<UpdateCheck> check_;
+  std::unique_ptr<QTimer> limit_;
   bool asked_ = false;  // the running check was asked for by the user
 };
 

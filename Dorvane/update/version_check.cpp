@@ -56,7 +56,8 @@ std::optional<ProgramVersion> ParseVersionAnswer(const std::string& answer) {
   int minor = SmallNumber(text.substr(dot + 1, second_end == std::string::npos ? std::string::npos
                                                                                : second_end - dot - 1));
   if (major < 0 || minor < 0) return std::nullopt;
-  return ProgramVersion{major, minor, text};
+  // Only the numbers go on: whatever else the answer held is the server's.
+  return ProgramVersion{major, minor, std::to_string(major) + "." + std::to_string(minor)};
 }
 
 bool IsNewer(const ProgramVersion& v, int major, int minor) {

@@ -25,12 +25,13 @@ std::string VersionRequest(const std::string& host, const std::string& version_t
 struct ProgramVersion {
   int major = 0;
   int minor = 0;
-  std::string text;  // as received, e.g. "3.1"
+  std::string text;  // major "." minor as numbers, e.g. "3.1": never the server's own bytes
 };
 
 // The version named in `answer`: the text after the first "BEGIN" up to the
 // next "END", read as major "." minor, each a whole number of at most
-// 32767. nullopt when there is no "BEGIN" or the text is not such a version.
+// 32767 (pieces after a second "." are ignored). nullopt when there is no
+// "BEGIN" or the text is not such a version.
 std::optional<ProgramVersion> ParseVersionAnswer(const std::string& answer);
 
 // Whether `v` is newer than major.minor.

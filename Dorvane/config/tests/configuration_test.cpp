@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "config/language.h"
@@ -76,10 +77,10 @@ TEST(ReadConfText, FollowsTheFileRules) {
        }},
       {"quoted entry read without quotes", "\"Language en\"\r\n",
        [](const CConfiguration& c) { EXPECT_EQ(c.Language, "en"); }},
-      {"number limits", "ListenPort -32768\r\nAttemptDelay 32767\r\nMaxNbrAttempt 255\r\n",
+      {"number limits", "ListenPort 32767\r\nAttemptDelay -32768\r\nMaxNbrAttempt 255\r\n",
        [](const CConfiguration& c) {
-         EXPECT_EQ(c.ListenPort, -32768);
-         EXPECT_EQ(c.AttemptDelay, 32767);
+         EXPECT_EQ(c.ListenPort, 32767);
+         EXPECT_EQ(c.AttemptDelay, -32768);
          EXPECT_EQ(c.MaxNbrAttempt, 255);
        }},
       {"empty text value", "SmtpServer\r\n",
@@ -94,10 +95,12 @@ TEST(ReadConfText, FollowsTheFileRules) {
   }
 }
 
+// The message names the setting, so the user knows which line to mend.
 TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
   const std::pair<std::string, long> cases[] = {
       {"ListenPort", kErrTypeMismatch},      {"ListenPort abc", kErrTypeMismatch},
       {"ListenPort 25.5", kErrTypeMismatch}, {"ListenPort 32768", kErrOverflow},
+      {"ListenPort 0", kErrOverflow},        {"ListenPort -25", kErrOverflow},
       {"AttemptDelay -32769", kErrOverflow}, {"MaxNbrAttempt 256", kErrOverflow},
       {"MaxNbrAttempt -1", kErrOverflow},    {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
   };
@@ -107,6 +110,8 @@ TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
       ADD_FAILURE() << line << " was accepted";
     } catch (const RuntimeError& e) {
       EXPECT_EQ(e.number(), number) << line;
+      std::string key = line.substr(0, line.find(' '));
+      EXPECT_TRUE(e.description().ends_with(" (" + key + ")")) << e.description();
     }
   }
 }
@@ -173,6 +178,33 @@ TEST_F(ConfigurationTest, LoadsTheConfiguredLanguageBeforeItsOwnLogLine) {
   size_t config = log.find(" Dorvane: Chargement de la configuration");
   ASSERT_NE(language, std::string::npos);
   EXPECT_LT(language, config);
+}
+
+// A language name can only name a file of the language folder: with a
+// "/" or a NUL it could open any file; such a name keeps the built-in
+// French and is told in error.txt.
+TEST_F(ConfigurationTest, LanguageNameIsLettersDigitsDashAndUnderscoreOnly) {
+  const std::string kEntries = "<MAIN>\r\nCPT_mnuquit=Loaded\r\n</MAIN>\r\n";
+  program_.Write("secret.ini", kEntries);
+  program_.Write("language/en", kEntries);
+  program_.Write("language/pt-BR_2.ini", kEntries);
+  const std::pair<std::string, bool> cases[] = {
+      {"pt-BR_2", true},
+      {"../secret", false},
+      {std::string("en\0x", 4), false},
+      {"en.", false},
+      {"pt BR", false},
+  };
+  for (const auto& [name, loads] : cases) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove(program_.Path("error.txt"));
+    program_.Write("Dorvane.ini", "Language " + name + "\r\n");
+    ChargerConfig(true);
+    EXPECT_EQ(LangEntries.size(), loads ? 1u : 0u);
+    std::string error = program_.Read("error.txt");
+    EXPECT_EQ(error.find(" Dorvane: nom de langue refus\xC3\xA9 '") != std::string::npos, !loads)
+        << error;
+  }
 }
 
 TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
-from relay_support import read_spool, wait_for, script_args  # noqa: E402
+from relay_support import read_spool, wait_for, script_args, skip_unless  # noqa: E402
 
 ARGS = None
 NS = "dvdeliv%d" % os.getpid()
@@ -384,15 +384,13 @@ class DeliveryTest(unittest.TestCase):
 def main():
     global ARGS
     ARGS, rest = script_args()
-    if os.geteuid() != 0 or not shutil.which("ip") or not shutil.which("dnsmasq"):
-        print("skipped: needs root, ip and dnsmasq for a network namespace")
-        return 0
+    skip_unless(root=True, tools=("ip", "dnsmasq", "swaks"), modules=("aiosmtpd",))
     try:
         World.up()
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     finally:
         World.down()
-    return 0 if result.wasSuccessful() else 1
+    skip_unless(result=result)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "config/configuration.h"
@@ -80,9 +81,59 @@ TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
             "y<BR>\r\n</FONT>\r\n");
 }
 
-TEST_F(LogsTest, UnwritableLogRaisesForTheCallersGuard) {
+// A peer text must not add a line of its own (a forged "status=sent")
+// nor hide bytes in one: each call is exactly one line, controls removed.
+TEST_F(LogsTest, HostileTextsBecomeOneLineWithoutControls) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"250 ok\r\nJan 01 2026 00:00:00 Dorvane/smtpdistant[1]: x status=sent",
+       "250 okJan 01 2026 00:00:00 Dorvane/smtpdistant[1]: x status=sent"},
+      {"bare\nlf and bare\rcr", "barelf and barecr"},
+      {std::string("nul\0cut", 7), "nulcut"},
+      {"tab\there \x1b[31mred\x7f\x01", "tabhere [31mred"},
+      {"caf\xC3\xA9 \xE2\x82\xAC stays", "caf\xC3\xA9 \xE2\x82\xAC stays"},
+      {"\r\n", ""},
+  };
+  Loaded(true);
+  std::string mail, error, update;
+  for (const auto& [in, out] : cases) {
+    MailLogAdd(in);
+    ErrorLogAdd(in);
+    UpdateLogAdd(in);
+    mail += out + "\r\n";
+  }
+  EXPECT_EQ(program_.Read("maillog.txt"), mail);
+  EXPECT_EQ(program_.Read("error.txt"), mail);
+  EXPECT_EQ(program_.Read("update.txt"), mail);
+  EXPECT_EQ(OneLogLine(std::string(1, '\0')), "");
+
+  std::filesystem::remove(program_.Path("Debug.html"));
+  MailLogAdd("from=<script>x</script>");
+  EXPECT_EQ(program_.Read("Debug.html"),
+            "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: "
+            "from=&lt;script&gt;x&lt;/script&gt;<BR>\r\n</FONT>\r\n");
+}
+
+// A full disk or a broken log path costs lines, never the relay; the
+// first failure of a run is told once on stderr, the next run again.
+TEST_F(LogsTest, UnwritableLogDropsTheLineAndTellsOncePerRun) {
+  Loaded(true);
+  for (const char* name : {"maillog.txt", "error.txt", "update.txt", "Debug.html"})
+    std::filesystem::create_directory(program_.Path(name));
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NO_THROW(MailLogAdd("m"));
+    EXPECT_NO_THROW(ErrorLogAdd("e"));
+    EXPECT_NO_THROW(UpdateLogAdd("u"));
+  }
+  std::filesystem::remove(program_.Path("error.txt"));
+  ErrorLogAdd("back");
+  std::filesystem::remove(program_.Path("error.txt"));
   std::filesystem::create_directory(program_.Path("error.txt"));
-  EXPECT_THROW(ErrorLogAdd("x"), RuntimeError);
+  ErrorLogAdd("lost again");
+  std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 5) << told;
+  EXPECT_NE(told.find("maillog.txt"), std::string::npos) << told;
+  EXPECT_TRUE(program_.dialogs.boxes.empty());
 }
 
 TEST(HtmlEscape, EscapesBracketsAndLineEndsOnly) {
@@ -134,19 +185,6 @@ TEST_F(LogsTest, NestedGuardsReportOnce) {
   std::string debug = program_.Read("Debug.html");
   EXPECT_NE(debug.find("Where: MOD:INNER[x]<BR>Num\xC3\xA9ro: 9<BR>"), std::string::npos);
   EXPECT_EQ(debug.find("OUTER"), std::string::npos);
-}
-
-TEST_F(LogsTest, FailedDebugWriteShowsItsOwnBox) {
-  std::filesystem::create_directory(program_.Path("Debug.html"));
-  EXPECT_THROW(DbgAdd("x"), ProgramEnded);
-  ASSERT_EQ(program_.dialogs.boxes.size(), 1u);
-  const std::string& text = program_.dialogs.boxes[0].text;
-  EXPECT_TRUE(
-      text.starts_with("Erreur fatale dans la proc\xC3\xA9"
-                       "dure DbgAdd !\r\n\r\nSource: DbgAdd\r\nNum\xC3\xA9ro: "))
-      << text;
-  EXPECT_TRUE(text.ends_with("\r\n\r\nL'application ne peut continuer ...")) << text;
-  EXPECT_EQ(program_.dialogs.boxes[0].title, "Dorvane");
 }
 
 }  // namespace

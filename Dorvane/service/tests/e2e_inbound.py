@@ -3,6 +3,7 @@ accepted message must be in OutBox as a whole spool file that reads back
 with every field as sent, even when the relay is killed right after the
 250 reply."""
 import os
+import re
 import smtplib
 import socket
 import subprocess
@@ -11,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, read_spool, script_args, wait_for  # noqa: E402
+from relay_support import free_port, read_spool, script_args, skip_unless, wait_for  # noqa: E402
 
 from robust_support import Relay  # noqa: E402
 
@@ -139,12 +140,73 @@ class InboundTest(unittest.TestCase):
             found[msg["RcptTo"][1]] = msg["Data"]
         self.assertEqual(sent, found)
 
+    def session(self, data, half_close=False):
+        """Sends `data` at once on a new connection (then shuts the sending
+        side when `half_close`) and reads until the relay closes; the reply
+        lines after the greeting."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+            s.sendall(data)
+            if half_close:
+                s.shutdown(socket.SHUT_WR)
+            got = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+        lines = got.split(b"\r\n")
+        self.assertEqual(b"", lines[-1], got)
+        self.assertTrue(lines[0].startswith(b"220 "), got)
+        return lines[1:-1]
+
+    def outbox_recipients(self):
+        return sorted(self.spool(n)["RcptTo"][1].decode() for n in self.outbox())
+
+    def logged_recipients(self):
+        return sorted(re.findall(r" to=(\S+) status=outbox", self.maillog()))
+
+    def test_smuggled_ends_give_exactly_the_logged_messages(self):
+        """A second message hidden behind an end mark in the middle of a
+        packet is a message of its own, logged as such; LF "." LF ends
+        nothing and spoils its message (554)."""
+        self.start()
+        ready = b"MAIL FROM:<a@b.example>\r\nRCPT TO:<c@d.example>\r\nDATA\r\n"
+        smuggled = b"MAIL FROM:<evil@x.example>\r\nRCPT TO:<v@w.example>\r\nDATA\r\n"
+        replies = self.session(b"HELO c.example\r\n" + ready + b"one\r\n.\r\n" + smuggled + b"two\r\n.\r\n"
+                               + ready + b"three\n.\n" + smuggled.replace(b"\r\n", b"\n") + b"four\n.\n\r\n.\r\n"
+                               + b"QUIT\r\n")
+        self.assertEqual([b"250", b"250", b"250", b"354", b"250", b"250", b"250", b"354", b"250",
+                          b"250", b"250", b"354", b"554", b"221"], [r[:3] for r in replies])
+        self.assertEqual(b"554 5.6.0 Bare CR or LF not allowed", replies[12])
+        self.assertEqual(["<c@d.example>", "<v@w.example>"], self.outbox_recipients())
+        self.assertEqual(self.outbox_recipients(), self.logged_recipients())
+        self.assertEqual({b"one\r\n", b"two\r\n"}, {self.spool(n)["Data"] for n in self.outbox()})
+
+    def test_half_closing_client_gets_its_last_reply(self):
+        self.start()
+        replies = self.session(b"HELO c.example\r\nMAIL FROM:<a@b.example>\r\nRCPT TO:<c@d.example>\r\n"
+                               b"DATA\r\nbody\r\n.\r\n", half_close=True)
+        self.assertEqual(b"250 Message accepted for delivery", replies[-1])
+        self.assertEqual(b"221 Dorvane Goodbye", self.session(b"HELO c.example\r\nQUIT\r\n", half_close=True)[-1])
+        self.assert_one_message(b"<a@b.example>", [b"<c@d.example>"], b"body\r\n")
+
+    def test_pipelined_client_gets_every_reply_in_order(self):
+        self.start()
+        replies = self.session(b"HELO c.example\r\nMAIL FROM:<a@b.example>\r\nRCPT TO:<c@d.example>\r\n"
+                               b"NOOP\r\nRSET\r\nQUIT\r\n")
+        self.assertEqual([b"250 Hello c.example", b"250 sender is <a@b.example> sender ok",
+                          b"250 recipient is <c@d.example> recipient ok", b"250 Noop Ok.",
+                          b"250 Reset Ok.", b"221 Dorvane Goodbye"], replies)
+
     def test_hundredth_client_is_told_to_come_back(self):
+        """One address holds at most 20 slots: the 99 come from addresses
+        that are this computer's own (127.0.0.x talking to itself)."""
         self.start()
         held = []
         try:
-            for _ in range(99):
-                s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+            for i in range(99):
+                address = "127.0.0.%d" % (10 + i // 20)
+                s = socket.create_connection((address, self.port), timeout=10, source_address=(address, 0))
                 held.append(s)
                 self.assertTrue(s.recv(512).startswith(b"220 "))
             with socket.create_connection(("127.0.0.1", self.port), timeout=10) as extra:
@@ -176,4 +238,5 @@ class InboundTest(unittest.TestCase):
 
 if __name__ == "__main__":
     ARGS, rest = script_args()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    skip_unless(tools=("swaks", "curl"))
+    skip_unless(result=unittest.main(argv=[sys.argv[0]] + rest, exit=False).result)

@@ -1,6 +1,6 @@
 """Hostile clients on the listener: random bytes, a 1 MiB command without a
-line end, clients that vanish in the middle of the message text, and a full
-house of idle clients. The relay keeps serving, frees what they held, and
+line end, clients that vanish in the middle of the message text, a client
+that never reads its replies, and a full house of idle clients. The relay keeps serving, frees what they held, and
 never leaves a partial message in the spool."""
 import os
 import random
@@ -41,8 +41,12 @@ class ListenerTest(RobustCase):
             s.close()
         super().tearDown()
 
-    def client(self, greet=True):
-        s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+    def client(self, greet=True, n=0):
+        """A client; from the 21st on, clients come from other addresses of
+        this computer (127.0.0.x talking to itself), 20 to an address, the
+        most one address may hold."""
+        address = "127.0.0.%d" % (1 + n // 20)
+        s = socket.create_connection((address, self.port), timeout=10, source_address=(address, 0))
         self.open.append(s)
         if greet:
             self.assertTrue(read_reply(s).startswith(b"220 "))
@@ -51,8 +55,7 @@ class ListenerTest(RobustCase):
     def greeted(self, kept):
         """Tops `kept` up to 99 greeted clients; False at the first refusal."""
         while len(kept) < 99:
-            s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
-            self.open.append(s)
+            s = self.client(greet=False, n=len(kept))
             if not read_reply(s).startswith(b"220 "):
                 return False
             kept.append(s)
@@ -64,7 +67,7 @@ class ListenerTest(RobustCase):
 
     def in_data(self, n):
         """A client that has sent part of a message text."""
-        s = self.client()
+        s = self.client(n=n)
         self.command(s, b"HELO c%d.example" % n)
         self.command(s, b"MAIL FROM:<a@b.example>")
         self.command(s, b"RCPT TO:<c@d.example>")
@@ -111,13 +114,29 @@ class ListenerTest(RobustCase):
         cut.close()
         self.assert_serves_and_spool_holds_only(1)
 
+    def test_client_that_never_reads_is_dropped(self):
+        """Pipelined commands whose replies are never read: the relay drops
+        the connection once they pile up, instead of buffering them."""
+        s = self.client()
+        try:
+            s.sendall(b"NOOP\r\n" * 1_000_000)  # 12 MB of replies owed
+        except OSError:
+            pass  # dropped while still sending
+        s.settimeout(30)
+        try:
+            while s.recv(1 << 20):
+                pass
+        except ConnectionResetError:
+            pass
+        self.assert_serves_and_spool_holds_only(1)
+
     def test_full_house_is_freed_when_clients_vanish(self):
         held = []
         for n in range(99):  # every slot, in all sorts of states
             if n % 3 == 0:
                 held.append(self.in_data(n))
             else:
-                s = self.client()
+                s = self.client(n=n)
                 s.sendall(b"HELO half-a-comma")  # no line end yet
                 held.append(s)
         extra = self.client(greet=False)

@@ -1,6 +1,9 @@
 """Start-up, the second instance, the control commands and refused starts,
 against the real program in temporary homes on loopback ports."""
+import hashlib
+import json
 import os
+import shutil
 import socket
 import stat
 import subprocess
@@ -9,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, wait_for, script_args  # noqa: E402
+from relay_support import free_port, wait_for, script_args, skip_unless  # noqa: E402
 
 ARGS = None
 KEYLESS_INI = (
@@ -117,9 +120,11 @@ class StartupTest(unittest.TestCase):
     def test_startup_listens_logs_in_order_and_refuses_a_second_instance(self):
         port = free_port()
         self.write_ini(port)
+        os.chmod(os.path.join(self.home, "Dorvane.ini"), 0o644)  # as an editor may leave it
         r = self.relay().start()
         self.assertTrue(r.wait_ready())
         self.assertTrue(accepts(port))
+        self.assertEqual(0o600, stat.S_IMODE(os.stat(os.path.join(self.home, "Dorvane.ini")).st_mode))
         self.assertEqual({"state": "started", "port": str(port), "OutBox": "0",
                           "Deferred": "0", "Error": "0"}, r.status())
         second = subprocess.run([ARGS.dorvane, "--headless", "--home", self.home],
@@ -134,8 +139,9 @@ class StartupTest(unittest.TestCase):
                           "Dorvane: 'Deferred' directory creation",
                           "Dorvane: 'Error' directory creation",
                           "Dorvane: 'language' directory creation",
+                          "Dorvane: droits d'accès réservés au propriétaire sur 1 fichier(s) ou dossier(s)",
                           "Dorvane: Chargement de la configuration (Dorvane.ini)",
-                          "Dorvane Start of SMTP service"], log[:6])
+                          "Dorvane Start of SMTP service"], log[:7])
         self.assertEqual("Dorvane SMTP service stopped", [l for l in log if "SMTP" in l][-1])
 
         # A second run finds the folders: no creation line again.
@@ -183,6 +189,34 @@ class StartupTest(unittest.TestCase):
             self.assertNotIn("Dorvane Start of SMTP service", self.maillog())
             self.assertIsNone(r.proc.poll())
 
+    def start_xvfb(self):
+        """A private X server, killed at the end; returns it and its display."""
+        if not shutil.which("Xvfb"):
+            self.skipTest("Xvfb missing")
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
+                                pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        with os.fdopen(read_end, "rb") as announced:  # written once it accepts clients
+            return xvfb, ":" + announced.readline().strip().decode()
+
+    def test_lost_display_stops_the_service_as_quit_does(self):
+        # A logout without a session manager: the X server goes away.
+        xvfb, display = self.start_xvfb()
+        self.write_ini(free_port())
+        r = self.relay()
+        env = dict(r.env(), DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        r.proc = subprocess.Popen([ARGS.dorvane, "--home", self.home],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        self.assertTrue(r.wait_ready())
+        xvfb.kill()
+        xvfb.wait()
+        r.proc.wait(timeout=20)
+        log = self.maillog()
+        self.assertEqual(["Dorvane SMTP service stopped", "Dorvane Writing DNS cache (0) [OK]"], log[-2:])
+        self.assertEqual(1, log.count("Dorvane SMTP service stopped"))
+
     def test_read_only_update_log_stops_startup(self):
         path = os.path.join(self.home, "update.txt")
         open(path, "wb").close()
@@ -194,6 +228,188 @@ class StartupTest(unittest.TestCase):
                       "L'application ne peut continuer ...", r.proc.stderr.read().decode())
 
 
+class SkipTest(unittest.TestCase):
+    """A script that cannot run must not pass for one that ran."""
+
+    def test_a_script_that_cannot_run_is_reported_skipped_and_fails_where_skips_are_not_allowed(self):
+        script = ("import sys; sys.path.insert(0, %r); import relay_support; "
+                  "relay_support.skip_unless(tools=('no-such-tool-here',))" % os.path.dirname(__file__))
+        env = {k: v for k, v in os.environ.items() if k != "DORVANE_E2E_NO_SKIP"}
+        for strict, code in ((None, 77), ("1", 1)):
+            if strict:
+                env["DORVANE_E2E_NO_SKIP"] = strict
+            done = subprocess.run(["/usr/bin/python3", "-c", script], capture_output=True, text=True,
+                                  timeout=20, env=env)
+            self.assertEqual((code, "skipped: needs no-such-tool-here"),
+                             (done.returncode, done.stdout.splitlines()[0]), done.stderr)
+
+        shown = subprocess.run(["ctest", "--test-dir", os.path.dirname(ARGS.bin_dir), "--show-only=json-v1"],
+                               capture_output=True, text=True, timeout=60)
+        tests = json.loads(shown.stdout)["tests"]
+        e2e = {t["name"]: {p["name"]: p["value"] for p in t.get("properties", [])}
+               for t in tests if "_e2e_" in t["name"]}
+        self.assertGreater(len(e2e), 5, sorted(e2e))
+        self.assertEqual({}, {n: p.get("SKIP_RETURN_CODE") for n, p in e2e.items()
+                              if p.get("SKIP_RETURN_CODE") != 77})
+
+# Run as the intruder: tries to make the owner's channel folder, listens at
+# every other path it is given and says "answered" for each connection it
+# gets, so a client that trusts a squatted socket shows up.
+SQUATTER = r"""
+import os, select, socket, sys
+try:
+    os.mkdir(sys.argv[1])
+    print("made " + sys.argv[1], flush=True)
+except OSError:
+    pass
+socks = []
+for path in sys.argv[2:]:
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(path)
+    os.chmod(path, 0o777)  # anyone may connect, as a squatter wants
+    s.listen(4)
+    socks.append(s)
+print("ready", flush=True)
+while True:
+    ready, _, _ = select.select(socks, [], [], 60)
+    if not ready:
+        break
+    for s in ready:
+        c, _ = s.accept()
+        print("answered", flush=True)
+        c.settimeout(5)
+        c.recv(256)
+        c.sendall(b"state=started\nport=1\nOutBox=0\nDeferred=0\nError=0\n")
+        c.close()
+"""
+
+# Run as the intruder: each argument is "d:PATH" (a folder to list) or
+# "f:PATH" (a file to read) or "s:PATH" (a socket to connect to); prints
+# what it got into.
+PROBE = r"""
+import os, socket, sys
+for arg in sys.argv[1:]:
+    kind, path = arg.split(":", 1)
+    try:
+        if kind == "d":
+            os.listdir(path)
+        elif kind == "f":
+            open(path, "rb").read(1)
+        else:
+            socket.socket(socket.AF_UNIX).connect(path)
+        print("got into " + path, flush=True)
+    except OSError:
+        pass
+"""
+
+
+class LocalUser:
+    """A user made for the test with useradd; removed by remove()."""
+
+    def __init__(self, name):
+        subprocess.run(["useradd", "-M", "-U", "-s", "/usr/sbin/nologin", name], check=True,
+                       capture_output=True)
+        import pwd
+        entry = pwd.getpwnam(name)
+        self.name, self.uid, self.gid = name, entry.pw_uid, entry.pw_gid
+
+    def run_as(self):
+        return dict(user=self.uid, group=self.gid, extra_groups=[])
+
+    def remove(self):
+        subprocess.run(["userdel", self.name], check=False, capture_output=True)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root to make local users")
+class OtherUserTest(unittest.TestCase):
+    """The relay runs as one local user; a second one can read nothing in
+    its program folder and can neither take nor answer its control channel."""
+
+    def setUp(self):
+        self.owner = LocalUser("dvown%d" % os.getpid())
+        self.addCleanup(self.owner.remove)
+        self.intruder = LocalUser("dvint%d" % os.getpid())
+        self.addCleanup(self.intruder.remove)
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.home = os.path.join(self.tmp.name, "home")
+        # Open folders above the program folder, as an executable's folder
+        # often is: only the relay's own modes may keep the intruder out.
+        os.chmod(self.tmp.name, 0o755)
+        os.mkdir(self.home, 0o755)
+        self.runtime = os.path.join(self.tmp.name, "runtime")  # the intruder's
+        os.mkdir(self.runtime, 0o700)
+        os.chown(self.runtime, self.intruder.uid, self.intruder.gid)
+        self.port = free_port()
+        self.write_owned("Dorvane.ini", b"LaunchStart\tOn\r\nKeepLocal\tOn\r\nListenPort\t%d\r\n" % self.port)
+        os.mkdir(os.path.join(self.home, "OutBox"), 0o755)
+        os.chown(os.path.join(self.home, "OutBox"), self.owner.uid, self.owner.gid)
+        self.write_owned("OutBox/older-message", b"queued by an older run")
+        self.write_owned("maillog.txt", b"older line\r\n")
+        os.chown(self.home, self.owner.uid, self.owner.gid)
+        self.channel = "dorvane-" + hashlib.sha1((os.path.normpath(self.home) + "/").encode()).hexdigest()[:16]
+        self.old_place = os.path.join(tempfile.gettempdir(), self.channel)
+        self.addCleanup(lambda: os.path.exists(self.old_place) and os.unlink(self.old_place))
+
+    def write_owned(self, name, data):
+        path = os.path.join(self.home, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, 0o644)
+        os.chown(path, self.owner.uid, self.owner.gid)
+
+    def owner_env(self):
+        return dict(os.environ, HOME=self.home, DORVANE_REGISTRY_ROOT=self.home,
+                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"), XDG_RUNTIME_DIR=self.runtime)
+
+    def squat(self):
+        """The intruder, before the relay starts: tries to make the channel's
+        folder, and listens at the shared temporary folder's name and in the
+        runtime folder it owns (which the owner's environment names)."""
+        proc = subprocess.Popen(
+            ["/usr/bin/python3", "-c", SQUATTER, os.path.join(self.home, "run"), self.old_place,
+             os.path.join(self.runtime, self.channel)],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **self.intruder.run_as())
+        self.addCleanup(proc.stderr.close)
+        self.addCleanup(proc.stdout.close)
+        self.addCleanup(proc.wait, 10)
+        self.addCleanup(proc.kill)
+        said = []
+        for line in iter(proc.stdout.readline, ""):
+            said.append(line.strip())
+            if line.strip() == "ready":
+                return proc, said
+        self.fail("squatter did not start: %s" % proc.stderr.read())
+
+    def test_another_user_can_read_nothing_nor_answer_the_control_channel(self):
+        squatter, said = self.squat()
+        relay = subprocess.Popen([ARGS.dorvane, "--headless", "--home", self.home],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 env=self.owner_env(), **self.owner.run_as())
+        self.addCleanup(relay.wait, 10)
+        self.addCleanup(relay.kill)
+        self.assertTrue(wait_for(lambda: accepts(self.port), 20))
+
+        status = subprocess.run([ARGS.dorvane, "--home", self.home, "status"], capture_output=True,
+                                text=True, timeout=20, env=self.owner_env(), **self.owner.run_as())
+        self.assertIn("port=%d\n" % self.port, status.stdout, status.stderr)
+        squatter.kill()
+        said += squatter.stdout.read().split()
+        self.assertEqual(["ready"], said, "the intruder took the folder or answered")
+
+        entries = ["s:" + os.path.join(self.home, "run", self.channel)]
+        for root, dirs, files in os.walk(self.home):
+            entries += ["d:" + os.path.join(root, d) for d in dirs]
+            entries += ["f:" + os.path.join(root, f) for f in files]
+        self.assertGreater(len(entries), 10, entries)
+        probe = subprocess.run(["/usr/bin/python3", "-c", PROBE, *entries], capture_output=True,
+                               text=True, timeout=20, **self.intruder.run_as())
+        self.assertEqual("", probe.stdout + probe.stderr)
+        with open(os.path.join(self.home, "maillog.txt"), "rb") as f:
+            self.assertIn("au propriétaire sur 4 fichier(s) ou dossier(s)".encode(), f.read())
+        self.assertIsNone(relay.poll())
+
+
 if __name__ == "__main__":
     ARGS, rest = script_args()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    skip_unless(result=unittest.main(argv=[sys.argv[0]] + rest, exit=False).result)

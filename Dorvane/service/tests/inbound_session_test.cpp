@@ -1,5 +1,10 @@
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,10 +21,11 @@ namespace {
 
 using fake::FakePeer;
 using Clock = InboundSession::Clock;
+using namespace std::string_literals;
 
 class InboundTest : public ::testing::Test {
  protected:
-  InboundTest() : session_([this] { return now_; }) {
+  InboundTest() : session_([this] { return now_; }, [this] { return free_; }) {
     form_->smtp.SetEvents(&session_);
     form_->smtp.Load(0);
     Config().Relay = false;
@@ -35,13 +41,22 @@ class InboundTest : public ::testing::Test {
     return 0;
   }
 
-  // Sends `bytes` from the client of element n; the reply they caused
-  // ("" when none).
+  // Sends `bytes` from the client of element n; the replies they caused,
+  // joined ("" when none).
   std::string Say(int n, const std::string& bytes) {
     size_t before = form_->smtp.Sent(n).size();
     form_->smtp.Receive(n, bytes);
     const auto& sent = form_->smtp.Sent(n);
-    return sent.size() > before ? sent.back() : std::string();
+    std::string replies;
+    for (size_t i = before; i < sent.size(); ++i) replies += sent[i];
+    return replies;
+  }
+
+  // A client whose address is also this computer's own (always served),
+  // one address per group of `per_address` clients.
+  static FakePeer OwnAddress(int i, int per_address = kMaxSlotsPerAddress) {
+    std::string ip = "10.0.0." + std::to_string(1 + i / per_address);
+    return {"", ip, ip};
   }
 
   int Status(int n) { return CnxIn(n).Status(); }
@@ -66,9 +81,25 @@ class InboundTest : public ::testing::Test {
     return m;
   }
 
+  // The texts of every message in OutBox, sorted; OutBox is emptied.
+  std::vector<std::string> TakeOutBox() {
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < home_.Files("OutBox").size(); ++i) texts.push_back(ReadOutBox(i).Data);
+    for (const auto& name : home_.Files("OutBox")) std::filesystem::remove(home_.Path("OutBox") / name);
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
+
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+  }
+
   testing_support::TempHome home_;
   fake::ScopedFakeForm form_;
   Clock::time_point now_ = Clock::now();
+  std::optional<uint64_t> free_;  // free spool space; unknown by default
   InboundSession session_;
   intptr_t next_request_ = 0;
 };
@@ -98,14 +129,6 @@ TEST(InboundRules, ValidAddress) {
   for (const char* bad : {"", "<>", "a@b.c", "<a@b.c", "<a@bc>", "<a@b@c.d>", "<<a@b.c>>",
                           "<a@b.c> SIZE=100", "<a.b@c>", "x<a@b.c>"})
     EXPECT_FALSE(IsValidAddress(bad)) << bad;
-}
-
-TEST(InboundRules, MessageEndIsALastLineMadeOfOneDot) {
-  EXPECT_TRUE(EndsMessage(".\r\n"));
-  EXPECT_TRUE(EndsMessage("text\r\n.\r\n"));
-  EXPECT_FALSE(EndsMessage("text\r\n..\r\n"));
-  EXPECT_FALSE(EndsMessage("text.\r\n"));
-  EXPECT_FALSE(EndsMessage(".\r\nmore\r\n"));
 }
 
 TEST_F(InboundTest, GreetingAndConnectLog) {
@@ -181,10 +204,6 @@ TEST_F(InboundTest, PacketsAreAssembledUpToTheirLineEnd) {
   EXPECT_EQ("", Say(n, "HE"));
   EXPECT_EQ("", Say(n, "LO me\r"));
   EXPECT_EQ("250 Hello me\r\n", Say(n, "\n"));
-  // Two commands in one packet are one unit: the first word decides and
-  // the echo stops at the first line.
-  EXPECT_EQ("250 Noop Ok.\r\n", Say(n, "NOOP\r\nQUIT\r\n"));
-  EXPECT_EQ(kInHelo, Status(n));
   Say(n, "MAIL FROM:<me@here.fr>\r\n");
   Say(n, "RCPT TO:<you@there.de>\r\n");
   Say(n, "DATA\r\n");
@@ -193,6 +212,91 @@ TEST_F(InboundTest, PacketsAreAssembledUpToTheirLineEnd) {
   EXPECT_EQ("", Say(n, "."));
   EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, "\r\n"));
   EXPECT_EQ("line one\r\nline two\r\n", ReadOutBox().Data);
+}
+
+// What a client may send: each row starts on a freshly greeted connection
+// and plays its packets, each after `wait` seconds of the session's clock
+// (the time-out sweep runs before each packet). Every message stored must
+// be one the mail log shows.
+TEST_F(InboundTest, HostileInputs) {
+  const std::string ready = "HELO a\r\nMAIL FROM:<a@b.cc>\r\nRCPT TO:<c@d.ee>\r\nDATA\r\n";
+  const std::string ready_replies =
+      "250 Hello a\r\n250 sender is <a@b.cc> sender ok\r\n250 recipient is <c@d.ee> recipient ok\r\n"
+      "354 OK End with <CRLF>.<CRLF>\r\n";
+  const std::string accepted = "250 Message accepted for delivery\r\n";
+  const std::string bare = "554 5.6.0 Bare CR or LF not allowed\r\n";
+  const std::string syntax = "501 Syntax error in parameters or arguments\r\n";
+  const std::string timeout = "421 Timeout, closing connection\r\n";
+  struct Packet {
+    int wait;
+    std::string bytes;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Packet> packets;
+    std::string replies;
+    std::vector<std::string> stored;
+  } rows[] = {
+      {"end of text mid-packet, then a second message",
+       {{0, ready + "hi\r\n.\r\nMAIL FROM:<evil@x.yy>\r\nRCPT TO:<v@w.zz>\r\nDATA\r\nsmuggled\r\n.\r\n"}},
+       ready_replies + accepted + "250 sender is <evil@x.yy> sender ok\r\n" +
+           "250 recipient is <v@w.zz> recipient ok\r\n354 OK End with <CRLF>.<CRLF>\r\n" + accepted,
+       {"hi\r\n", "smuggled\r\n"}},
+      {"LF . LF does not end the text and spoils it",
+       {{0, ready + "hi\n.\nMAIL FROM:<evil@x.yy>\nmore\r\n.\r\n"}, {0, "NOOP\r\n"}},
+       ready_replies + bare + "250 Noop Ok.\r\n",
+       {}},
+      {"CR LF . LF", {{0, ready + "hi\r\n.\nRSET\r\n.\r\n"}}, ready_replies + bare, {}},
+      {"bare CR", {{0, ready + "hi\r.\rthere\r\n.\r\nMAIL FROM:<a@b.cc>\r\n"}},
+       ready_replies + bare + "250 sender is <a@b.cc> sender ok\r\n", {}},
+      {"CR LF . CR LF cut over three packets",
+       {{0, ready + "hi\r"}, {0, "\n.\r"}, {0, "\nNOOP\r\n"}},
+       ready_replies + accepted + "250 Noop Ok.\r\n",
+       {"hi\r\n"}},
+      {"CR at a packet's end, then no LF", {{0, ready + "hi\r"}, {0, "x\r\n.\r\n"}},
+       ready_replies + bare, {}},
+      {"control bytes in HELO",
+       {{0, "HELO a\tb\r\nHELO a\0b\r\nHELO a\x7f\r\nHELO a\nMAIL FROM:<e@x.yy>\r\nHELO ok\r\n"s}},
+       syntax + syntax + syntax + syntax + "250 Hello ok\r\n",
+       {}},
+      {"control bytes in MAIL and RCPT",
+       {{0, "HELO a\r\nMAIL FROM:<a@b.cc>\x01\r\nMAIL FROM:<a@b.cc>\r\n"
+            "RCPT TO:<v\nrcpt to:x\n@lenient.example>\r\nRCPT TO:<v@evil\0.example>\r\n"s}},
+       "250 Hello a\r\n" + syntax + "250 sender is <a@b.cc> sender ok\r\n" + syntax + syntax,
+       {}},
+      {"pipelined commands answered in turn, nothing read after QUIT",
+       {{0, "HELO a\r\nMAIL FROM:<a@b.cc>\r\nRCPT TO:<c@d.ee>\r\nNOOP\r\nRSET\r\nQUIT\r\nNOOP\r\n"}},
+       "250 Hello a\r\n250 sender is <a@b.cc> sender ok\r\n250 recipient is <c@d.ee> recipient ok\r\n"
+       "250 Noop Ok.\r\n250 Reset Ok.\r\n221 Dorvane Goodbye\r\n",
+       {}},
+      {"one byte every 30 s: timed out 5 min after the line began",
+       {{30, "H"}, {30, "E"}, {30, "L"}, {30, "O"}, {30, " "}, {30, "a"}, {30, "b"}, {30, "c"},
+        {30, "d"}, {30, "e"}, {30, "\r\n"}},
+       timeout,
+       {}},
+      {"a line a minute of text: timed out 10 min after the 354",
+       {{0, ready}, {60, "a\r\n"}, {60, "b\r\n"}, {60, "c\r\n"}, {60, "d\r\n"}, {60, "e\r\n"},
+        {60, "f\r\n"}, {60, "g\r\n"}, {60, "h\r\n"}, {60, "i\r\n"}, {60, "j\r\n"}, {0, ".\r\n"}},
+       ready_replies + timeout,
+       {}},
+  };
+  for (const Row& row : rows) {
+    int n = Connect();
+    size_t log_before = MailLog().size();
+    std::string replies;
+    for (const Packet& p : row.packets) {
+      now_ += std::chrono::seconds(p.wait);
+      size_t before = form_->smtp.Sent(n).size();
+      session_.SweepIdle();
+      for (size_t i = before; i < form_->smtp.Sent(n).size(); ++i) replies += form_->smtp.Sent(n)[i];
+      replies += Say(n, p.bytes);
+    }
+    EXPECT_EQ(row.replies, replies) << row.name;
+    std::vector<std::string> stored = TakeOutBox();
+    EXPECT_EQ(row.stored, stored) << row.name;
+    EXPECT_EQ(stored.size(), Count(MailLog().substr(log_before), "status=outbox")) << row.name;
+    ReleaseSmtpLocal(n);
+  }
 }
 
 TEST_F(InboundTest, TwoDomainsMakeTwoFiles) {
@@ -239,7 +343,7 @@ TEST_F(InboundTest, RefusedClientsGetNoReplyAndFreeTheirSlot) {
 }
 
 TEST_F(InboundTest, HundredthClientIsToldTooManyWithoutTakingASlot) {
-  for (int i = 1; i <= kLastSlot; ++i) ASSERT_EQ(i, Connect());
+  for (int i = 1; i <= kLastSlot; ++i) ASSERT_EQ(i, Connect(OwnAddress(i)));
   int spare = Connect();
   EXPECT_EQ(kFirstSpareElement, spare);
   EXPECT_EQ("421 Too many connections, try again later\r\n", form_->smtp.LastSent(spare));
@@ -247,11 +351,31 @@ TEST_F(InboundTest, HundredthClientIsToldTooManyWithoutTakingASlot) {
   EXPECT_FALSE(form_->smtp.Exists(spare));
   for (int i = 1; i <= kLastSlot; ++i) EXPECT_NE(0, Status(i)) << i;
 
+  // A client the relay rule refuses is closed without a word, full or not.
+  spare = Connect({"", "192.168.1.9", "10.0.0.1"});
+  EXPECT_EQ(kFirstSpareElement, spare);
+  EXPECT_EQ(0u, form_->smtp.Sent(spare).size());
+  EXPECT_FALSE(form_->smtp.Exists(spare));
+  EXPECT_NE(std::string::npos, MailLog().find("REJECT Host 192.168.1.9 relay: deny"));
+
   // A client leaving (without QUIT) makes room for the next one.
   form_->smtp.FireClose(42);
   EXPECT_FALSE(form_->smtp.Exists(42));
   EXPECT_EQ(42, Connect());
   EXPECT_EQ(kInGreeted, Status(42));
+}
+
+TEST_F(InboundTest, OneAddressHoldsAtMostTwentySlots) {
+  for (int i = 0; i < kMaxSlotsPerAddress; ++i) ASSERT_EQ(kInGreeted, Status(Connect()));
+  int turned = Connect();
+  EXPECT_EQ("421 Too many connections, try again later\r\n", form_->smtp.LastSent(turned));
+  form_->smtp.FireSendComplete(turned);
+  EXPECT_EQ(0, Status(turned));
+  EXPECT_FALSE(form_->smtp.Exists(turned));
+  EXPECT_EQ(kInGreeted, Status(Connect(OwnAddress(0))));  // another address is served
+
+  form_->smtp.FireClose(3);  // one of the twenty leaves
+  EXPECT_EQ(kInGreeted, Status(Connect()));
 }
 
 TEST_F(InboundTest, ErrorOrCloseWithoutQuitReleasesTheSlot) {
@@ -347,6 +471,41 @@ TEST_F(InboundTest, FailedSpoolWriteIsAnsweredWith451AndLeavesNoFile) {
   EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", Say(n, "x\r\n.\r\n"));
   EXPECT_EQ(kInHelo, Status(n));
   EXPECT_EQ(std::string::npos, MailLog().find("status=outbox"));
+}
+
+// The spool needs the message's size once per domain file, plus 10 MB.
+TEST_F(InboundTest, SpoolShortOfRoomIsAnswered452BeforeWriting) {
+  const std::string text(100, 'x');
+  const uint64_t margin = 10'000'000;
+  int n = ReadyForData("<a@one.fr>");
+  Say(n, "RCPT TO:<b@two.fr>\r\n");
+  free_ = margin + 2 * (text.size() + 2) - 1;
+  Say(n, "DATA\r\n");
+  EXPECT_EQ("452 4.3.1 Insufficient system storage\r\n", Say(n, text + "\r\n.\r\n"));
+  EXPECT_EQ(kInHelo, Status(n));
+  EXPECT_TRUE(home_.Files("OutBox").empty());
+  EXPECT_EQ(std::string::npos, MailLog().find("status=outbox"));
+
+  ++*free_;  // the session goes on, and now it fits
+  Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<a@one.fr>\r\nRCPT TO:<b@two.fr>\r\nDATA\r\n");
+  EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, text + "\r\n.\r\n"));
+  EXPECT_EQ(2u, home_.Files("OutBox").size());
+}
+
+// Whatever a client sends reaches Debug.html as text, never as markup.
+TEST_F(InboundTest, ClientTextIsEscapedInTheDebugLog) {
+  Config().DebugMode = true;
+  int n = Connect();
+  Say(n, "HELO <script>alert(1)</script>\r\n");
+  Say(n, "MAIL FROM:<a@b.cc><b>\r\n");
+  Say(n, "MAIL FROM:<a@b.cc>\r\n");
+  Say(n, "RCPT TO:<img src=x onerror=alert(1)@a.bc>\r\n");
+  Say(n, "DATA\r\n<iframe>\r\n.\r\n");
+  std::ifstream in(home_.Path("Debug.html"), std::ios::binary);
+  std::string debug((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* tag : {"<script", "<b>", "<img", "<iframe"})
+    EXPECT_EQ(std::string::npos, debug.find(tag)) << tag;
+  EXPECT_NE(std::string::npos, debug.find("250 Hello &lt;script&gt;"));
 }
 
 }  // namespace

@@ -168,6 +168,44 @@ TEST_F(QtSocketTest, PeerCloseAndPeerResetAreTold) {
   EXPECT_EQ(0u, client_events.Count("close 2"));
 }
 
+// A peer that sends its last command and shuts its sending side still
+// gets the reply: Close is told only once the reply is out.
+TEST_F(QtSocketTest, HalfClosingPeerGetsItsReplyBeforeClose) {
+  ASSERT_EQ(0, server[0].Listen());
+  int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(server[0].LocalPort()));
+  ASSERT_EQ(0, ::connect(peer, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  std::string reply(60000, 'r');
+  server_events.on_data = [&](int i) {
+    if (server[i].GetData().find("QUIT\r\n") != std::string::npos) server[i].SendData(reply);
+  };
+  server_events.on_close = [&](int i) { server[i].Close(); };
+  ASSERT_EQ(6, ::send(peer, "QUIT\r\n", 6, 0));
+  ::shutdown(peer, SHUT_WR);
+  ASSERT_TRUE(PumpUntil([&] { return server_events.Count("close 5") == 1; }));
+  EXPECT_EQ(1u, server_events.Count("sent 5"));
+  std::string got;
+  char buf[65536];
+  for (ssize_t n; (n = ::recv(peer, buf, sizeof buf, 0)) > 0;) got.append(buf, static_cast<size_t>(n));
+  ::close(peer);
+  EXPECT_EQ(reply.size(), got.size());
+}
+
+// A single block of any size may go to a socket with nothing pending, but
+// output piling up unread past 1 MiB drops the connection with an error.
+TEST_F(QtSocketTest, UnreadOutputPastOneMebibyteDropsTheConnection) {
+  ConnectPair();
+  server[5].SendData(std::string(3 << 20, 'a'));
+  server[5].SendData(std::string(1, 'b'));  // 3 MiB + 1 pending
+  ASSERT_TRUE(PumpUntil([&] { return server_events.last_error != 0; }));
+  EXPECT_EQ(kWsaEconnaborted, server_events.last_error);
+  ASSERT_TRUE(PumpUntil([&] { return client_events.Count("close 1") + client_events.Count("error 1 10054") == 1; }));
+  EXPECT_EQ(0u, server_events.Count("sent 5"));
+}
+
 TEST_F(QtSocketTest, HandlerMayUnloadItsOwnElement) {
   ConnectPair();
   server_events.on_data = [&](int i) { server.Unload(i); };

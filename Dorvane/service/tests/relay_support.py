@@ -1,9 +1,17 @@
 """Helpers shared by the end-to-end scripts: a free loopback port, a bounded
-wait, and a reader of the spool file format."""
+wait, a reader of the spool file format, and how a script that cannot run
+says so."""
 import argparse
+import importlib.util
+import os
 import random
+import shutil
 import socket
+import sys
 import time
+
+SKIP_CODE = 77  # the scripts' SKIP_RETURN_CODE in CTest
+NO_SKIP_VARIABLE = "DORVANE_E2E_NO_SKIP"  # tests/run-all sets it in CI
 
 
 def free_port():
@@ -75,3 +83,40 @@ def script_args():
     parser.add_argument("--mxfinder")
     parser.add_argument("--bin-dir")
     return parser.parse_known_args()
+
+
+def _have_tool(name):
+    return bool(shutil.which(name)) or any(os.path.exists(d + name) for d in ("/usr/sbin/", "/sbin/"))
+
+
+def missing_needs(root=False, tools=(), modules=()):
+    """What of root, the command-line `tools` and the Python `modules` this
+    machine lacks, as words for a "skipped: needs ..." line."""
+    missing = ["root"] if root and os.geteuid() != 0 else []
+    missing += [t for t in tools if not _have_tool(t)]
+    missing += [m for m in modules if importlib.util.find_spec(m) is None]
+    return missing
+
+
+def skip_unless(root=False, tools=(), modules=(), result=None):
+    """Ends the script as skipped when it cannot run: it lacks root, a tool
+    or a module, or (given the unittest `result`) some of its tests skipped
+    themselves. A skip exits 77, which CTest shows as skipped, never as
+    passed; where NO_SKIP_VARIABLE is 1 (CI, as root with every tool) a skip
+    is a failure (exit 1). With a result and nothing skipped, exits 0 or 1
+    as the tests went; without one, returns when the script can run."""
+    missing = missing_needs(root, tools, modules)
+    reasons = ["needs " + ", ".join(missing)] if missing else []
+    if result is not None:
+        if not result.wasSuccessful():
+            sys.exit(1)
+        reasons += ["%s: %s" % (test.id().rsplit(".", 1)[-1], why) for test, why in result.skipped]
+    if not reasons:
+        if result is not None:
+            sys.exit(0)
+        return
+    print("skipped: " + "; ".join(reasons))
+    if os.environ.get(NO_SKIP_VARIABLE) == "1":
+        print("a skip is a failure here (%s=1)" % NO_SKIP_VARIABLE)
+        sys.exit(1)
+    sys.exit(SKIP_CODE)

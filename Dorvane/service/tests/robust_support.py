@@ -1,6 +1,7 @@
 """Helpers of the robustness scripts: a relay that can be killed and started
 again on the same folder, clients that tag each message with a token, and a
 check of a whole spool."""
+import hashlib
 import os
 import signal
 import smtplib
@@ -11,7 +12,7 @@ import threading
 import time
 import unittest
 
-from relay_support import free_port, read_spool, script_args, wait_for
+from relay_support import free_port, read_spool, script_args, skip_unless, wait_for
 
 SPOOL_FOLDERS = ("OutBox", "Deferred", "Error")
 ARGS = None  # the script's command line, set by main()
@@ -45,9 +46,13 @@ class Relay:
         return self
 
     def greets(self):
+        """Whether a new client is greeted. The probe comes from an address
+        of its own (this computer talking to itself on 127.0.0.254), so the
+        test's clients on 127.0.0.1 never use up its share of slots."""
         import socket
         try:
-            with socket.create_connection(("127.0.0.1", self.port), timeout=1) as s:
+            with socket.create_connection(("127.0.0.254", self.port), timeout=1,
+                                          source_address=("127.0.0.254", 0)) as s:
                 s.settimeout(2)
                 return s.recv(512).startswith(b"220 ")
         except OSError:
@@ -97,13 +102,18 @@ def token_of(data):
 
 class TaggingClient:
     """Submits messages, each with a unique token on its first header line,
-    until stopped; remembers the tokens the relay acknowledged with 250. Any
-    failure (the relay killed, a refusal) drops the connection and the
-    client tries again with a new message."""
+    until stopped or `max_messages` were tried; remembers the tokens the
+    relay acknowledged with 250 (with the digest of what was sent) and the
+    reply code of each refused one. Any failure (the relay killed, a
+    refusal) drops the connection and the client tries again with a new
+    message."""
 
-    def __init__(self, port, number, body_bytes=3000):
+    def __init__(self, port, number, body_bytes=3000, max_messages=None):
         self.port, self.number, self.body_bytes = port, number, body_bytes
+        self.max_messages = max_messages
         self.acknowledged = []
+        self.digests = {}  # token -> sha256 of the message text sent
+        self.refused = []  # (token, reply code)
         self.failures = 0
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -116,13 +126,17 @@ class TaggingClient:
         self._stop.set()
         self._thread.join(timeout=30)
 
+    def _more(self, seq):
+        return not self._stop.is_set() and (self.max_messages is None or seq < self.max_messages)
+
     def _run(self):
         seq = 0
-        while not self._stop.is_set():
+        while self._more(seq):
+            token = None
             try:
                 with smtplib.SMTP("127.0.0.1", self.port, timeout=10) as s:
                     s.helo("client%d.example" % self.number)
-                    while not self._stop.is_set():
+                    while self._more(seq):
                         seq += 1
                         token = "c%d-m%d" % (self.number, seq)
                         hexed = os.urandom(self.body_bytes // 2).hex().encode()
@@ -130,8 +144,14 @@ class TaggingClient:
                         body = (b"X-Token: " + token.encode() + b"\r\nSubject: robust\r\n\r\n"
                                 + b"\r\n".join(lines) + b"\r\n")
                         s.sendmail("s%d@here.example" % self.number, ["r@there.example"], body)
+                        self.digests[token] = hashlib.sha256(body).hexdigest()
                         self.acknowledged.append(token)
-            except (OSError, smtplib.SMTPException):
+            except (OSError, smtplib.SMTPException) as e:
+                code = getattr(e, "smtp_code", None)
+                if code is None and isinstance(e, smtplib.SMTPRecipientsRefused):
+                    code = next(iter(e.recipients.values()))[0]
+                if code is not None:
+                    self.refused.append((token, code))
                 self.failures += 1
                 time.sleep(0.05)
 
@@ -163,6 +183,21 @@ class RobustCase(unittest.TestCase):
                               timeout=20, text=True, env=self.relay.env())
 
 
+def enter_namespace(name):
+    """Creates the network namespace `name` with its loopback up and moves
+    this process into it; call before any thread starts, so every thread and
+    child lives there too. The caller removes it (ip netns del) when done."""
+    import ctypes
+    subprocess.run(["ip", "netns", "add", name], check=True)
+    subprocess.run(["ip", "-n", name, "link", "set", "lo", "up"], check=True)
+    fd = os.open("/run/netns/" + name, os.O_RDONLY)
+    try:
+        if ctypes.CDLL("libc.so.6", use_errno=True).setns(fd, 0x40000000) != 0:  # CLONE_NEWNET
+            raise OSError(ctypes.get_errno(), "setns")
+    finally:
+        os.close(fd)
+
+
 def parse_args():
     """Reads the arguments every end-to-end script gets into ARGS; returns
     the rest, for unittest."""
@@ -171,7 +206,16 @@ def parse_args():
     return rest
 
 
-def main():
-    """Parses the arguments, then runs the script's tests."""
-    rest = parse_args()
-    unittest.main(module="__main__", argv=[sys.argv[0]] + rest)
+def main(world=None):
+    """Parses the arguments, brings `world` up (its up()) if there is one,
+    runs the script's tests and always brings the world down again (its
+    down()); ends the script with the tests' outcome (77 when some skipped)."""
+    try:
+        rest = parse_args()
+        if world:
+            world.up()
+        result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False).result
+    finally:
+        if world:
+            world.down()
+    skip_unless(result=result)

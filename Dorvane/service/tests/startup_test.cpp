@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 #include <set>
 
+#include "log/test_harness.h"
 #include "service/command_line.h"
 #include "shell/dialogs.h"
 
@@ -94,6 +102,86 @@ TEST_F(RegistryCleanupTest, OlderRecordsGoOnlyOnYes) {
       EXPECT_EQ("2.5", registry.QueryString(product, "Version"));
     }
   }
+}
+
+// A pid that is sure to be dead: a child that has been reaped.
+pid_t DeadPid() {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+// A crash (or a full disk) leaves a lock behind; only a live holder
+// refuses the start, whatever the file says or whether it can be rewritten.
+TEST(InstanceLockTest, OnlyALiveHolderRefusesTheStart) {
+  struct Case {
+    std::string name;
+    std::string content;  // of the lock file before; "-" for no file
+    bool held_by_other;   // another open lock on the file
+    bool acquired;
+  };
+  const Case cases[] = {
+      {"no lock file", "-", false, true},
+      {"stale lock of a dead pid", std::to_string(DeadPid()) + "\nDorvane\n", false, true},
+      {"empty lock left by a full disk", "", false, true},
+      {"garbage", "\xff\x00zz", false, true},
+      {"our own pid from an earlier boot", std::to_string(getpid()) + "\n", false, true},
+      {"live instance", "", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestProgram program;
+    std::string path = program.Path("Dorvane.lock");
+    if (c.content != "-") program.Write("Dorvane.lock", c.content);
+    int other = -1;
+    if (c.held_by_other) {
+      other = open(path.c_str(), O_RDWR | O_CREAT, 0600);
+      ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    }
+    {
+      InstanceLock lock;
+      EXPECT_EQ(lock.Acquire(path), c.acquired);
+      if (c.acquired) EXPECT_EQ(program.Read("Dorvane.lock"), std::to_string(getpid()) + "\nDorvane\n");
+      InstanceLock second;
+      EXPECT_FALSE(second.Acquire(path)) << "the lock is not held";
+    }
+    if (other >= 0) close(other);
+    InstanceLock after;
+    EXPECT_TRUE(after.Acquire(path)) << "the lock outlived its holder";
+  }
+}
+
+// Files and folders of an older run (or made by hand) lose their group
+// and other bits at start; links and files that are not the relay's are
+// left alone.
+TEST(RestrictModesTest, BringsTheRelaysFilesDownToTheOwner) {
+  namespace fs = std::filesystem;
+  TestProgram program;
+  auto mode = [&](const std::string& name) {
+    struct stat st {};
+    lstat(program.Path(name).c_str(), &st);
+    return st.st_mode & 07777;
+  };
+  for (const char* name : {"OutBox", "Deferred", "Error", "language"})
+    fs::create_directory(program.Path(name));
+  for (const char* name : {"OutBox/m1", "Error/m2", "language/en.ini", "maillog.txt", "Debug.html",
+                           "Dorvane.ini", "Hosts.dns", "mine.txt"})
+    program.Write(name, "x");
+  fs::create_symlink(program.Path("mine.txt"), program.Path("Deferred/link"));
+  for (const char* name : {"OutBox", "Deferred", "Error", "language"}) chmod(program.Path(name).c_str(), 0755);
+  for (const char* name : {"OutBox/m1", "Error/m2", "language/en.ini", "maillog.txt", "Debug.html",
+                           "Dorvane.ini", "Hosts.dns", "mine.txt"})
+    chmod(program.Path(name).c_str(), 0644);
+  chmod(program.Path("maillog.txt").c_str(), 0444);  // read-only stays read-only
+
+  EXPECT_EQ(RestrictProgramFolderModes(), 11u);
+  for (const char* name : {"OutBox", "Deferred", "Error", "language"}) EXPECT_EQ(mode(name), 0700u) << name;
+  for (const char* name : {"OutBox/m1", "Error/m2", "language/en.ini", "Debug.html", "Dorvane.ini", "Hosts.dns"})
+    EXPECT_EQ(mode(name), 0600u) << name;
+  EXPECT_EQ(mode("maillog.txt"), 0400u);
+  EXPECT_EQ(mode("mine.txt"), 0644u) << "not the relay's, nor reached through the link";
+  EXPECT_EQ(RestrictProgramFolderModes(), 0u) << "nothing left to change";
 }
 
 TEST(CommandLineTest, ParsesOptionsAndOneCommand) {

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTreeWidget>
+#include <tuple>
 
 #include "config/configuration.h"
 #include "config/language.h"
 #include "log/test_harness.h"
+#include "service/inbound_text.h"
 #include "gui_support.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
@@ -74,7 +77,7 @@ TEST_F(ConfigDialogTest, ValueIsEditableOnlyWhileItsBoxIsChecked) {
   EXPECT_FALSE(value.isEnabled());
 }
 
-TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsWithoutApplyingThem) {
+TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnThem) {
   Control<QCheckBox>("chkListenPort").setChecked(false);
   Control<QCheckBox>("chkSmtpServer").setChecked(true);
   Control<QLineEdit>("txtSmtpServer").setText("smarthost.example");
@@ -86,8 +89,29 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsWithoutApplyingThem)
       {"SmtpServer", "smarthost.example"}, {"MaxNbrAttempt", "7"}, {"Relay", "Off"}};
   EXPECT_EQ(DefinedTexts(FileConfig()), expected);
   EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
-  EXPECT_EQ(Config().SmtpServer, kDefaultSmtpServer);  // reaches Config at the next Reload
-  EXPECT_EQ(Config().MaxNbrAttempt, 3);
+  // The running configuration is the file's, as after "Recharger".
+  EXPECT_EQ(Config().SmtpServer, "smarthost.example");
+  EXPECT_EQ(Config().MaxNbrAttempt, 7);
+  EXPECT_EQ(Config().ListenPort, 25);
+  EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", Config().Relay)) << "Relay Off holds at once";
+}
+
+TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
+  // ListenPort 0 is refused by the reader; an AttemptDelay above 546 is used as 546.
+  const std::tuple<const char*, int, int> cases[] = {
+      {"txtListenPort", 1, 32767}, {"txtMaxNbrAttempt", 0, 255}, {"txtAttemptDelay", 0, 546}};
+  for (const auto& [name, min, max] : cases) {
+    EXPECT_EQ(Control<QSpinBox>(name).minimum(), min) << name;
+    EXPECT_EQ(Control<QSpinBox>(name).maximum(), max) << name;
+  }
+}
+
+TEST_F(ConfigDialogTest, LanguageListShowsEachLanguageWithItsFlag) {
+  program_.Write("language/en.ini", "");
+  program_.Write("language/en.ico", test::ReadSource("language/en.ico"));
+  auto& list = Control<QComboBox>("cboLanguage");
+  ASSERT_EQ(list.count(), 1);
+  EXPECT_FALSE(list.itemIcon(0).pixmap(16, 16).isNull()) << "the flag is read from en.ico";
 }
 
 TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {

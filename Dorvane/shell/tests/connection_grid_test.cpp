@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QTableWidget>
+#include <QWindow>
+
+#include "gui_support.h"
+#include "shell/connections_view.h"
+#include "shell/main_window.h"
+
 namespace dorvane {
 namespace {
 
@@ -82,6 +90,25 @@ TEST(ConnectionGridTest, ReleaseOfASlotWithoutRowTouchesNoRow) {
   EXPECT_EQ(grid.Refresh("IN", 2, {0}), -1);
   EXPECT_EQ(grid.Refresh("OUT", 1, {0}), -1);
   EXPECT_EQ(grid.Row(0)[0], "1 IN");
+}
+
+TEST(ConnectionGridTest, EveryColumnIsReadableAtTheWindowsDefaultSize) {
+  test::EnsureGuiApp();
+  MainWindow window;
+  QTableWidget& table = window.ActiveCnx();
+  ConnectionsView view(table);
+  view.Refresh("IN", 99, {6, "203.0.113.254", "<claire.dupont@exemple-mail.fr>", "<service.clients@exemple.org>", 12});
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+  EXPECT_EQ(window.size(), kMainWindowSize);
+  QFont bold = table.font();
+  bold.setBold(true);
+  for (int column = 0; column < kGridColumns; ++column) {
+    int needed = std::max(QFontMetrics(bold).horizontalAdvance(table.horizontalHeaderItem(column)->text()),
+                          table.fontMetrics().horizontalAdvance(table.item(0, column)->text()));
+    EXPECT_GE(table.columnWidth(column), needed) << "column " << column << ": "
+                                                 << table.item(0, column)->text().toStdString();
+  }
 }
 
 }  // namespace

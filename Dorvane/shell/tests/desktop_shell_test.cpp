@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRandomGenerator>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -70,6 +71,7 @@ class DesktopShellTest : public ::testing::Test {
     commands.unload = Form_Unload;
     commands.query_unload = [](bool box) { return Form_QueryUnload(box ? UnloadMode::CloseBox : UnloadMode::Program); };
     commands.open_url = [](const std::string&) {};  // no browser in tests
+    commands.tray_available = [this] { return tray_available_; };
     auto shell = std::make_unique<RecordingShell>(std::move(commands));
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
@@ -85,7 +87,14 @@ class DesktopShellTest : public ::testing::Test {
   std::string Tooltip() { return shell_->Tray().toolTip().toStdString(); }
   bool Enabled(const char* entry) { return shell_->Entry(entry).isEnabled(); }
 
+  // As the window system delivers the close box's request.
+  void CloseBox() {
+    QCloseEvent close_box;
+    QApplication::sendEvent(shell_->Window().windowHandle(), &close_box);
+  }
+
   TestProgram program_;
+  bool tray_available_ = false;  // no panel until a test brings one
   std::unique_ptr<QtForm> form_;
   RecordingShell* shell_ = nullptr;
 };
@@ -119,15 +128,20 @@ TEST_F(DesktopShellTest, StartAndStopFromTheMenuSwitchTooltipAndEntries) {
   EXPECT_FALSE(Enabled("mnustop"));
 }
 
-TEST_F(DesktopShellTest, CloseBoxOnlyHidesAndQuitStopsTheServiceAndEnds) {
+TEST_F(DesktopShellTest, CloseBoxMinimisesUntilATrayAppearsThenHidesAndQuitStopsTheService) {
   shell_->Entry("mnustart").trigger();
   MainWindow& window = shell_->Window();
+  EXPECT_TRUE(window.isVisible()) << "without a tray the window is the way in";
+  shell_->ShowUpdateAvailable(false);
+  CloseBox();
+  EXPECT_TRUE(window.isMinimized()) << "no icon to come back from: only minimised";
+  EXPECT_FALSE(shell_->Tray().isVisible());
+  tray_available_ = true;  // the panel starts after the program
+  ASSERT_TRUE(test::WaitFor([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
+  EXPECT_TRUE(shell_->UpdateTray().isVisible());
   shell_->Entry("mnuopen").trigger();
-  ASSERT_TRUE(window.isVisible());
-  QCloseEvent close_box;  // as the window system delivers the close box's request
-  QApplication::sendEvent(window.windowHandle(), &close_box);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) EXPECT_FALSE(window.isVisible());
-  else EXPECT_TRUE(window.isMinimized()) << "without a tray the window stays reachable";
+  CloseBox();
+  EXPECT_FALSE(window.isVisible());
   EXPECT_TRUE(ServiceStarted());
   emit shell_->Tray().activated(QSystemTrayIcon::DoubleClick);
   EXPECT_TRUE(window.isVisible());
@@ -174,6 +188,10 @@ std::map<std::string, std::string> Captions(QWidget& window) {
     captions[button->objectName().toStdString()] = button->text().toStdString();
   for (auto* entry : window.findChildren<QAction*>())
     if (!entry->isSeparator()) captions[entry->objectName().toStdString()] = entry->text().toStdString();
+  for (auto* grid : window.findChildren<QTableWidget*>())
+    for (int column = 0; column < grid->columnCount(); ++column)
+      captions[grid->objectName().toStdString() + "_" + std::to_string(column)] =
+          grid->horizontalHeaderItem(column)->text().toStdString();
   return captions;
 }
 

@@ -28,9 +28,7 @@ bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
 }
 
 std::string ReadSource(const std::string& path) {
-  // This file is Dorvane/shell/tests/gui_support.cpp of the repository.
-  auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-  std::ifstream in(root / path, std::ios::binary);
+  std::ifstream in(std::filesystem::path(DORVANE_SOURCE_DIR) / path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

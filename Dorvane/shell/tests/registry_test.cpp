@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "log/test_harness.h"
+#include "service/program.h"
 #include "shell/autostart.h"
 
 namespace dorvane {
@@ -87,13 +88,23 @@ TEST_F(RegistryTest, RunValueIsTheAutostartEntry) {
   EXPECT_FALSE(EntryExists());
 }
 
-TEST(DesktopExec, ProgramPathsRoundTrip) {
+TEST(DesktopExec, ArgumentsRoundTripThroughTheCommandLine) {
   for (std::string path : {"/opt/dorvane/dorvane", "/home/a b/dorvane", "/x/100%/dorvane",
-                           "/x/$HOME/\"q\"/dorvane", "/x/back\\slash/dorvane"}) {
-    EXPECT_EQ(DesktopExecProgram(DesktopExecArg(path)), path) << DesktopExecArg(path);
+                           "/x/$HOME/\"q\"/dorvane", "/x/back\\slash/dorvane", "/x/`id`;#'~/dorvane", ""}) {
+    std::vector<std::string> args = {"/usr/bin/dorvane", "--home", path};
+    EXPECT_EQ(DesktopExecArgs(DesktopExecCommand(args)), args) << DesktopExecCommand(args);
   }
-  EXPECT_EQ(DesktopExecArg("/home/a b/dorvane"), "\"/home/a b/dorvane\"");
-  EXPECT_EQ(DesktopExecProgram("/usr/bin/dorvane --headless"), "/usr/bin/dorvane");
+}
+
+TEST_F(RegistryTest, EntryRunsThisProgramFolderWhateverItsName) {
+  const std::string chosen = program_.folder() + "/my \"mail\" $HOME 100% back\\slash\nline";
+  std::filesystem::create_directories(chosen);
+  SetProgramFolder(chosen);
+  SetComputerStart(true);
+  // One Exec= line that a session reads back as this executable and folder.
+  std::string entry = Entry(), line = entry.substr(entry.find("\nExec=") + 6);
+  EXPECT_EQ(DesktopExecArgs(UnescapeBackslashes(line.substr(0, line.find('\n')))),
+            (std::vector<std::string>{ExecutableFolder() + "dorvane", "--home", chosen})) << entry;
 }
 
 struct StartCase {
@@ -105,8 +116,10 @@ struct StartCase {
 };
 
 TEST_F(RegistryTest, SetComputerStartWritesWhenDifferentAndRemovesOnlyItsOwnEntry) {
-  const std::string self = ComputerStartPath();
-  const std::string other = "/elsewhere/dorvane";
+  const std::string self = ComputerStartCommand();
+  const std::string other = "/elsewhere/dorvane --home /elsewhere";
+  const std::string bare = ExecutableFolder() + "dorvane";
+  const std::string other_home = DesktopExecCommand({ExecutableFolder() + "dorvane", "--home", "/other/home"});
   const StartCase cases[] = {
       {"on, missing", true, nullptr, self.c_str(), true},
       {"on, already right", true, self.c_str(), self.c_str(), false},
@@ -114,6 +127,9 @@ TEST_F(RegistryTest, SetComputerStartWritesWhenDifferentAndRemovesOnlyItsOwnEntr
       {"off, missing", false, nullptr, nullptr, false},
       {"off, ours", false, self.c_str(), nullptr, false},
       {"off, another copy", false, other.c_str(), other.c_str(), false},
+      {"on, this program for another folder", true, other_home.c_str(), self.c_str(), true},
+      {"off, this program for another folder", false, other_home.c_str(), other_home.c_str(), false},
+      {"off, from before the folder was carried", false, bare.c_str(), bare.c_str(), false},
   };
   for (const StartCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,6 +142,12 @@ TEST_F(RegistryTest, SetComputerStartWritesWhenDifferentAndRemovesOnlyItsOwnEntr
       EXPECT_EQ(Entry().find("X-Marker") == std::string::npos, c.rewritten);
     }
   }
+  // An entry from before the folder was carried started this setup when
+  // the program folder is the executable's own: it is ours to remove.
+  SetProgramFolder(ExecutableFolder());
+  WriteEntry("[Desktop Entry]\nExec=" + bare + "\n");
+  SetComputerStart(false);
+  EXPECT_FALSE(EntryExists());
 }
 
 }  // namespace

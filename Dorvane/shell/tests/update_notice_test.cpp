@@ -65,14 +65,17 @@ class UpdateNoticeTest : public ::testing::Test {
   TestProgram program_;
 };
 
-TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCorner) {
-  VersionHost host("BEGIN3.1END");
+TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCornerAsPlainNumbers) {
+  // Whatever rides along the version stays out of the notice.
+  VersionHost host("BEGIN3.1.<h1>Big</h1><img src='http://127.0.0.1/x.png'>" + std::string(60000, 'A') + "END");
   UpdateService updates(host.Server(), ShowNotice());
   updates.StartBackground();
   ASSERT_TRUE(test::WaitFor([] { return Notice() != nullptr; }));
   EXPECT_EQ(host.request, VersionRequest(host.Server().host, "3.0"));
   ExistUpdateForm& form = *Notice();
   EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->text().toStdString(), " La version 3.1 est disponible !");
+  EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->textFormat(), Qt::PlainText);
+  EXPECT_EQ(NewVersion, "3.1");
   EXPECT_EQ(form.findChild<QLabel*>("lblCurrentVersion")->text().toStdString(), " Version actuelle: 3.0");
   QRect screen = QGuiApplication::primaryScreen()->geometry();
   EXPECT_EQ(form.frameGeometry().bottomRight(), screen.bottomRight());
@@ -109,6 +112,16 @@ TEST_F(UpdateNoticeTest, AnAskedCheckAlwaysAnswers) {
     EXPECT_EQ(program_.dialogs.boxes[0].text, c.box);
     EXPECT_EQ(Notice(), nullptr);
   }
+}
+
+TEST_F(UpdateNoticeTest, ASilentServerEndsTheAskedCheckAtItsTimeLimit) {
+  QTcpServer silent;  // accepts, reads nothing, answers nothing
+  ASSERT_TRUE(silent.listen(QHostAddress("127.0.0.1"), 0));
+  UpdateService updates(ParseUpdateServer("127.0.0.1:" + std::to_string(silent.serverPort())), ShowNotice(), 200);
+  updates.CheckNow();
+  ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); }));
+  EXPECT_EQ(program_.dialogs.boxes[0].text, kUpdateTimedOutText);
+  EXPECT_EQ(Notice(), nullptr);
 }
 
 TEST_F(UpdateNoticeTest, RefusedConnectionChangesNothing) {

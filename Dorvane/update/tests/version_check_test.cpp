@@ -25,7 +25,9 @@ TEST(VersionCheckTest, AnswerReading) {
       {"HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nBEGIN3.1END", "3.1"},
       {"BEGIN3.1", "3.1"},                      // no END: the rest
       {"xBEGIN4.0ENDyBEGIN9.9END", "4.0"},      // the first BEGIN
-      {"BEGIN3.1.7END", "3.1.7"},               // extra pieces ride along
+      {"BEGIN3.1.7END", "3.1"},                 // only the numbers go on
+      {"BEGIN03.010END", "3.10"},
+      {"BEGIN3.1.<h1>x</h1><img src=y>END", "3.1"},
       {"HTTP/1.1 404 Not Found\r\n\r\n", nullptr},
       {"BEGIN3END", nullptr},
       {"BEGIN.1END", nullptr},

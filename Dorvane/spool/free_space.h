@@ -1,0 +1,20 @@
+// How much room the spool has: the free space of the file system that holds
+// a folder, as an unprivileged process may use it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace dorvane {
+
+// Bytes free for this user on the file system of `folder`; nullopt when
+// the file system cannot be asked (the folder is missing, for example).
+std::optional<uint64_t> FreeBytesAt(const std::string& folder);
+
+// Room a message of `text_bytes` needs in OutBox when it is written as
+// `files` spool files: its size times the number of files, plus a 10 MB
+// margin so the logs and the other writers are not starved.
+uint64_t SpoolBytesNeeded(uint64_t text_bytes, size_t files);
+
+}  // namespace dorvane
