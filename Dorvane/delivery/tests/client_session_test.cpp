@@ -138,7 +138,9 @@ TEST_F(ClientSessionTest, HostileAndUnexpectedRepliesEndTheSessionAtOnce) {
     }
     CMessage m = Read(folder, "F1");
     EXPECT_EQ(m.ForSender, folder == "OutBox");
-    if (folder == "Deferred") EXPECT_EQ(m.LastError, c.reason);
+    if (folder == "Deferred") {
+      EXPECT_EQ(m.LastError, c.reason);
+    }
     const std::string text = folder == "OutBox" ? m.Data : Read("OutBox", Files("OutBox")[0]).Data;
     EXPECT_NE(text.find("Diagnostic-Code: " + c.reason + "\r\n"), std::string::npos);
     EXPECT_EQ(("\r\n" + text).find("\r\n.\r\n"), std::string::npos);
