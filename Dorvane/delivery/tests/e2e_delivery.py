@@ -1,24 +1,18 @@
 """Outbound delivery end to end: swaks submits to the relay, dnsmasq answers
 the MX records of the test domains and aiosmtpd exchangers receive, all on
-loopback addresses of a network namespace that the test creates and removes
-(its own port 25 and its own /etc/hosts for the exchangers' names)."""
+loopback addresses of a network namespace that the test creates, enters and
+removes (its own port 25 and its own /etc/hosts for the exchangers' names)."""
 import email
-import json
 import os
 import shutil
+import socket
 import subprocess
-import sys
 import tempfile
 import textwrap
-import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
-from relay_support import read_spool, wait_for, script_args, skip_unless  # noqa: E402
+from e2e import Namespace, Relay, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for, write_ini
 
-ARGS = None
-NS = "dvdeliv%d" % os.getpid()
-PY = "/usr/bin/python3"
 DNS_IP = "127.0.0.53"
 SILENT_DNS_IP = "127.0.0.54"
 GOOD_IP = "127.0.0.10"      # accepts and records
@@ -41,80 +35,10 @@ MX = [("three.test", "mx.good.test", 10), ("origin.test", "mx.good.test", 10),
       ("inject.test", "mx.inject.test", 10)]
 MX += [(d, "mx.good.test", 10) for d in BATCH_DOMAINS]
 
-# The exchangers and a DNS server that never answers, in one process.
-FARM = textwrap.dedent('''
-    import asyncio, json, socket, sys, threading, time
-    from aiosmtpd.controller import Controller
-
-    records = open(sys.argv[1], "a")
-    lock = threading.Lock()
-
-    class Recorder:
-        def __init__(self, ip, mode):
-            self.ip, self.mode = ip, mode
-        async def handle_RCPT(self, server, session, envelope, address, options):
-            if self.mode == "rcpt550":
-                return "550 5.1.1 no such user here"
-            envelope.rcpt_tos.append(address)
-            return "250 OK"
-        async def handle_DATA(self, server, session, envelope):
-            if self.mode == "data550":
-                return "550 5.7.1 refused after the body"
-            if self.mode == "data554":
-                return "554 5.7.1 rejected as spam"
-            line = json.dumps({"ip": self.ip, "from": envelope.mail_from,
-                               "rcpts": envelope.rcpt_tos,
-                               "data": envelope.content.decode("latin-1")})
-            with lock:
-                records.write(line + "\\n")
-                records.flush()
-            return "250 2.0.0 Ok: queued"
-
-    # After the body, a 550 whose text would end a bounce that quotes it
-    # and go on as the commands of a forged message.
-    INJECT = (b"550 5.7.1 refused\\r\\n.\\r\\nMAIL FROM:<ceo@bank.test>\\r\\n"
-              b"RCPT TO:<s@origin.test>\\r\\nDATA\\r\\nSubject: forged\\r\\n\\r\\nforged\\r\\n.\\r\\n")
-
-    def scripted(conn):
-        with conn, conn.makefile("rb") as lines:
-            conn.sendall(b"220 inject.test ready\\r\\n")
-            for line in iter(lambda: lines.readline(100000), b""):
-                verb = line[:4].upper()
-                if verb == b"DATA":
-                    conn.sendall(b"354 go\\r\\n")
-                    for body in iter(lambda: lines.readline(100000), b""):
-                        if body == b".\\r\\n":
-                            break
-                    conn.sendall(INJECT)
-                elif verb == b"QUIT":
-                    conn.sendall(b"221 bye\\r\\n")
-                    return
-                else:
-                    conn.sendall(b"250 ok\\r\\n")
-
-    def serve(ip, handler):
-        listener = socket.create_server((ip, 25))
-        def loop():
-            while True:
-                conn, _ = listener.accept()
-                threading.Thread(target=handler, args=(conn,), daemon=True).start()
-        threading.Thread(target=loop, daemon=True).start()
-
-    held = []
-    serve("127.0.0.15", held.append)  # open and mute until the farm ends
-    serve("127.0.0.17", scripted)
-    servers = []
-    for ip, mode in [("127.0.0.10", "accept"), ("127.0.0.13", "rcpt550"), ("127.0.0.14", "data550"),
-                     ("127.0.0.16", "data554")]:
-        c = Controller(Recorder(ip, mode), hostname=ip, port=25)
-        c.start()
-        servers.append(c)
-    silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    silent.bind(("127.0.0.54", 53))
-    print("ready", flush=True)
-    while True:
-        silent.recvfrom(4096)
-''')
+# After the body, a 550 whose text would end a bounce that quotes it and go
+# on as the commands of a forged message.
+INJECT = (b"550 5.7.1 refused\r\n.\r\nMAIL FROM:<ceo@bank.test>\r\n"
+          b"RCPT TO:<s@origin.test>\r\nDATA\r\nSubject: forged\r\n\r\nforged\r\n.\r\n")
 
 # Submits N messages over one SMTP connection: tag k goes to domain k % 20.
 SUBMIT = textwrap.dedent('''
@@ -130,127 +54,59 @@ SUBMIT = textwrap.dedent('''
 ''')
 
 
-def in_ns(*cmd):
-    return ["ip", "netns", "exec", NS, *cmd]
+class Exchangers(World):
+    """dnsmasq, the exchangers and a DNS server that never answers."""
+
+    def up(self):
+        super().up()
+        self.tmp = tempfile.mkdtemp(prefix="dorvane-e2e-delivery-")
+        self.procs.append(start_dnsmasq(DNS_IP, *("--mx-host=%s,%s,%d" % mx for mx in MX)))
+        self.good = Sink(GOOD_IP)
+        self.servers = [self.good, ScriptedPeer(HOSTS["mx.silent.test"], "silent"),
+                        ScriptedPeer(HOSTS["mx.inject.test"], "talker", after_body=INJECT)]
+        self.servers += [Sink(HOSTS["mx.%s.test" % mode], mode) for mode in ("rcpt550", "data550", "data554")]
+        self.silent_dns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.silent_dns.bind((SILENT_DNS_IP, 53))  # never read: no query is answered
+
+    def down(self):
+        super().down()
+        if getattr(self, "silent_dns", None):
+            self.silent_dns.close()
+        if getattr(self, "tmp", None):
+            shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def received(self):
+        return self.good.messages()
 
 
-class World:
-    """The namespace, dnsmasq and the exchanger farm, for the whole file."""
-    tmp = None
-    procs = []
-    records = None
-
-    @classmethod
-    def up(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="dorvane-e2e-delivery-")
-        cls.records = os.path.join(cls.tmp, "records.jsonl")
-        subprocess.run(["ip", "netns", "add", NS], check=True)
-        etc = "/etc/netns/" + NS
-        os.makedirs(etc, exist_ok=True)
-        with open(os.path.join(etc, "hosts"), "w") as f:
-            f.write("127.0.0.1 localhost\n")
-            for name, ip in HOSTS.items():
-                f.write("%s %s\n" % (ip, name))
-        with open(os.path.join(etc, "resolv.conf"), "w") as f:
-            f.write("nameserver %s\n" % DNS_IP)
-        subprocess.run(in_ns("ip", "link", "set", "lo", "up"), check=True)
-        dnsmasq = ["dnsmasq", "--keep-in-foreground", "--no-resolv", "--no-hosts", "--no-poll",
-                   "--conf-file=/dev/null", "--pid-file=", "--user=root", "--group=root",
-                   "--bind-interfaces", "--listen-address=" + DNS_IP, "--port=53"]
-        dnsmasq += ["--mx-host=%s,%s,%d" % mx for mx in MX]
-        cls.procs.append(subprocess.Popen(in_ns(*dnsmasq), stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL))
-        farm_py = os.path.join(cls.tmp, "farm.py")
-        with open(farm_py, "w") as f:
-            f.write(FARM)
-        farm = subprocess.Popen(in_ns(PY, farm_py, cls.records), stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, text=True)
-        cls.procs.append(farm)
-        if farm.stdout.readline().strip() != "ready":
-            raise RuntimeError("exchanger farm did not start")
-
-    @classmethod
-    def down(cls):
-        for p in cls.procs:
-            if p.poll() is None:
-                p.kill()
-            p.wait(timeout=10)
-        subprocess.run(["ip", "netns", "del", NS], check=False)
-        shutil.rmtree("/etc/netns/" + NS, ignore_errors=True)
-        if cls.tmp:
-            shutil.rmtree(cls.tmp, ignore_errors=True)
-
-    @classmethod
-    def received(cls):
-        if not os.path.exists(cls.records):
-            return []
-        with open(cls.records) as f:
-            return [json.loads(line) for line in f if line.endswith("\n")]
+WORLD = Exchangers(Namespace("dvdeliv", hosts=HOSTS, nameserver=DNS_IP))
 
 
-class Relay:
-    """One relay in its own home inside the namespace; always killed."""
+class DeliveryRelay(Relay):
+    """One relay in its own home inside the namespace, its /etc files those
+    of the namespace."""
 
     def __init__(self, port, max_attempt=1, delay=60, dns=DNS_IP, smarthost=None):
-        self.home = tempfile.mkdtemp(prefix="home-", dir=World.tmp)
-        self.port = port
-        ini = "<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\nListenPort\t%d\r\n" % port
-        ini += "MaxNbrAttempt\t%d\r\nAttemptDelay\t%d\r\nDNSServer\t%s\r\n" % (max_attempt, delay, dns)
-        if smarthost:
-            ini += "SmtpServer\t%s\r\n" % smarthost
-        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
-            f.write(ini.encode())
-        self.proc = None
-
-    def start(self):
-        self.proc = subprocess.Popen(in_ns(ARGS.dorvane, "--headless", "--home", self.home),
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_for(lambda: self.command("status").returncode == 0, 15):
-            raise RuntimeError("relay did not start")
-        return self
-
-    def command(self, word):
-        return subprocess.run(in_ns(ARGS.dorvane, "--home", self.home, word),
-                              capture_output=True, timeout=20, text=True)
-
-    def quit(self):
-        self.command("quit")
-        self.proc.wait(timeout=20)
-
-    def kill(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=10)
+        super().__init__(tempfile.mkdtemp(prefix="home-", dir=WORLD.tmp), port, WORLD.ns.exec())
+        smarthost = {"SmtpServer": smarthost} if smarthost else {}
+        write_ini(self.home, port, MaxNbrAttempt=max_attempt, AttemptDelay=delay, DNSServer=dns, **smarthost)
 
     def send(self, sender, rcpts, tag):
         """Submits one message with swaks; the queue timer alone sends it."""
-        done = subprocess.run(in_ns("swaks", "--protocol", "SMTP", "--server", "127.0.0.1",
-                                    "--port", str(self.port), "--from", sender, "--to", ",".join(rcpts),
-                                    "--header", "Subject: " + tag, "--body", "body of " + tag),
+        done = subprocess.run(WORLD.ns.exec("swaks", "--protocol", "SMTP", "--server", "127.0.0.1",
+                                            "--port", str(self.port), "--from", sender, "--to", ",".join(rcpts),
+                                            "--header", "Subject: " + tag, "--body", "body of " + tag),
                               capture_output=True, timeout=30, text=True)
         if done.returncode != 0:
             raise RuntimeError("swaks failed: " + done.stdout[-500:])
 
-    def files(self, folder):
-        return sorted(os.listdir(os.path.join(self.home, folder)))
-
-    def log(self, name="maillog.txt"):
-        path = os.path.join(self.home, name)
-        if not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return [l.decode("utf-8", "replace")[20:] for l in f.read().split(b"\r\n") if l]
-
-    def logged(self, text, name="maillog.txt"):
-        return [l for l in self.log(name) if text in l]
-
 
 def with_subject(tag, records=None):
-    return [r for r in (records or World.received()) if "Subject: " + tag + "\r\n" in r["data"]]
+    return [r for r in (records or WORLD.received()) if "Subject: " + tag + "\r\n" in r["text"]]
 
 
 def notices_to(rcpt, subject):
-    return [r for r in World.received() if r["rcpts"] == [rcpt] and subject in r["data"]]
+    return [r for r in WORLD.received() if r["rcpts"] == [rcpt] and subject in r["text"]]
 
 
 class DeliveryTest(unittest.TestCase):
@@ -262,7 +118,7 @@ class DeliveryTest(unittest.TestCase):
             r.kill()
 
     def relay(self, *args, **kw):
-        r = Relay(*args, **kw)
+        r = DeliveryRelay(*args, **kw)
         self.relays.append(r)
         return r.start()
 
@@ -291,17 +147,17 @@ class DeliveryTest(unittest.TestCase):
         # Flush brings it back; a second failure is past MaxNbrAttempt 1: bounce.
         r.command("flush")
         bounce_subject = "Subject: Undelivered Mail Returned to Sender"
-        self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["data"]], 30), r.log())
+        self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["text"]], 30), r.log())
         self.assertEqual([], r.files("Deferred"))
-        bounce = [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["data"]][0]
-        parts = email.message_from_string(bounce["data"]).get_payload()
+        bounce = [b for b in notices_to("s@origin.test", bounce_subject) if "T5" in b["text"]][0]
+        parts = email.message_from_string(bounce["text"]).get_payload()
         self.assertEqual(["text/plain", "message/delivery-status", "message/rfc822"],
                          [p.get_content_type() for p in parts])
         self.assertTrue(r.logged("1st connection failed (refused by peer) for mx.down.test [127.0.0.12], status=error, return error to=<s@origin.test>"))
         # A 550 after the recipient and after the body: bounced at once.
         for rcpt, tag in (("w@rcpt550.test", "T6"), ("w@data550.test", "T7")):
             r.send("s@origin.test", [rcpt], tag)
-            self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if tag in b["data"]], 30), r.log())
+            self.assertTrue(wait_for(lambda: [b for b in notices_to("s@origin.test", bounce_subject) if tag in b["text"]], 30), r.log())
         self.assertTrue(r.logged("Error 550 (550 5.1.1 no such user here), error for=<w@rcpt550.test> status=error, return error to=<s@origin.test>"))
         self.assertTrue(r.logged("Error 550 (550 5.7.1 refused after the body), error for=<w@data550.test> status=error, return error to=<s@origin.test>"))
         self.assertTrue(wait_for(lambda: r.files("OutBox") == [], 30), r.files("OutBox"))
@@ -320,36 +176,33 @@ class DeliveryTest(unittest.TestCase):
         bounce_subject = "Subject: Undelivered Mail Returned to Sender"
 
         def bounces(tag):
-            return [b for b in notices_to("s@origin.test", bounce_subject) if "Subject: " + tag in b["data"]]
+            return [b for b in notices_to("s@origin.test", bounce_subject) if "Subject: " + tag in b["text"]]
         r.send("s@origin.test", ["w@data554.test"], "T13")
         refused = "Error 554 (554 5.7.1 rejected as spam), error for=<w@data554.test> status=error, return error to=<s@origin.test>"
         self.assertTrue(wait_for(lambda: r.logged(refused), 30), r.log())
         # The bounce leaves with the scan that follows the refusal, not after a tick.
         self.assertTrue(wait_for(lambda: bounces("T13"), 8), r.log())
-        self.assertIn("<w@data554.test>: 554 5.7.1 rejected as spam\r\n", bounces("T13")[0]["data"])
+        self.assertIn("<w@data554.test>: 554 5.7.1 rejected as spam\r\n", bounces("T13")[0]["text"])
         r.send("s@origin.test", ["w@inject.test"], "T14")
         self.assertTrue(wait_for(lambda: bounces("T14"), 40), r.log())
         self.assertTrue(wait_for(lambda: r.logged("to=<s@origin.test>, relay=mx.good.test [127.0.0.10], status=sent") and r.files("OutBox") == [], 30), r.log())
         bounce = bounces("T14")
         self.assertEqual(1, len(bounce))
         # Whole: the quoted reply did not end it early.
-        self.assertTrue(bounce[0]["data"].rstrip("\r\n").endswith("--"), bounce[0]["data"])
-        self.assertIn("Diagnostic-Code: 550 5.7.1 refused\r\n", bounce[0]["data"])
-        self.assertEqual([], [rec for rec in World.received() if "ceo@bank.test" in rec["from"] or "forged" in rec["data"]])
+        self.assertTrue(bounce[0]["text"].rstrip("\r\n").endswith("--"), bounce[0]["text"])
+        self.assertIn("Diagnostic-Code: 550 5.7.1 refused\r\n", bounce[0]["text"])
+        self.assertEqual([], [rec for rec in WORLD.received() if "ceo@bank.test" in rec["from"] or "forged" in rec["text"]])
         self.assertEqual([], r.files("Error"))
 
     def test_thousand_messages_drain_once_each_and_the_dns_cache_survives_a_restart(self):
         r = self.relay(2526)
-        submit_py = os.path.join(World.tmp, "submit.py")
-        with open(submit_py, "w") as f:
-            f.write(SUBMIT)
-        subprocess.run(in_ns(PY, submit_py, "2526", "1000"), check=True, timeout=300)
+        subprocess.run(["/usr/bin/python3", "-c", SUBMIT, "2526", "1000"], check=True, timeout=300)
 
         def batch():
-            return [rec for rec in World.received() if rec["from"] == "batch@origin.test"]
+            return [rec for rec in WORLD.received() if rec["from"] == "batch@origin.test"]
         self.assertTrue(wait_for(lambda: len(batch()) >= 1000 and r.files("OutBox") == [], 240),
                         "%d received, %d queued" % (len(batch()), len(r.files("OutBox"))))
-        tags = sorted(rec["data"].split("Subject: ")[1][:5] for rec in batch())
+        tags = sorted(rec["text"].split("Subject: ")[1][:5] for rec in batch())
         self.assertEqual(["B%04d" % k for k in range(1000)], tags)  # none lost, none twice
         r.quit()
         written = r.logged("Dorvane Writing DNS cache (")
@@ -381,17 +234,5 @@ class DeliveryTest(unittest.TestCase):
         self.assertEqual([], with_subject("T9") + with_subject("T10"))
 
 
-def main():
-    global ARGS
-    ARGS, rest = script_args()
-    skip_unless(root=True, tools=("ip", "dnsmasq", "swaks"), modules=("aiosmtpd",))
-    try:
-        World.up()
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        World.down()
-    skip_unless(result=result)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    main(WORLD, root=True, tools=("ip", "dnsmasq", "swaks"), modules=("aiosmtpd",))

@@ -3,22 +3,14 @@ removes) and enters for its whole run: the relay killed at random moments
 while clients submit and sessions deliver; damaged spool files at start-up;
 exchangers that send garbage, never answer or close in the middle."""
 import collections
-import json
 import os
 import random
 import smtplib
-import socket
-import subprocess
-import sys
-import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
-from relay_support import skip_unless, wait_for  # noqa: E402
-import robust_support  # noqa: E402
-from robust_support import RobustCase, TaggingClient, spool_messages, token_of, write_ini  # noqa: E402
+from e2e import (Namespace, RobustCase, ScriptedPeer, Sink, TaggingClient, World, main, spool_bytes, spool_messages,
+                 start_dnsmasq, token_of, wait_for, write_ini)
 
-NS = "dvrobust%d" % os.getpid()
 DNS_IP = "127.0.0.53"
 SINK_IP = "127.0.0.30"
 GARBAGE_IP, SILENT_IP, CLOSER_IP = "127.0.0.31", "127.0.0.32", "127.0.0.33"
@@ -28,122 +20,28 @@ MX = [("good.test", SINK_IP), ("garbage.test", GARBAGE_IP), ("silent.test", SILE
       ("closer.test", CLOSER_IP)]
 
 
-class Sink:
-    """aiosmtpd on SINK_IP:25; counts every message by its first line."""
+class Trouble(World):
+    """dnsmasq, a sink and the misbehaving exchangers."""
 
-    def __init__(self):
-        from aiosmtpd.controller import Controller
-        self.tokens = collections.Counter()
-        self.bodies = []
-        self.lock = threading.Lock()
-        sink = self
-
-        class Handler:
-            async def handle_DATA(self, server, session, envelope):
-                data = envelope.content
-                with sink.lock:
-                    sink.bodies.append(data)
-                    sink.tokens[token_of(data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))] += 1
-                return "250 2.0.0 Ok"
-
-        # A fixed name: the default asks DNS, which this namespace lacks.
-        self.controller = Controller(Handler(), hostname=SINK_IP, port=25, server_hostname="sink.test")
-        self.controller.start()
-
-    def count(self):
-        with self.lock:
-            return sum(self.tokens.values())
+    def up(self):
+        super().up()
+        self.ns.add_addresses(SINK_IP, GARBAGE_IP, SILENT_IP, CLOSER_IP, DNS_IP)
+        self.procs.append(start_dnsmasq(DNS_IP, *("--mx-host=%s,%s,10" % mx for mx in MX)))
+        self.sink = Sink(SINK_IP)
+        self.servers = [self.sink] + [ScriptedPeer(ip, mode) for ip, mode in
+                                      ((GARBAGE_IP, "garbage"), (SILENT_IP, "silent"), (CLOSER_IP, "closer"))]
 
 
-class ScriptedPeer(threading.Thread):
-    """An exchanger that misbehaves: "garbage" answers everything with random
-    bytes and hangs up after two seconds, "silent" accepts and never says a
-    word, "closer" greets, takes HELO and hangs up at MAIL."""
-
-    def __init__(self, ip, mode):
-        super().__init__(daemon=True)
-        self.mode = mode
-        self.server = socket.create_server((ip, 25))
-        self.held = []
-
-    def run(self):
-        while True:
-            try:
-                conn, _ = self.server.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.serve, args=(conn,), daemon=True).start()
-
-    def serve(self, conn):
-        conn.settimeout(5)
-        try:
-            if self.mode == "silent":
-                self.held.append(conn)  # open and mute until the script ends
-                return
-            if self.mode == "garbage":
-                conn.sendall(bytes(random.randrange(256) for _ in range(300)) + b"\r\n")
-                time.sleep(2)
-            if self.mode == "closer":
-                conn.sendall(b"220 closer ready\r\n")
-                if conn.recv(512).upper().startswith(b"HELO"):
-                    conn.sendall(b"250 hello\r\n")
-                conn.recv(512)  # MAIL FROM
-            conn.close()
-        except OSError:
-            conn.close()
-
-
-class World:
-    sink = None
-    peers = []
-    procs = []
-
-    @classmethod
-    def up(cls):
-        robust_support.enter_namespace(NS)
-        for a in ("127.0.0.30", "127.0.0.31", "127.0.0.32", "127.0.0.33", DNS_IP):
-            subprocess.run(["ip", "addr", "add", a + "/8", "dev", "lo"], check=True)
-        dnsmasq = ["dnsmasq", "--keep-in-foreground", "--no-resolv", "--no-hosts", "--no-poll",
-                   "--conf-file=/dev/null", "--pid-file=", "--user=root", "--group=root",
-                   "--bind-interfaces", "--listen-address=" + DNS_IP, "--port=53"]
-        dnsmasq += ["--mx-host=%s,%s,10" % mx for mx in MX]
-        cls.procs.append(subprocess.Popen(dnsmasq, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        cls.sink = Sink()
-        for ip, mode in ((GARBAGE_IP, "garbage"), (SILENT_IP, "silent"), (CLOSER_IP, "closer")):
-            peer = ScriptedPeer(ip, mode)
-            peer.start()
-            cls.peers.append(peer)
-
-    @classmethod
-    def down(cls):
-        if cls.sink:
-            cls.sink.controller.stop()
-        for peer in cls.peers:
-            peer.server.close()
-        for p in cls.procs:
-            p.kill()
-            p.wait(timeout=10)
-        subprocess.run(["ip", "netns", "del", NS], check=False)
-
-
-def spool_bytes(msg_id, sender, rcpts, data, essai=0):
-    """A spool file as the relay writes it."""
-    def text(b):
-        return (len(b).to_bytes(2, "little") if len(b) < 0xFFFF
-                else b"\xff\xff" + len(b).to_bytes(4, "little")) + b
-    out = text(msg_id) + text(b"\r\n==> DO NOT ALTER THIS FILE !\r\n")
-    out += text(b"\r\n==> NE PAS MODIFIER CE FICHIER !\r\n") + bytes([essai]) + text(b"")
-    out += b"\x00\x00" + text(sender) + (1).to_bytes(2, "little")
-    out += (len(rcpts) + 1).to_bytes(4, "little") + (0).to_bytes(4, "little") + text(b"")
-    return out + b"".join(text(r) for r in rcpts) + text(data)
+WORLD = Trouble(Namespace("dvrobust"))
 
 
 class DeliveryRobustTest(RobustCase):
     KEEP_LOCAL = False
 
     def configure(self, smarthost=None):
-        settings = b"DNSServer\t%s\r\nMaxNbrAttempt\t3\r\nAttemptDelay\t60\r\n" % DNS_IP.encode()
-        write_ini(self.home, self.port, keep_local=False, smtp_server=smarthost, extra=settings)
+        smarthost = {"SmtpServer": smarthost} if smarthost else {}
+        write_ini(self.home, self.port, KeepLocal=False, DNSServer=DNS_IP, MaxNbrAttempt=3, AttemptDelay=60,
+                  **smarthost)
 
     def queued_tokens(self):
         queued = collections.Counter()
@@ -155,7 +53,7 @@ class DeliveryRobustTest(RobustCase):
     def test_kills_while_submitting_and_delivering_lose_nothing(self):
         self.configure(smarthost=SINK_IP)
         rng = random.Random(os.getpid())
-        before = World.sink.count()
+        before = WORLD.sink.count()
         self.relay.start()
         self.clients = [TaggingClient(self.port, n, body_bytes=2000).start() for n in range(20)]
         for _ in range(KILLS):
@@ -174,7 +72,7 @@ class DeliveryRobustTest(RobustCase):
                          self.relay.log("maillog.txt")[-1500:], self.relay.log("error.txt")[-500:]))
         acknowledged = [t for c in self.clients for t in c.acknowledged]
         self.assertGreater(len(acknowledged), 100)
-        delivered = World.sink.tokens
+        delivered = WORLD.sink.tokens()
         missing = [t for t in acknowledged if delivered[t] == 0]
         self.assertEqual([], missing[:10], "%d acknowledged messages lost" % len(missing))
         # A message whose exchanger's 250 was still unread when the relay
@@ -187,7 +85,7 @@ class DeliveryRobustTest(RobustCase):
         self.assertEqual([], [i for i, n in sent.items() if n > 1])
         copies = sum(n - 1 for n in delivered.values() if n > 1)
         self.assertLessEqual(copies, KILLS * 99)
-        self.assertGreaterEqual(World.sink.count() - before, len(sent))
+        self.assertGreaterEqual(WORLD.sink.count() - before, len(sent))
         self.assertEqual([], os.listdir(os.path.join(self.home, "Error")))
 
     def test_damaged_spool_files_are_put_aside_and_the_rest_delivered(self):
@@ -209,8 +107,8 @@ class DeliveryRobustTest(RobustCase):
                 f.write(data)
         self.relay.start()
         self.control("flush")
-        tokens = World.sink.tokens
-        self.assertTrue(wait_for(lambda: tokens["good-outbox"] and tokens["good-deferr"], 30),
+        tokens = WORLD.sink.tokens
+        self.assertTrue(wait_for(lambda: tokens()["good-outbox"] and tokens()["good-deferr"], 30),
                         self.relay.log("maillog.txt"))
         put_aside = sorted(n for _f, n in damaged)
         self.assertTrue(wait_for(lambda: sorted(os.listdir(os.path.join(self.home, "Error"))) == put_aside, 30),
@@ -238,13 +136,13 @@ class DeliveryRobustTest(RobustCase):
                           if f == folder and not m["ForSender"])
 
         def delay_notices(token):
-            return [b for b in World.sink.bodies if b"Mail Delivery Delayed" in b and token.encode() in b]
+            return [b for b in (m["data"] for m in WORLD.sink.messages()) if b"Mail Delivery Delayed" in b and token.encode() in b]
         # Garbage, and a hang-up after HELO: each deferred at once with one
         # delay notice to the sender (nothing flushes them back); the good
         # one is delivered. Only the timer dispatches here.
         self.assertTrue(wait_for(lambda: tokens_in("Deferred") == ["to-closer.test", "to-garbage.test"], 40),
                         (tokens_in("Deferred"), self.relay.log("maillog.txt")[-3000:]))
-        self.assertTrue(wait_for(lambda: World.sink.tokens["to-good.test"] == 1, 30))
+        self.assertTrue(wait_for(lambda: WORLD.sink.tokens()["to-good.test"] == 1, 30))
         for token in ("to-closer.test", "to-garbage.test"):
             self.assertTrue(wait_for(lambda: delay_notices(token), 30), token)
         # The mute exchanger holds its message in OutBox, owned by a session
@@ -253,16 +151,11 @@ class DeliveryRobustTest(RobustCase):
         self.assertTrue(wait_for(lambda: tokens_in("OutBox") == ["to-silent.test"], 30),
                         (tokens_in("OutBox"), self.relay.log("maillog.txt")[-3000:]))
         self.submit("after-silent", "r@good.test")
-        self.assertTrue(wait_for(lambda: World.sink.tokens["after-silent"] == 1, 25))
+        self.assertTrue(wait_for(lambda: WORLD.sink.tokens()["after-silent"] == 1, 25))
         self.assertTrue(wait_for(lambda: tokens_in("OutBox") == ["to-silent.test"], 10), tokens_in("OutBox"))
         self.assertEqual([1, 1], [len(delay_notices(t)) for t in ("to-closer.test", "to-garbage.test")])
         self.assertTrue(self.relay.alive())
 
 
-def main():
-    skip_unless(root=True, tools=("ip", "dnsmasq"), modules=("aiosmtpd",))
-    robust_support.main(World)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    main(WORLD, root=True, tools=("ip", "dnsmasq"), modules=("aiosmtpd",))

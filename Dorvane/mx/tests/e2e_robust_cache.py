@@ -3,11 +3,8 @@ starts anyway, keeps the whole entries, says so in its mail log, and writes a
 sound file back when it stops."""
 import os
 import struct
-import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "service", "tests"))
-from robust_support import RobustCase, main  # noqa: E402
+from e2e import RobustCase, main
 
 
 def text(b):
@@ -64,7 +61,6 @@ class CacheFileTest(RobustCase):
                 log = self.run_once()
                 self.assertNotIn("damaged", log)
                 self.assertIn(" Dorvane Loading DNS cache (%d) [OK]" % kept, log)
-
 
 
 if __name__ == "__main__":

@@ -7,37 +7,13 @@ import re
 import smtplib
 import socket
 import subprocess
-import sys
-import tempfile
-import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, read_spool, script_args, skip_unless, wait_for  # noqa: E402
-
-from robust_support import Relay  # noqa: E402
-
-ARGS = None
+from e2e import RobustCase, main, read_spool, wait_for
 
 
-class InboundTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.home = self.tmp.name
-        self.port = free_port()
-        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
-            f.write(b"<Global>\r\n\tLaunchStart\tOn\r\n\tKeepLocal\tOn\r\n\tDNSServer\t127.0.0.1\r\n"
-                    b"</Global>\r\n<Network>\r\n\tListenPort\t%d\r\n</Network>\r\n" % self.port)
-        self.relays = []
-
-    def tearDown(self):
-        for r in self.relays:
-            r.kill()
-        self.tmp.cleanup()
-
+class InboundTest(RobustCase):
     def start(self):
-        r = Relay(ARGS.dorvane, self.home, self.port)
-        self.relays.append(r)
-        return r.start()
+        return self.relay.start()
 
     def outbox(self):
         folder = os.path.join(self.home, "OutBox")
@@ -47,8 +23,7 @@ class InboundTest(unittest.TestCase):
         return read_spool(os.path.join(self.home, "OutBox", name))
 
     def maillog(self):
-        with open(os.path.join(self.home, "maillog.txt"), "rb") as f:
-            return f.read().decode("utf-8", "replace")
+        return self.relay.log("maillog.txt")
 
     def assert_one_message(self, sender, rcpts, data):
         names = self.outbox()
@@ -133,7 +108,7 @@ class InboundTest(unittest.TestCase):
         relay.kill()
         for s in clients:
             s.close()
-        self.start()
+        relay.start()
         found = {}
         for name in self.outbox():
             msg = self.spool(name)
@@ -213,7 +188,7 @@ class InboundTest(unittest.TestCase):
                 self.assertEqual(b"421 Too many connections, try again later\r\n", extra.recv(512))
                 self.assertEqual(b"", extra.recv(512))  # closed
             held.pop().close()
-            self.assertTrue(wait_for(lambda: Relay(ARGS.dorvane, self.home, self.port).greets(), 10))
+            self.assertTrue(wait_for(lambda: self.relay.greets(), 10))
         finally:
             for s in held:
                 s.close()
@@ -237,6 +212,4 @@ class InboundTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, rest = script_args()
-    skip_unless(tools=("swaks", "curl"))
-    skip_unless(result=unittest.main(argv=[sys.argv[0]] + rest, exit=False).result)
+    main(tools=("swaks", "curl"))

@@ -8,13 +8,11 @@ import hashlib
 import os
 import random
 import subprocess
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import wait_for  # noqa: E402
-from robust_support import RobustCase, TaggingClient, main, spool_messages, token_of, write_ini  # noqa: E402
+from e2e import RobustCase, TaggingClient, main, spool_messages, token_of, wait_for, write_ini
+
 CLIENTS = 20
 KILLS = 4
 DISK_MB = 50
@@ -68,7 +66,7 @@ class FullDiskTest(RobustCase):
         super().setUp()
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm,mode=0700" % DISK_MB, "tmpfs", self.home],
                        check=True)
-        write_ini(self.home, self.port, keep_local=True)
+        write_ini(self.home, self.port, KeepLocal=True, DNSServer="127.0.0.1")
 
     def tearDown(self):
         for c in self.clients:
@@ -134,6 +132,7 @@ class FullDiskTest(RobustCase):
         token = probe.acknowledged[0]
         self.assertEqual(probe.digests[token], self.queued().get(token))
         self.assertTrue(self.relay.alive())
+
 
 if __name__ == "__main__":
     main()

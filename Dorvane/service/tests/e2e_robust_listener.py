@@ -2,16 +2,12 @@
 line end, clients that vanish in the middle of the message text, a client
 that never reads its replies, and a full house of idle clients. The relay keeps serving, frees what they held, and
 never leaves a partial message in the spool."""
-import os
 import random
 import smtplib
 import socket
 import struct
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import wait_for  # noqa: E402
-from robust_support import RobustCase, main, spool_messages  # noqa: E402
+from e2e import RobustCase, main, spool_messages, wait_for
 
 
 def reset(sock):

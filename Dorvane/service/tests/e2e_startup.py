@@ -7,14 +7,12 @@ import shutil
 import socket
 import stat
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_support import free_port, wait_for, script_args, skip_unless  # noqa: E402
+import e2e
+from e2e import Relay, free_port, main, wait_for, write_ini
 
-ARGS = None
 KEYLESS_INI = (
     "# Fichier de configuration de Dorvane\r\n"
     "# Placer un dièse '#' devant une ligne pour qu'elle devienne un commentaire\r\n"
@@ -38,44 +36,6 @@ def accepts(port):
         return False
 
 
-class Relay:
-    """One running program in its own home; always killed at the end."""
-
-    def __init__(self, home):
-        self.home = home
-        self.proc = None
-
-    def env(self):
-        # Registry store and autostart entry stay inside the test's home.
-        return dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
-                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"))
-
-    def start(self):
-        self.proc = subprocess.Popen(
-            [ARGS.dorvane, "--headless", "--home", self.home],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env())
-        return self
-
-    def command(self, *words):
-        return subprocess.run([ARGS.dorvane, "--home", self.home, *words],
-                              capture_output=True, timeout=20, text=True)
-
-    def status(self):
-        out = self.command("status").stdout
-        return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-
-    def wait_ready(self):
-        return wait_for(lambda: self.proc.poll() is not None or self.command("status").returncode == 0)
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=10)
-        if self.proc:
-            self.proc.stdout.close()
-            self.proc.stderr.close()
-
-
 class StartupTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -84,7 +44,7 @@ class StartupTest(unittest.TestCase):
 
     def tearDown(self):
         for r in self.relays:
-            r.stop()
+            r.kill()
         for root, dirs, files in os.walk(self.home):
             for name in files:
                 os.chmod(os.path.join(root, name), 0o644)
@@ -95,18 +55,13 @@ class StartupTest(unittest.TestCase):
         self.relays.append(r)
         return r
 
-    def write_ini(self, port):
-        with open(os.path.join(self.home, "Dorvane.ini"), "wb") as f:
-            f.write(b"<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\nListenPort\t%d\r\n" % port)
-
     def maillog(self):
-        with open(os.path.join(self.home, "maillog.txt"), "rb") as f:
-            return [line.split(b" ", 4)[-1].decode() for line in f.read().split(b"\r\n") if line]
+        return Relay(self.home).log_lines("maillog.txt")
 
     def test_empty_home_writes_the_keyless_file_and_creates_folders(self):
         # A truly empty home listens on port 25: only look at the files, and
         # quit at once so nothing depends on that port.
-        r = self.relay().start()
+        r = self.relay().launch()
         self.assertTrue(r.wait_ready())
         with open(os.path.join(self.home, "Dorvane.ini"), "rb") as f:
             self.assertEqual(KEYLESS_INI, f.read())
@@ -119,15 +74,15 @@ class StartupTest(unittest.TestCase):
 
     def test_startup_listens_logs_in_order_and_refuses_a_second_instance(self):
         port = free_port()
-        self.write_ini(port)
+        write_ini(self.home, port)
         os.chmod(os.path.join(self.home, "Dorvane.ini"), 0o644)  # as an editor may leave it
-        r = self.relay().start()
+        r = self.relay().launch()
         self.assertTrue(r.wait_ready())
         self.assertTrue(accepts(port))
         self.assertEqual(0o600, stat.S_IMODE(os.stat(os.path.join(self.home, "Dorvane.ini")).st_mode))
         self.assertEqual({"state": "started", "port": str(port), "OutBox": "0",
                           "Deferred": "0", "Error": "0"}, r.status())
-        second = subprocess.run([ARGS.dorvane, "--headless", "--home", self.home],
+        second = subprocess.run([e2e.ARGS.dorvane, "--headless", "--home", self.home],
                                 capture_output=True, timeout=20, env=r.env())
         self.assertNotEqual(0, second.returncode)
         self.assertIn("Dorvane est déjà lancé !", second.stderr.decode())
@@ -145,7 +100,7 @@ class StartupTest(unittest.TestCase):
         self.assertEqual("Dorvane SMTP service stopped", [l for l in log if "SMTP" in l][-1])
 
         # A second run finds the folders: no creation line again.
-        r2 = self.relay().start()
+        r2 = self.relay().launch()
         self.assertTrue(r2.wait_ready())
         r2.command("quit")
         r2.proc.wait(timeout=10)
@@ -153,8 +108,8 @@ class StartupTest(unittest.TestCase):
 
     def test_stop_start_and_reload_keep_control_of_the_listener(self):
         port = free_port()
-        self.write_ini(port)
-        r = self.relay().start()
+        write_ini(self.home, port)
+        r = self.relay().launch()
         self.assertTrue(r.wait_ready())
         self.assertEqual("Service arrêté\n", r.command("stop").stdout)
         self.assertTrue(wait_for(lambda: not accepts(port)))
@@ -162,7 +117,7 @@ class StartupTest(unittest.TestCase):
         self.assertTrue(accepts(port))
 
         new_port = free_port()
-        self.write_ini(new_port)
+        write_ini(self.home, new_port)
         r.command("reload")
         self.assertTrue(accepts(port))
         self.assertFalse(accepts(new_port))
@@ -177,8 +132,8 @@ class StartupTest(unittest.TestCase):
             port = free_port()
             taken.bind(("127.0.0.1", port))
             taken.listen(1)
-            self.write_ini(port)
-            r = self.relay().start()
+            write_ini(self.home, port)
+            r = self.relay().launch()
             self.assertTrue(r.wait_ready())
             self.assertEqual("stopped", r.status()["state"])
             with open(os.path.join(self.home, "error.txt"), "rb") as f:
@@ -204,11 +159,10 @@ class StartupTest(unittest.TestCase):
     def test_lost_display_stops_the_service_as_quit_does(self):
         # A logout without a session manager: the X server goes away.
         xvfb, display = self.start_xvfb()
-        self.write_ini(free_port())
+        write_ini(self.home, free_port())
         r = self.relay()
         env = dict(r.env(), DISPLAY=display, QT_QPA_PLATFORM="xcb")
-        r.proc = subprocess.Popen([ARGS.dorvane, "--home", self.home],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        r.launch(headless=False, env=env)
         self.assertTrue(r.wait_ready())
         xvfb.kill()
         xvfb.wait()
@@ -221,8 +175,8 @@ class StartupTest(unittest.TestCase):
         path = os.path.join(self.home, "update.txt")
         open(path, "wb").close()
         os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
-        self.write_ini(free_port())
-        r = self.relay().start()
+        write_ini(self.home, free_port())
+        r = self.relay().launch()
         self.assertEqual(1, r.proc.wait(timeout=20))
         self.assertIn("Fichier de log 'update.txt' en lecture seule !\r\n\r\n"
                       "L'application ne peut continuer ...", r.proc.stderr.read().decode())
@@ -232,8 +186,8 @@ class SkipTest(unittest.TestCase):
     """A script that cannot run must not pass for one that ran."""
 
     def test_a_script_that_cannot_run_is_reported_skipped_and_fails_where_skips_are_not_allowed(self):
-        script = ("import sys; sys.path.insert(0, %r); import relay_support; "
-                  "relay_support.skip_unless(tools=('no-such-tool-here',))" % os.path.dirname(__file__))
+        script = ("import sys; sys.path.insert(0, %r); import e2e; "
+                  "e2e.skip_unless(tools=('no-such-tool-here',))" % os.path.dirname(e2e.__file__))
         env = {k: v for k, v in os.environ.items() if k != "DORVANE_E2E_NO_SKIP"}
         for strict, code in ((None, 77), ("1", 1)):
             if strict:
@@ -243,13 +197,13 @@ class SkipTest(unittest.TestCase):
             self.assertEqual((code, "skipped: needs no-such-tool-here"),
                              (done.returncode, done.stdout.splitlines()[0]), done.stderr)
 
-        shown = subprocess.run(["ctest", "--test-dir", os.path.dirname(ARGS.bin_dir), "--show-only=json-v1"],
+        shown = subprocess.run(["ctest", "--test-dir", os.path.dirname(e2e.ARGS.bin_dir), "--show-only=json-v1"],
                                capture_output=True, text=True, timeout=60)
         tests = json.loads(shown.stdout)["tests"]
-        e2e = {t["name"]: {p["name"]: p["value"] for p in t.get("properties", [])}
-               for t in tests if "_e2e_" in t["name"]}
-        self.assertGreater(len(e2e), 5, sorted(e2e))
-        self.assertEqual({}, {n: p.get("SKIP_RETURN_CODE") for n, p in e2e.items()
+        scripts = {t["name"]: {p["name"]: p["value"] for p in t.get("properties", [])}
+                   for t in tests if "_e2e_" in t["name"]}
+        self.assertGreater(len(scripts), 5, sorted(scripts))
+        self.assertEqual({}, {n: p.get("SKIP_RETURN_CODE") for n, p in scripts.items()
                               if p.get("SKIP_RETURN_CODE") != 77})
 
 # Run as the intruder: tries to make the owner's channel folder, listens at
@@ -383,14 +337,14 @@ class OtherUserTest(unittest.TestCase):
 
     def test_another_user_can_read_nothing_nor_answer_the_control_channel(self):
         squatter, said = self.squat()
-        relay = subprocess.Popen([ARGS.dorvane, "--headless", "--home", self.home],
+        relay = subprocess.Popen([e2e.ARGS.dorvane, "--headless", "--home", self.home],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                  env=self.owner_env(), **self.owner.run_as())
         self.addCleanup(relay.wait, 10)
         self.addCleanup(relay.kill)
         self.assertTrue(wait_for(lambda: accepts(self.port), 20))
 
-        status = subprocess.run([ARGS.dorvane, "--home", self.home, "status"], capture_output=True,
+        status = subprocess.run([e2e.ARGS.dorvane, "--home", self.home, "status"], capture_output=True,
                                 text=True, timeout=20, env=self.owner_env(), **self.owner.run_as())
         self.assertIn("port=%d\n" % self.port, status.stdout, status.stderr)
         squatter.kill()
@@ -411,5 +365,4 @@ class OtherUserTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, rest = script_args()
-    skip_unless(result=unittest.main(argv=[sys.argv[0]] + rest, exit=False).result)
+    main()

@@ -1,29 +1,23 @@
 """mxfinder-query against a real dnsmasq and a scripted server, on loopback."""
-import argparse
 import os
-import shutil
 import socket
 import struct
 import subprocess
-import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "Dorvane",
-                                "service", "tests"))
-from relay_support import skip_unless  # noqa: E402
+import e2e
+from e2e import Namespace, main, missing_needs, start_dnsmasq
 
-ARGS = None
 DNSMASQ_IP = "127.0.83.53"
 FAKE_IP = "127.0.83.54"
 SEP = "\u00a4"
 
 
 def query(domain, server, namespace=None):
-    tool = os.path.join(ARGS.bin_dir, "mxfinder-query")
-    inside = ["ip", "netns", "exec", namespace] if namespace else []
-    out = subprocess.run(inside + [tool, domain, server], capture_output=True, timeout=20)
+    tool = [os.path.join(e2e.ARGS.bin_dir, "mxfinder-query"), domain, server]
+    out = subprocess.run(namespace.exec(*tool) if namespace else tool, capture_output=True, timeout=20)
     if out.returncode != 0:
         raise AssertionError(out.stderr.decode())
     return out.stdout.decode("utf-8").rstrip("\n")
@@ -107,28 +101,15 @@ class ScriptedServer(threading.Thread):
         self.other.close()
 
 
-@unittest.skipUnless(os.geteuid() == 0 and (shutil.which("dnsmasq") or os.path.exists("/usr/sbin/dnsmasq")),
-                     "needs root and dnsmasq")
+@unittest.skipUnless(not missing_needs(root=True, tools=("dnsmasq",)), "needs root and dnsmasq")
 class AgainstDnsmasq(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        dnsmasq = shutil.which("dnsmasq") or "/usr/sbin/dnsmasq"
-        cls.server = subprocess.Popen([
-            dnsmasq, "--no-resolv", "--no-hosts", "--keep-in-foreground", "--pid-file=",
-            "--port=53", "--listen-address=" + DNSMASQ_IP, "--bind-interfaces",
-            "--local=/test/", "--local-ttl=3600",
+        cls.server = start_dnsmasq(
+            DNSMASQ_IP, "--local=/test/", "--local-ttl=3600",
             "--mx-host=two.test,mx1.two.test,10", "--mx-host=two.test,mx2.two.test,20",
             "--mx-host=target.test,mx.target.test,5", "--cname=alias.test,target.test",
-            "--host-record=plain.test,127.0.0.9",
-        ], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        for _ in range(50):
-            try:
-                raw_mx_hosts("two.test", DNSMASQ_IP)
-                return
-            except OSError:
-                time.sleep(0.1)
-        cls.tearDownClass()
-        raise RuntimeError("dnsmasq did not start: " + cls.server.stderr.read().decode())
+            "--host-record=plain.test,127.0.0.9")
 
     @classmethod
     def tearDownClass(cls):
@@ -179,42 +160,28 @@ class AgainstScriptedServer(unittest.TestCase):
         self.assertEqual(query("named.test", "localhost"), "10" + SEP + "byname.test" + SEP + "60|")
 
 
-@unittest.skipUnless(os.geteuid() == 0 and shutil.which("ip"), "needs root and ip for a network namespace")
+@unittest.skipUnless(not missing_needs(root=True, tools=("ip",)), "needs root and ip for a network namespace")
 class WithoutRoute(unittest.TestCase):
     """In a namespace of this test, a rule refuses 127.0.0.99 on this machine
     itself, as an offline laptop refuses every address: nothing leaves."""
 
     def setUp(self):
-        self.ns = "mxnoroute%d" % os.getpid()
-        subprocess.run(["ip", "netns", "add", self.ns], check=True)
-        self.addCleanup(subprocess.run, ["ip", "netns", "del", self.ns], check=False)
-        subprocess.run(["ip", "-n", self.ns, "link", "set", "lo", "up"], check=True)
-        # The local table's rule comes first and takes all of 127/8: move it
-        # behind the rules of the test.
-        subprocess.run(["ip", "-n", self.ns, "rule", "add", "from", "all", "lookup", "local", "priority", "100"],
-                       check=True)
-        subprocess.run(["ip", "-n", self.ns, "rule", "del", "priority", "0"], check=True)
+        self.ns = Namespace("mxnoroute").create()
+        self.addCleanup(self.ns.remove)
 
     def test_a_query_that_cannot_be_sent_is_a_time_out_given_at_once(self):
         # The send fails with ENETUNREACH, EACCES and EINVAL respectively.
         for action in ("unreachable", "prohibit", "blackhole"):
             with self.subTest(action):
-                rule = ["rule", "add", action, "to", "127.0.0.99", "priority", "1"]
-                subprocess.run(["ip", "-n", self.ns] + rule, check=True)
+                self.ns.block("127.0.0.99", action)
                 started = time.monotonic()
                 try:
                     got = query("offline.test", "127.0.0.99", self.ns)
                 finally:
-                    rule[1] = "del"
-                    subprocess.run(["ip", "-n", self.ns] + rule, check=True)
+                    self.ns.unblock("127.0.0.99", action)
                 self.assertEqual(got, "ERROR_DNS_TIMEOUT")
                 self.assertLess(time.monotonic() - started, 4)
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dorvane")
-    parser.add_argument("--mxfinder")
-    parser.add_argument("--bin-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    skip_unless(result=unittest.main(argv=[sys.argv[0]] + rest, exit=False).result)
+    main()
