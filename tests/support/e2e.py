@@ -366,6 +366,12 @@ class RobustCase(unittest.TestCase):
         """Runs a control command (quit, flush, status, ...) on the relay."""
         return self.relay.command(*words)
 
+    def submit(self, token, sender, rcpt, text=b"body"):
+        """Submits one message whose first line carries `token` (token_of)."""
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=30) as s:
+            s.helo("client.example")
+            s.sendmail(sender, [rcpt], b"X-Token: %s\r\n\r\n%s\r\n" % (token.encode(), text))
+
 # ---------------------------------------------------------------- the network
 
 
