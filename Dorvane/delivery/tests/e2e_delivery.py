@@ -56,6 +56,7 @@ SUBMIT = textwrap.dedent('''
 
 class Exchangers(World):
     """dnsmasq, the exchangers and a DNS server that never answers."""
+    tmp = silent_dns = None
 
     def up(self):
         super().up()
@@ -70,9 +71,9 @@ class Exchangers(World):
 
     def down(self):
         super().down()
-        if getattr(self, "silent_dns", None):
+        if self.silent_dns:
             self.silent_dns.close()
-        if getattr(self, "tmp", None):
+        if self.tmp:
             shutil.rmtree(self.tmp, ignore_errors=True)
 
     def received(self):
