@@ -65,8 +65,7 @@ void CConfiguration::WriteConf() const {
   std::string path = ProgramPath("Dorvane.ini");
   std::string bytes = ConfText(*this);
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f)
-    Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
+  if (!f) Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
   if (!ok) Raise(kErrPermissionDenied, "Dorvane", "Write failed: " + path);

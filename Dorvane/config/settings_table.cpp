@@ -30,6 +30,8 @@ using S = FileSection;
 }  // namespace
 
 const std::vector<SettingInfo>& Settings() {
+  // One row a setting, each kept to a glance.
+  // clang-format off
   static const std::vector<SettingInfo> settings = {
       {"Debug", K::OnOff, &C::DebugMode, &C::DebugModeDefined, "Off", S::TopLevel, {}, "cat_debug_3",
        "Journal de d\xC3\xA9" "bogage d\xC3\xA9taill\xC3\xA9"},
@@ -64,6 +66,7 @@ const std::vector<SettingInfo>& Settings() {
       {"ComputerStart", K::OnOff, &C::ComputerStart, &C::ComputerStartDefined, "Off", S::Registry, {},
        "cat_computer_1", "Lancer Dorvane \xC3\xA0 l'ouverture de session"},
   };
+  // clang-format on
   return settings;
 }
 
@@ -75,6 +78,7 @@ const SettingInfo* FindSetting(const std::string& key) {
 }
 
 const std::vector<CategoryInfo>& Categories() {
+  // clang-format off
   static const std::vector<CategoryInfo> categories = {
       {"cat_onstart_0", "D\xC3\xA9marrage"},
       {"cat_computer_1", "D\xC3\xA9marrage de l'ordinateur"},
@@ -84,6 +88,7 @@ const std::vector<CategoryInfo>& Categories() {
       {"cat_network_5", "R\xC3\xA9seau"},
       {"cat_relay_6", "Relais"},
   };
+  // clang-format on
   return categories;
 }
 
