@@ -8,6 +8,22 @@
 #include "mx/mx_lookup.h"
 
 namespace dorvane {
+namespace {
+
+// The resolver's answer, or kDnsTimeout when it failed with an error: a
+// library that cannot reach the server (an older one reports that as an
+// error) fails this one resolution, not the relay.
+std::string AskResolver(std::string& domain, const std::string& server) {
+  try {
+    return RunMxLookup(domain, server);
+  } catch (const RuntimeError& e) {
+    DbgAdd("<FONT COLOR='#FF0000'>DNS: resolver error " + std::to_string(e.number()) + " (" +
+           HtmlEscape(e.source()) + "): " + HtmlEscape(e.description()) + "</FONT><BR>");
+    return kDnsTimeout;
+  }
+}
+
+}  // namespace
 
 const char kNoRoute[] = "NONE";
 
@@ -19,12 +35,16 @@ void CDns::ResolveMx(const std::string& domain) {
       return;
     }
     if (int k = DnsCacheFind(domain)) {
-      DbgAdd("<FONT COLOR='#FF8000'>DNS: " + domain + " found in cache</FONT><BR>");
+      DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " found in cache</FONT><BR>");
+      // A damaged or foreign file may hold entries no answer would give:
+      // the same rules as for an answer, and no hosts is no route, not an
+      // empty route that looks resolved.
       const DnsCacheEntry& entry = DnsCacheAt(k);
-      for (size_t i = 1; i < entry.Mx.size(); ++i) MX.Add(entry.Mx[i]);
-      // An entry without hosts (only a damaged or foreign file makes one)
-      // must not hand the dispatcher an empty route that looks resolved.
-      if (entry.Mx.size() <= 1) MX.At(0).Host = kNoRoute;
+      const int before = MX.Count();
+      for (size_t i = 1; i < entry.Mx.size() && MX.Count() - before < kMaxRouteHosts; ++i) {
+        if (IsUsableHostName(entry.Mx[i].Host)) MX.Add(entry.Mx[i]);
+      }
+      if (MX.Count() == before) MX.At(0).Host = kNoRoute;
       return;
     }
     ResolveThroughDns(domain);
@@ -32,7 +52,7 @@ void CDns::ResolveMx(const std::string& domain) {
 }
 
 void CDns::ResolveThroughDns(const std::string& domain) {
-  DbgAdd("<FONT COLOR='#FF8000'>DNS: " + domain + " not in cache</FONT><BR>");
+  DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " not in cache</FONT><BR>");
   const std::string server = Config().DNSServer;
   if (!IsQueryableDomain(domain)) {
     DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " is not a domain name</FONT><BR>");
@@ -42,7 +62,7 @@ void CDns::ResolveThroughDns(const std::string& domain) {
   // The resolver may rewrite its argument; the route is cached under the
   // domain that was asked for, so the next lookup finds it.
   std::string asked = domain;
-  std::string answer = RunMxLookup(asked, server);
+  std::string answer = AskResolver(asked, server);
   if (answer == kDnsTimeout) {
     MailLogAdd(GMTDate() + " Dorvane/smtpdistant: 421 No MX DNS available for " + domain +
                " using NS " + server + " (time out) status=error");

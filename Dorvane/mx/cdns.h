@@ -23,7 +23,8 @@ class CDns {
   // that host alone (Order 0), no DNS and no cache. Otherwise the cached
   // hosts, or the resolver's, sorted by preference (stable) and cached.
   // MX.Host(0) becomes "NONE" when no host was found (time-out, empty
-  // answer) and "" when hosts were found on a cache miss. Guarded: an
+  // answer, an error of the resolver library, which is logged as a
+  // time-out) and "" when hosts were found on a cache miss. Guarded: an
   // unexpected error ends the program ("CLS:DNS[ResolveMx]").
   void ResolveMx(const std::string& domain);
 

@@ -103,8 +103,8 @@ int DnsCacheAppend(const std::string& domain, const CMXServer& mx) {
   entry.Mx.emplace_back();
   for (int i = 1; i <= mx.Count(); ++i) {
     entry.Mx.push_back(mx.At(i));
-    DbgAdd("<FONT COLOR='#FF8000'>Add in DNS cache #" + std::to_string(k) + ": " + domain +
-               " MX=" + mx.Host(i) + "</FONT><BR>",
+    DbgAdd("<FONT COLOR='#FF8000'>Add in DNS cache #" + std::to_string(k) + ": " + HtmlEscape(domain) +
+               " MX=" + HtmlEscape(mx.Host(i)) + "</FONT><BR>",
            kDbgPlain);
   }
   cache.table.push_back(std::move(entry));

@@ -62,6 +62,8 @@ bool IsQueryableDomain(const std::string& domain) {
   if (name.empty() || name.size() > 253) return false;
   size_t label = 0;
   for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= ' ' || byte == 0x7F) return false;
     if (c != '.') {
       if (++label > 63) return false;
       continue;
@@ -72,12 +74,24 @@ bool IsQueryableDomain(const std::string& domain) {
   return label > 0;
 }
 
+bool IsUsableHostName(const std::string& host) {
+  if (host.empty() || host.size() > 255) return false;
+  for (char c : host) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && c != '-' && c != '_' && c != '.') return false;
+  }
+  return true;
+}
+
 CMXServer ParseMxAnswer(const std::string& answer) {
   CMXServer hosts;
-  for (const std::string& record : Split(answer, std::string(1, kRecordEnd))) {
-    std::vector<std::string> fields = Split(record, kFieldSep);
+  size_t start = 0;
+  for (size_t end; hosts.Count() < kMaxRouteHosts && start < answer.size(); start = end + 1) {
+    end = answer.find(kRecordEnd, start);
+    if (end == std::string::npos) end = answer.size();
+    std::vector<std::string> fields = Split(answer.substr(start, end - start), kFieldSep);
     int16_t order;
-    if (fields.size() != 3 || !ParsePreference(fields[0], order)) continue;
+    if (fields.size() != 3 || !ParsePreference(fields[0], order) || !IsUsableHostName(fields[1])) continue;
     hosts.Add(order, fields[1], "", ParseTtl(fields[2]));
   }
   return hosts;

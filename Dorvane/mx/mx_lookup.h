@@ -26,15 +26,26 @@ MxLookup SetMxLookup(MxLookup lookup);
 std::string RunMxLookup(std::string& domain, const std::string& server);
 
 // Whether `domain` can be asked in a DNS query at all: 1 to 253 bytes,
-// labels of 1 to 63 bytes. The resolver library refuses any other name with
-// an error that would end the program, and a recipient domain comes from
+// labels of 1 to 63 bytes, no space, control byte or DEL. The resolver
+// library refuses over-long names with an error that would end the program,
+// a NUL would cut the name it is given, and a recipient domain comes from
 // whoever sent the mail.
 bool IsQueryableDomain(const std::string& domain);
 
-// The hosts of an answer, in answer order, at positions 1 to n. A record
-// that is not three fields with a numeric preference is skipped; a
-// preference above 32767 (DNS allows up to 65535) is kept as 32767 so it
-// still sorts last; a TTL that is not a number reads as 0.
+// Whether `host` may be used as an exchanger: 1 to 255 bytes of letters,
+// digits, "-", "_" and ".". Anything else in an answer comes from a hostile
+// server or a broken library, and would reach connects and logs.
+bool IsUsableHostName(const std::string& host);
+
+// The most hosts one route holds: the dispatcher counts them in a byte.
+inline constexpr int kMaxRouteHosts = 255;
+
+// The hosts of an answer, in answer order, at positions 1 to n (at most
+// kMaxRouteHosts: later records are not read). A record that is not three
+// fields with a numeric preference and an IsUsableHostName host is skipped;
+// a preference above 32767 (DNS allows up to 65535) is kept as 32767 so it
+// still sorts last; a TTL that is not a number reads as 0. Any text at all
+// gives a list, never an error.
 CMXServer ParseMxAnswer(const std::string& answer);
 
 }  // namespace dorvane

@@ -84,7 +84,7 @@ std::string MxfinderClient::GetVer() const {
   Call call{Create()};
   MxErrorInfo error{};
   call.Check(call.object->lpVtbl->GetVer(call.object, &call.first, &error), error);
-  return call.first;
+  return call.first ? call.first : "";
 }
 
 std::string MxfinderClient::ResolveDnsQuery(std::string& domain, const std::string& server) const {
@@ -93,8 +93,10 @@ std::string MxfinderClient::ResolveDnsQuery(std::string& domain, const std::stri
   call.Check(call.object->lpVtbl->ResolveDnsQuery(call.object, domain.c_str(), &call.first, server.c_str(),
                                                    &call.second, &error),
              error);
-  domain = call.first;
-  return call.second;
+  // A library that reports success without a text gives nothing, not a
+  // crash.
+  if (call.first) domain = call.first;
+  return call.second ? call.second : "";
 }
 
 }  // namespace dorvane

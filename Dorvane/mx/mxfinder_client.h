@@ -25,7 +25,8 @@ class MxfinderClient {
   // "" or "ERROR_DNS_TIMEOUT". `domain` receives the name actually asked
   // for (a dotted IPv4 address becomes its reverse-mapping name). An error
   // inside the library is thrown as RuntimeError with its number, source
-  // and description.
+  // and description. A text the library leaves out reads as "" (and
+  // leaves `domain` as it was).
   std::string ResolveDnsQuery(std::string& domain, const std::string& server) const;
 
  private:

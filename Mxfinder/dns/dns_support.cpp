@@ -14,15 +14,23 @@ constexpr int kPointerMark = 192;
 // `hops` is not negative, up to a compression pointer, whose target is read
 // the same way. Each label is followed by "." and one final "." is dropped;
 // a pointer appends its target's name and a ".", so labels followed by a
-// pointer to the root name keep a trailing ".".
+// pointer to the root name keep a trailing ".". Once the name is longer than
+// kMaxNameLength, labels are skipped rather than kept and pointers are no
+// longer followed: the position after the name does not depend on them.
 std::string ReadName(const std::string& data, int& position, int hops, const char* source) {
   ByteReader in(data, position, source);
   const int start = position;
   std::string name;
+  bool cut = false;
   for (;;) {
     const uint8_t length = in.ReadU8();
     if (length == 0) break;
+    cut = cut || name.size() > kMaxNameLength;
     if (hops < 0 || length < kPointerMark) {
+      if (cut) {
+        in.Skip(length);
+        continue;
+      }
       name += in.ReadBytes(length);
       name += '.';
       continue;
@@ -31,12 +39,12 @@ std::string ReadName(const std::string& data, int& position, int hops, const cha
     // Only backwards, and before this segment began: every hop then starts
     // lower than the one before, so no chain can come back on itself.
     if (target >= start || hops >= kMaxCompressionHops) RaiseDnsError(kDnsErrSubscript, source);
-    name += ReadName(data, target, hops + 1, source);
-    name += '.';
+    if (!cut) name += ReadName(data, target, hops + 1, source) + '.';
     break;
   }
   position = in.position();
   if (!name.empty()) name.pop_back();
+  if (cut || name.size() > kMaxNameLength) name.resize(kMaxNameLength + 1, '.');
   return name;
 }
 

@@ -288,10 +288,14 @@ void CSocket::RecvToBuffer() {
     if (got == 0) return PeerClosed();
   }
   if (got < 0) {
-    int code = WinsockCodeFromErrno(errno);
+    const int error_number = errno;
+    if (error_number == EINTR) return;
+    int code = WinsockCodeFromErrno(error_number);
     if (code == kWsaEwouldblock) return;
-    if (protocol_ == sckTCPProtocol) return AsyncError(code);
-    Raise(code, "RecvToBuffer");
+    // A datagram socket too: a thrown error would be dropped by the
+    // notifier unheard, and a pending error left on the socket (an ICMP
+    // report) would wake the notifier again and again.
+    return AsyncError(code);
   }
   if (got == 0) return;
   receive_buffer_.append(chunk.data(), static_cast<std::size_t>(got));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "dns/dns_support.h"
+
 namespace mxfinder {
 namespace {
 
@@ -52,14 +54,31 @@ bool IsAnswer(const ExpectedAnswer& query, const std::string& from_ip, int from_
          SameName(question.QuestionName, query.question_name);
 }
 
+bool IsSafeName(const std::string& name) {
+  if (name.size() > kMaxNameLength) return false;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || byte == '|' || byte == 0xA4) return false;
+  }
+  return true;
+}
+
 std::string MxRecordText(const CDNSResourceRecords& answers) {
   std::string text;
   for (const CDNSResourceRecord& record : answers) {
     const CDnsMxData* mx = record.MxData();
-    if (record.RType != kTypeMx || !mx) continue;
-    text += std::to_string(mx->Preference) + kFieldSeparator + mx->Exchange + kFieldSeparator +
-            std::to_string(record.TTL) + "|";
+    if (record.RType != kTypeMx || !mx || !IsSafeName(record.RName) || !IsSafeName(mx->Exchange)) continue;
+    std::string one = std::to_string(mx->Preference) + kFieldSeparator + mx->Exchange + kFieldSeparator +
+                      std::to_string(record.TTL) + "|";
+    if (text.size() + one.size() > kMaxRecordText) break;
+    text += one;
   }
+  return text;
+}
+
+std::string ResolutionText(const CDNSMessage& reply) {
+  std::string text = MxRecordText(reply.Answers);
+  if (text.empty() && reply.Header.IsTruncated) return kDnsTimeoutText;
   return text;
 }
 

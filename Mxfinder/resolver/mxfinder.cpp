@@ -23,8 +23,8 @@ std::string CMxfinder::ResolveDnsQuery(std::string& domain_to_resolve, const std
   if (!reverse.empty()) domain_to_resolve = reverse;
   SendQuery(domain_to_resolve, dns_server);
   Wait();
-  if (!response_) return "ERROR_DNS_TIMEOUT";
-  return MxRecordText(message_->Answers);
+  if (!response_) return kDnsTimeoutText;
+  return ResolutionText(*message_);
 }
 
 // A fresh socket per query gets a fresh random source port; with the random
@@ -40,13 +40,22 @@ void CMxfinder::SendQuery(const std::string& domain, const std::string& dns_serv
   expected_ = ExpectedAnswer{"", message_->Header.MessageID, domain};
   sent_ = false;
   response_ = false;
+  failed_ = false;
   message_.reset();
   socket_ = std::make_unique<CSocket>();
   socket_->SetOwner(this);
   socket_->SetProtocol(sckUDPProtocol);
   socket_->SetRemoteHost(dns_server);
   socket_->SetRemotePort(53);
-  socket_->SendData(query);
+  // An offline machine is an everyday case, not a fault of the caller: a
+  // send that fails ends the resolution as a silent server does.
+  try {
+    socket_->SendData(query);
+  } catch (const ComponentError&) {
+    failed_ = true;
+  }
+  // A datagram socket that cannot be made (no descriptor left) sends nothing.
+  if (socket_->SocketHandle() == -1) failed_ = true;
 }
 
 // Blocks in the event loop until the answer, the time-out or another event;
@@ -56,7 +65,7 @@ void CMxfinder::Wait() {
   timer_->SetTimeoutValue(kTimeoutSeconds);
   int32_t timer_id = 0;
   timer_->StartTimer(timer_id);
-  while (!response_ && !timer_->Timeout(timer_id)) {
+  while (!response_ && !failed_ && !timer_->Timeout(timer_id)) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   timer_->StopTimer(timer_id);
@@ -65,6 +74,10 @@ void CMxfinder::Wait() {
 void CMxfinder::OnSendComplete() {
   expected_.server_ip = socket_->RemoteHostIP();
   sent_ = true;
+}
+
+void CMxfinder::OnError(int, const std::string&) {
+  if (!response_) failed_ = true;
 }
 
 void CMxfinder::OnDataArrival(long) {

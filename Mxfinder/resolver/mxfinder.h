@@ -28,10 +28,12 @@ class CMxfinder : private CSocketEvents {
   // thread's other events meanwhile. A dotted IPv4 `domain_to_resolve` is
   // rewritten in place to its reverse-mapping name first. Each query has a
   // random identifier and its own socket; only a datagram that IsAnswer
-  // accepts ends the wait. Returns MxRecordText of the answer, or
-  // "ERROR_DNS_TIMEOUT" when none came. Throws ComponentError when the
-  // query cannot be set up (a name the codec refuses, no event loop, a
-  // socket failure).
+  // accepts ends the wait. Returns ResolutionText of the answer, or
+  // "ERROR_DNS_TIMEOUT" when none came or the query could not go out or
+  // come back (no socket, no route, no permission, a failed lookup of the
+  // server, a receive error): the latter end the wait at once. Throws
+  // ComponentError only when the query cannot be made at all (a name the
+  // codec refuses, no event loop).
   std::string ResolveDnsQuery(std::string& domain_to_resolve, const std::string& dns_server);
 
  private:
@@ -39,6 +41,7 @@ class CMxfinder : private CSocketEvents {
   void Wait();
   void OnSendComplete() override;
   void OnDataArrival(long bytes_total) override;
+  void OnError(int number, const std::string& description) override;
 
   std::unique_ptr<CSocket> socket_;
   std::unique_ptr<CDNSMessage> message_;
@@ -46,6 +49,7 @@ class CMxfinder : private CSocketEvents {
   std::unique_ptr<CTimer> timer_;
   ExpectedAnswer expected_;
   bool sent_ = false;
+  bool failed_ = false;  // the exchange broke down: nothing will come
 };
 
 }  // namespace mxfinder

@@ -3,7 +3,6 @@ removes) and enters for its whole run: the relay killed at random moments
 while clients submit and sessions deliver; damaged spool files at start-up;
 exchangers that send garbage, never answer or close in the middle."""
 import collections
-import ctypes
 import json
 import os
 import random
@@ -13,7 +12,6 @@ import subprocess
 import sys
 import threading
 import time
-import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
 from relay_support import skip_unless, wait_for  # noqa: E402
@@ -28,19 +26,6 @@ GARBAGE_IP, SILENT_IP, CLOSER_IP = "127.0.0.31", "127.0.0.32", "127.0.0.33"
 KILLS = 4
 MX = [("good.test", SINK_IP), ("garbage.test", GARBAGE_IP), ("silent.test", SILENT_IP),
       ("closer.test", CLOSER_IP)]
-
-
-def enter_namespace():
-    """Creates NS with its loopback up and moves this process into it (before
-    any thread starts, so every thread and child lives there too)."""
-    subprocess.run(["ip", "netns", "add", NS], check=True)
-    subprocess.run(["ip", "-n", NS, "link", "set", "lo", "up"], check=True)
-    fd = os.open("/run/netns/" + NS, os.O_RDONLY)
-    try:
-        if ctypes.CDLL("libc.so.6", use_errno=True).setns(fd, 0x40000000) != 0:  # CLONE_NEWNET
-            raise OSError(ctypes.get_errno(), "setns")
-    finally:
-        os.close(fd)
 
 
 class Sink:
@@ -115,7 +100,7 @@ class World:
 
     @classmethod
     def up(cls):
-        enter_namespace()
+        robust_support.enter_namespace(NS)
         for a in ("127.0.0.30", "127.0.0.31", "127.0.0.32", "127.0.0.33", DNS_IP):
             subprocess.run(["ip", "addr", "add", a + "/8", "dev", "lo"], check=True)
         dnsmasq = ["dnsmasq", "--keep-in-foreground", "--no-resolv", "--no-hosts", "--no-poll",
@@ -270,13 +255,7 @@ class DeliveryRobustTest(RobustCase):
 
 def main():
     skip_unless(root=True, tools=("ip", "dnsmasq"), modules=("aiosmtpd",))
-    try:
-        rest = robust_support.parse_args()
-        World.up()
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        World.down()
-    skip_unless(result=result)
+    robust_support.main(World)
 
 
 if __name__ == "__main__":

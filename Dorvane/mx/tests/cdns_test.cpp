@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "log/runtime_error.h"
 #include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
@@ -33,6 +34,7 @@ class ResolveMxTest : public testing::MxFolderTest {
     MxFolderTest::SetUp();
     previous_ = SetMxLookup([this](std::string& domain, const std::string& server) {
       asked_.push_back(domain + " @" + server);
+      if (library_error_) Raise(10051, "CSocket.SendData", "Network is unreachable.");
       return answer_;
     });
   }
@@ -42,6 +44,7 @@ class ResolveMxTest : public testing::MxFolderTest {
   }
 
   std::string answer_;
+  bool library_error_ = false;  // the resolver throws as an older library did offline
   std::vector<std::string> asked_;
   MxLookup previous_;
 };
@@ -52,6 +55,7 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
   struct Case {
     std::string answer, hosts, mark;  // mark: Host(0)
     std::vector<std::string> mail_log;
+    bool library_error = false;
   } cases[] = {
       {Record("20", "c", "1") + Record("10", "a", "2") + Record("10", "b", "3"), "10 a 2;10 b 3;20 c 1;", "", {}},
       {Record("5", "z", "1") + Record("5", "y", "1") + Record("5", "x", "1"), "5 z 1;5 y 1;5 x 1;", "", {}},
@@ -61,12 +65,20 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
       {"", "", "NONE", {}},
       {"10\xC2\xA4lonely|", "", "NONE", {}},
       {"ERROR_DNS_TIMEOUT", "", "NONE", {timeout_line}},
+      {"", "", "NONE", {timeout_line}, true},
+      // Hosts no honest server names: they must reach neither connects nor logs.
+      {Record("1", "evil\r\nforged", "1") + Record("2", "<script>", "1") + Record("3", "", "1") +
+           Record("4", std::string(256, 'a'), "1") + Record("5", std::string("nul\0.test", 9), "1") +
+           Record("6", "a\xA4" "b", "1") + Record("9", "mx-1_b.test", "1"),
+       "9 mx-1_b.test 1;", "", {}},
+      {"\xFF\xFE|\xC2\xA4\xC2\xA4\xC2\xA4|ERROR_DNS_TIMEOUT|", "", "NONE", {}},
   };
   for (const Case& c : cases) {
     DnsCacheReset();
     std::filesystem::remove(ProgramPath("maillog.txt"));
     asked_.clear();
     answer_ = c.answer;
+    library_error_ = c.library_error;
     CDns dns;
     dns.ResolveMx("dom.test");
     EXPECT_EQ(HostsOf(dns.MX), c.hosts) << c.answer;
@@ -77,6 +89,31 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
     EXPECT_EQ(MailLogTails(), c.mail_log) << c.answer;
   }
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>DNS: dom.test not in cache</FONT><BR>"));
+}
+
+TEST_F(ResolveMxTest, RouteHoldsNoMoreHostsThanTheDispatcherCanCount) {
+  for (int i = 0; i < 300; ++i) answer_ += Record(std::to_string(i), "mx" + std::to_string(i) + ".test", "1");
+  CDns dns;
+  dns.ResolveMx("dom.test");
+  ASSERT_EQ(dns.MX.Count(), 255);
+  EXPECT_EQ(dns.MX.Host(255), "mx254.test");
+}
+
+TEST_F(ResolveMxTest, NamesReachTheDebugLogEscaped) {
+  answer_ = Record("10", "mx.test", "1");
+  CDns dns;
+  dns.ResolveMx("<b>.test");
+  CDns again;
+  again.ResolveMx("<b>.test");
+  library_error_ = true;
+  CDns failed;
+  failed.ResolveMx("other.test");
+  const std::string log = ReadFile("Debug.html");
+  EXPECT_EQ(log.find("<b>"), std::string::npos) << log;
+  EXPECT_TRUE(DebugLogHas("DNS: &lt;b&gt;.test not in cache"));
+  EXPECT_TRUE(DebugLogHas("Add in DNS cache #1: &lt;b&gt;.test MX=mx.test"));
+  EXPECT_TRUE(DebugLogHas("DNS: &lt;b&gt;.test found in cache"));
+  EXPECT_TRUE(DebugLogHas("DNS: resolver error 10051 (CSocket.SendData): Network is unreachable."));
 }
 
 TEST_F(ResolveMxTest, SecondDeliveryIsServedFromTheCache) {
@@ -101,12 +138,18 @@ TEST_F(ResolveMxTest, SmarthostIsTheWholeRouteWithoutDnsOrCache) {
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>Send using SMTP server: relay.isp.test</FONT><BR>"));
 }
 
-TEST_F(ResolveMxTest, CachedEntryWithoutHostsIsNoRoute) {
-  DnsCacheAppend("dom.test", CMXServer{});
-  CDns dns;
-  dns.ResolveMx("dom.test");
-  EXPECT_EQ(dns.MX.Count(), 0);
-  EXPECT_EQ(dns.MX.Host(0), "NONE");
+TEST_F(ResolveMxTest, CachedEntryWithoutUsableHostsIsNoRoute) {
+  CMXServer unusable;
+  unusable.Add(10, "bad\r\nhost", "", 1);
+  unusable.Add(20, "", "", 1);
+  for (const CMXServer& hosts : {CMXServer{}, unusable}) {
+    DnsCacheReset();
+    DnsCacheAppend("dom.test", hosts);
+    CDns dns;
+    dns.ResolveMx("dom.test");
+    EXPECT_EQ(dns.MX.Count(), 0);
+    EXPECT_EQ(dns.MX.Host(0), "NONE");
+  }
 }
 
 TEST_F(ResolveMxTest, RacingResolutionsCacheTheDomainOnceUnderItsOwnName) {
@@ -139,7 +182,8 @@ TEST(IsQueryableDomainTest, AcceptsOnlyNamesAQueryCanCarry) {
       {"example.com", true},       {"example.com.", true},     {"a", true},
       {label63 + ".com", true},    {label63 + "a.com", false}, {"", false},
       {".", false},                {"a..b", false},            {".a", false},
-      {std::string(254, 'a'), false},
+      {std::string(254, 'a'), false}, {std::string("a\0b.com", 7), false},
+      {"a b.com", false},          {"a\nb.com", false},        {"a\x7F.com", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsQueryableDomain(c.domain), c.ok) << c.domain;
 }

@@ -183,6 +183,21 @@ class RobustCase(unittest.TestCase):
                               timeout=20, text=True, env=self.relay.env())
 
 
+def enter_namespace(name):
+    """Creates the network namespace `name` with its loopback up and moves
+    this process into it; call before any thread starts, so every thread and
+    child lives there too. The caller removes it (ip netns del) when done."""
+    import ctypes
+    subprocess.run(["ip", "netns", "add", name], check=True)
+    subprocess.run(["ip", "-n", name, "link", "set", "lo", "up"], check=True)
+    fd = os.open("/run/netns/" + name, os.O_RDONLY)
+    try:
+        if ctypes.CDLL("libc.so.6", use_errno=True).setns(fd, 0x40000000) != 0:  # CLONE_NEWNET
+            raise OSError(ctypes.get_errno(), "setns")
+    finally:
+        os.close(fd)
+
+
 def parse_args():
     """Reads the arguments every end-to-end script gets into ARGS; returns
     the rest, for unittest."""
@@ -191,9 +206,16 @@ def parse_args():
     return rest
 
 
-def main():
-    """Parses the arguments, then runs the script's tests; ends the script
-    with their outcome (77 when some skipped)."""
-    rest = parse_args()
-    result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False).result
+def main(world=None):
+    """Parses the arguments, brings `world` up (its up()) if there is one,
+    runs the script's tests and always brings the world down again (its
+    down()); ends the script with the tests' outcome (77 when some skipped)."""
+    try:
+        rest = parse_args()
+        if world:
+            world.up()
+        result = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False).result
+    finally:
+        if world:
+            world.down()
     skip_unless(result=result)

@@ -8,6 +8,7 @@
 #include "dns/dns_message.h"
 #include "dns/dns_support.h"
 #include "dns_packet_support.h"
+#include "resolver/answer.h"
 
 namespace mxfinder {
 namespace {
@@ -127,6 +128,59 @@ TEST(GetLabelsByPositionMalformed, PointerIntoTheLabelsThatLedToItFails) {
   const std::string data = "\x09" + std::string(7, 'x') + Pointer(0) + Pointer(0);
   int position = 8;
   EXPECT_EQ(FailureOf([&] { GetLabelsByPosition(data, position); }).number, 9);
+}
+
+TEST(GetLabelsByPositionMalformed, NamesPastTheLimitAreCutJustBeyondIt) {
+  const std::string label63(63, 'a');
+  const std::string name255 = label63 + "." + label63 + "." + label63 + "." + label63;
+  const struct {
+    const char* what;
+    std::string wire;
+    std::size_t size;
+  } cases[] = {
+      {"255 bytes", Labels(name255), 255},
+      {"256 bytes", Labels("b" + name255), kMaxNameLength + 1},
+      {"two more labels after the limit", Labels(name255 + ".bb.cc"), kMaxNameLength + 1},
+      {"a pointer after the limit", Labels(name255 + ".b").substr(0, 258) + Pointer(0), kMaxNameLength + 1},
+  };
+  for (const auto& c : cases) {
+    // A short name first, so the pointer case points back to a name.
+    const std::string data = Labels("x") + c.wire + "\x7F";
+    int position = 3;
+    EXPECT_EQ(GetLabelsByPosition(data, position).size(), c.size) << c.what;
+    EXPECT_EQ(position, static_cast<int>(data.size()) - 1) << c.what << ": the byte after the name is next";
+  }
+}
+
+// One record of an undecoded type carries a chain of segments, each a label
+// of 63 bytes and a pointer to the segment before: a name of 8 KB. Hundreds
+// of MX records point at its end. Their names stay bounded, and the honest
+// record after them is read and kept.
+TEST(ParseMalformed, NamesBuiltFromPointerChainsStayBoundedAndAreLeftOut) {
+  constexpr int kSegments = 120, kHostile = 400;
+  const int rdata_at = 12 + 1 + 10;  // header, root owner, record fields
+  std::string chain = Labels(std::string(63, 'a'));
+  int last = rdata_at;
+  for (int i = 1; i < kSegments; ++i) {
+    const int here = rdata_at + static_cast<int>(chain.size());
+    chain += '\x3F' + std::string(63, 'a') + Pointer(last);
+    last = here;
+  }
+  Packet p;
+  p.Header(7, 0x8180, 0, kHostile + 2, 0, 0).Record(Labels(""), 99, 60, chain);
+  for (int i = 0; i < kHostile; ++i) p.Record(Labels(""), 15, 60, MxRData(5, Pointer(last)));
+  p.Record(Labels(""), 15, 60, MxRData(10, Labels("mx.example.test")));
+  ASSERT_GT(p.size(), 13000);
+
+  CDNSMessage message;
+  ASSERT_EQ(FailureOf([&] { message.Parse(p.bytes()); }).number, 0);
+  ASSERT_EQ(message.Answers.Count(), kHostile + 2);
+  std::size_t longest = 0;
+  for (const CDNSResourceRecord& record : message.Answers) {
+    if (const CDnsMxData* mx = record.MxData()) longest = std::max(longest, mx->Exchange.size());
+  }
+  EXPECT_EQ(longest, kMaxNameLength + 1);
+  EXPECT_EQ(MxRecordText(message.Answers), "10\xC2\xA4mx.example.test\xC2\xA4" "60|");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "net/socket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <memory>
@@ -93,6 +95,27 @@ TEST_F(UdpTest, DatagramToHostNameWaitsForTheLookup) {
   ASSERT_TRUE(PumpUntil([&] { return !received.events.empty(); }, 5000)) << Joined(sent.events);
   EXPECT_EQ("127.0.0.1", sender.RemoteHostIP());
   EXPECT_EQ(sckHostResolved, sender.State());
+}
+
+// A datagram socket that asks for error reports hears of a closed port by a
+// receive error: it must reach the owner, not be dropped while the report
+// keeps waking the notifier.
+TEST_F(UdpTest, ReceiveErrorIsAnAsynchronousErrorThatClosesTheSocket) {
+  sender.SetRemoteHost("127.0.0.1");
+  sender.SendData(std::string("first"));  // makes the system socket
+  const int on = 1;
+  ASSERT_EQ(0, setsockopt(sender.SocketHandle(), IPPROTO_IP, IP_RECVERR, &on, sizeof on)) << errno;
+  CSocket closed;
+  closed.SetProtocol(sckUDPProtocol);
+  closed.Bind(0, "127.0.0.1");
+  const int closed_port = closed.LocalPort();
+  closed.CloseSocket();
+  sender.SetRemotePort(closed_port);
+  sent.events.clear();
+  sender.SendData(std::string("second"));
+  ASSERT_TRUE(PumpUntil([&] { return sent.Saw("error 10061 Connection refused."); }, 2000)) << Joined(sent.events);
+  EXPECT_EQ(sckError, sender.State());
+  EXPECT_EQ(-1, sender.SocketHandle());
 }
 
 TEST_F(UdpTest, GetDataAndPeekDataTakeWhatIsAskedFromTheBuffer) {

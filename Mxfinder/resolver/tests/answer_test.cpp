@@ -85,5 +85,65 @@ TEST(MxRecordTextTest, MxRecordsInAnswerOrderOthersSkipped) {
       MxRecordText(answers));
 }
 
+// Names that would cut the text (NUL), forge records ("|", "¤" as UTF-8 or
+// as its lone byte), split log lines (CR, LF) or exceed a DNS name drop
+// their own record only.
+TEST(MxRecordTextTest, RecordsWithUnsafeNamesAreSkipped) {
+  const std::string good = "10\xC2\xA4mx.example.test\xC2\xA4" "60|";
+  const struct {
+    const char* what;
+    std::string owner, exchange;
+  } cases[] = {
+      {"NUL", "example.test", std::string("mx\0.test", 8)},
+      {"bar", "example.test", "a|0\xC2\xA4" "forged.test\xC2\xA4" "1"},
+      {"currency sign in UTF-8", "example.test", "a\xC2\xA4" "b"},
+      {"currency sign byte", "example.test", "a\xA4" "b"},
+      {"CR", "example.test", "mx\r.test"},
+      {"LF", "example.test", "mx\n.test"},
+      {"other control byte", "example.test", "mx\x1B.test"},
+      {"256 bytes", "example.test", std::string(256, 'a')},
+      {"owner with LF", "example\n.test", "mx.test"},
+  };
+  for (const auto& c : cases) {
+    CDNSResourceRecords answers;
+    answers.Add(c.owner, 15, 1, 60, 0, Mx(5, c.exchange));
+    answers.Add("example.test", 15, 1, 60, 0, Mx(10, "mx.example.test"));
+    EXPECT_EQ(good, MxRecordText(answers)) << c.what;
+  }
+  CDNSResourceRecords longest;
+  longest.Add("example.test", 15, 1, 60, 0, Mx(10, std::string(255, 'a')));
+  EXPECT_EQ("10\xC2\xA4" + std::string(255, 'a') + "\xC2\xA4" "60|", MxRecordText(longest));
+}
+
+TEST(MxRecordTextTest, TextStopsAtItsCapOnARecordBoundary) {
+  CDNSResourceRecords answers;
+  for (int i = 0; i < 1000; ++i) answers.Add("example.test", 15, 1, 60, 0, Mx(i, std::string(250, 'a')));
+  const std::string text = MxRecordText(answers);
+  EXPECT_LE(text.size(), kMaxRecordText);
+  EXPECT_GT(text.size(), kMaxRecordText - 300);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ('|', text.back());
+}
+
+TEST(ResolutionTextTest, TruncatedAnswerWithoutRecordsIsAFailure) {
+  const struct {
+    bool truncated;
+    bool with_mx;
+    const char* expected;
+  } cases[] = {
+      {false, false, ""},
+      {true, false, "ERROR_DNS_TIMEOUT"},
+      {true, true, "10\xC2\xA4mx.test\xC2\xA4" "60|"},
+      {false, true, "10\xC2\xA4mx.test\xC2\xA4" "60|"},
+  };
+  for (const auto& c : cases) {
+    auto reply = Reply([&](CDNSMessage& m) {
+      m.Header.IsTruncated = c.truncated;
+      if (c.with_mx) m.Answers.Add("example.test", 15, 1, 60, 0, Mx(10, "mx.test"));
+    });
+    EXPECT_EQ(c.expected, ResolutionText(*reply)) << "truncated " << c.truncated << ", MX " << c.with_mx;
+  }
+}
+
 }  // namespace
 }  // namespace mxfinder

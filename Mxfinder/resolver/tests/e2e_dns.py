@@ -20,9 +20,10 @@ FAKE_IP = "127.0.83.54"
 SEP = "\u00a4"
 
 
-def query(domain, server):
+def query(domain, server, namespace=None):
     tool = os.path.join(ARGS.bin_dir, "mxfinder-query")
-    out = subprocess.run([tool, domain, server], capture_output=True, timeout=20)
+    inside = ["ip", "netns", "exec", namespace] if namespace else []
+    out = subprocess.run(inside + [tool, domain, server], capture_output=True, timeout=20)
     if out.returncode != 0:
         raise AssertionError(out.stderr.decode())
     return out.stdout.decode("utf-8").rstrip("\n")
@@ -166,9 +167,48 @@ class AgainstScriptedServer(unittest.TestCase):
         self.serve(FAKE_IP, script)
         self.assertEqual(query("forged.test", FAKE_IP), "10" + SEP + "real.test" + SEP + "60|")
 
+    def test_truncated_answer_without_records_is_a_failure_not_no_mx(self):
+        def script(q):
+            ident = struct.unpack(">H", q[:2])[0]
+            return [(struct.pack(">HHHHHH", ident, 0x8380, 1, 0, 0, 0) + q[12:], True)]  # TC set
+        self.serve(FAKE_IP, script)
+        self.assertEqual(query("big.test", FAKE_IP), "ERROR_DNS_TIMEOUT")
+
     def test_server_given_by_name_is_looked_up_first(self):
         self.serve("127.0.0.1", lambda q: [(answer_packet(q, struct.unpack(">H", q[:2])[0], "byname.test"), True)])
         self.assertEqual(query("named.test", "localhost"), "10" + SEP + "byname.test" + SEP + "60|")
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("ip"), "needs root and ip for a network namespace")
+class WithoutRoute(unittest.TestCase):
+    """In a namespace of this test, a rule refuses 127.0.0.99 on this machine
+    itself, as an offline laptop refuses every address: nothing leaves."""
+
+    def setUp(self):
+        self.ns = "mxnoroute%d" % os.getpid()
+        subprocess.run(["ip", "netns", "add", self.ns], check=True)
+        self.addCleanup(subprocess.run, ["ip", "netns", "del", self.ns], check=False)
+        subprocess.run(["ip", "-n", self.ns, "link", "set", "lo", "up"], check=True)
+        # The local table's rule comes first and takes all of 127/8: move it
+        # behind the rules of the test.
+        subprocess.run(["ip", "-n", self.ns, "rule", "add", "from", "all", "lookup", "local", "priority", "100"],
+                       check=True)
+        subprocess.run(["ip", "-n", self.ns, "rule", "del", "priority", "0"], check=True)
+
+    def test_a_query_that_cannot_be_sent_is_a_time_out_given_at_once(self):
+        # The send fails with ENETUNREACH, EACCES and EINVAL respectively.
+        for action in ("unreachable", "prohibit", "blackhole"):
+            with self.subTest(action):
+                rule = ["rule", "add", action, "to", "127.0.0.99", "priority", "1"]
+                subprocess.run(["ip", "-n", self.ns] + rule, check=True)
+                started = time.monotonic()
+                try:
+                    got = query("offline.test", "127.0.0.99", self.ns)
+                finally:
+                    rule[1] = "del"
+                    subprocess.run(["ip", "-n", self.ns] + rule, check=True)
+                self.assertEqual(got, "ERROR_DNS_TIMEOUT")
+                self.assertLess(time.monotonic() - started, 4)
 
 
 if __name__ == "__main__":

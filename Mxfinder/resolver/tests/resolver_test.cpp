@@ -1,12 +1,16 @@
 #include "resolver/mxfinder.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <optional>
+#include <vector>
 #include <QTimer>
 
 #include "net/tests/event_loop_support.h"
@@ -65,6 +69,58 @@ TEST(ResolverTest, SilentServerTimesOutAfterFiveSecondsWhileCallersTimersRun) {
   EXPECT_EQ("4.3.2.1.IN-ADDR.ARPA", query.Questions.Item(1).QuestionName);
   EXPECT_EQ(15, query.Questions.Item(1).QuestionType);
   EXPECT_EQ("", server.Query()) << "one query only";
+}
+
+// Holds every free descriptor below a lowered limit, so that no socket can
+// be made, until destroyed.
+class DescriptorsExhausted {
+ public:
+  DescriptorsExhausted() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit low = saved_;
+    low.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; held_.size() < 64 && (fd = open("/dev/null", O_RDONLY)) >= 0;) held_.push_back(fd);
+  }
+  ~DescriptorsExhausted() {
+    for (int fd : held_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> held_;
+};
+
+// Offline, behind a firewall or out of descriptors, the query cannot go
+// out: that is a resolution that failed, given at once, never an error that
+// would end the caller.
+TEST(ResolverTest, QueryThatCannotGoOutIsATimeOutAtOnce) {
+  struct Case {
+    const char* what;
+    const char* server;
+    bool exhaust_descriptors;
+  } cases[] = {
+      // Broadcast without permission: sendto fails with EACCES.
+      {"send refused", "127.255.255.255", false},
+      {"no socket", "127.0.83.55", true},
+  };
+  for (const Case& c : cases) {
+    CMxfinder resolver;
+    std::string domain = "offline.test";
+    std::string result;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+      std::optional<DescriptorsExhausted> exhausted;
+      if (c.exhaust_descriptors) exhausted.emplace();
+      result = resolver.ResolveDnsQuery(domain, c.server);
+    } catch (const ComponentError& e) {
+      result = "error " + std::to_string(e.number()) + " from " + e.source();
+    }
+    EXPECT_EQ("ERROR_DNS_TIMEOUT", result) << c.what;
+    EXPECT_LT(clock.elapsed(), 1000) << c.what;
+  }
 }
 
 TEST(ResolverTest, NameTheCodecRefusesFailsBeforeAnythingIsSent) {
