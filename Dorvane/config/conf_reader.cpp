@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "config/configuration.h"
-#include "config/field_reader.h"
-#include "log/runtime_error.h"
+#include "base/field_reader.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

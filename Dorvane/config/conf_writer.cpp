@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "base/dates.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/runtime_error.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "config/field_reader.h"
+#include "base/field_reader.h"
 #include "config/language.h"
 #include "config/network_params.h"
-#include "log/dates.h"
+#include "base/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/runtime_error.h"
+#include "base/program.h"
 #include "shell/autostart.h"
 
 namespace dorvane {

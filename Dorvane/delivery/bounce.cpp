@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "delivery/notice_message.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

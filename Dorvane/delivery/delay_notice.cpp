@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "delivery/notice_message.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"

@@ -5,8 +5,8 @@
 
 #include "config/configuration.h"
 #include "delivery/wire_text.h"
-#include "log/dates.h"
-#include "service/program.h"
+#include "base/dates.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -10,8 +10,8 @@
 #include <set>
 
 #include "config/configuration.h"
-#include "service/program.h"
-#include "shell/dialogs.h"
+#include "base/program.h"
+#include "base/dialogs.h"
 
 namespace dorvane {
 namespace {

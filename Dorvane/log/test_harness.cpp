@@ -7,7 +7,7 @@
 
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 

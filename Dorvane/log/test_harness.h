@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 
 namespace dorvane {
 

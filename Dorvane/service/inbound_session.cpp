@@ -8,13 +8,14 @@
 #include <QTimer>
 
 #include "config/configuration.h"
-#include "config/field_reader.h"
-#include "log/dates.h"
+#include "base/field_reader.h"
+#include "base/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
-#include "service/program.h"
+#include "base/program.h"
 #include "spool/domain_split.h"
 #include "spool/free_space.h"
 #include "spool/message.h"

@@ -29,7 +29,7 @@
 #include <string_view>
 
 #include "service/inbound_text.h"
-#include "service/socket_control.h"
+#include "base/socket_control.h"
 
 class QTimer;
 

@@ -4,12 +4,13 @@
 #include <filesystem>
 
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "base/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/form.h"
 #include "service/hooks.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

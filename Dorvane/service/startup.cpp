@@ -13,15 +13,16 @@
 #include <unordered_map>
 
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "base/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
 #include "service/hooks.h"
-#include "service/program.h"
+#include "base/program.h"
 #include "service/service_control.h"
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 #include "shell/shipped_languages.h"
 #include "spool/spool_file.h"
 

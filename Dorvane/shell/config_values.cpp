@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "config/field_reader.h"
+#include "base/field_reader.h"
 #include "config/language.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 

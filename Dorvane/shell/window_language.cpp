@@ -11,8 +11,9 @@
 #include <QWidget>
 
 #include "config/language.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

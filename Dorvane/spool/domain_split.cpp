@@ -1,8 +1,8 @@
 #include "spool/domain_split.h"
 
-#include "log/dates.h"
+#include "base/dates.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "spool/message_format.h"
 #include "spool/random_file.h"

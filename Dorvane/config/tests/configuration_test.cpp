@@ -8,7 +8,7 @@
 #include "config/language.h"
 #include "config_support.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "log/test_harness.h"
 
 namespace dorvane {

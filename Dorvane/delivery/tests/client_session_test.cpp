@@ -8,7 +8,7 @@
 #include "delivery/tests/delivery_support.h"
 #include "delivery/yield.h"
 #include "service/connexion.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane::testing {
 namespace {

@@ -1,3 +1,4 @@
+#include "log/guard.h"
 #include "log/logs.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,7 @@
 #include <filesystem>
 
 #include "config/configuration.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "log/test_harness.h"
 
 namespace dorvane {

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "config/configuration.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 #include "mx_support.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "mx/dns_cache.h"
 #include "mx_support.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "service/form.h"
-#include "service/socket_control.h"
+#include "base/socket_control.h"
 
 namespace dorvane::fake {
 

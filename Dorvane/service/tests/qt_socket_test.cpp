@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "event_loop_support.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

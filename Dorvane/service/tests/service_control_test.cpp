@@ -11,9 +11,9 @@
 
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/form.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "log/test_harness.h"
 #include "service/command_line.h"
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 
 namespace dorvane {
 namespace {

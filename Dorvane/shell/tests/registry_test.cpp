@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "log/test_harness.h"
-#include "service/program.h"
+#include "base/program.h"
 #include "shell/autostart.h"
 
 namespace dorvane {

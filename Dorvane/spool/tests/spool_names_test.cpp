@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "spool/domain_split.h"
 #include "spool/message.h"

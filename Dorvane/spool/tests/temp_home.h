@@ -13,7 +13,7 @@
 
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane::testing_support {
 

@@ -1,9 +1,7 @@
-#include "log/dates.h"
+#include "base/dates.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "log/runtime_error.h"
 
 namespace dorvane {
 namespace {
@@ -35,11 +33,11 @@ std::string SerialDateAt(const std::tm& t) {
 }
 
 std::string GMTDate() {
-  return Guard("MOD:MODULE[GMTDate]", [] { return GMTDateAt(LocalNow()); });
+  return GMTDateAt(LocalNow());
 }
 
 std::string SerialDate() {
-  return Guard("MOD:MODULE[SerialDate]", [] { return SerialDateAt(LocalNow()); });
+  return SerialDateAt(LocalNow());
 }
 
 std::string UtcOffsetText(std::time_t when) {
