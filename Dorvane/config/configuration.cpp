@@ -11,7 +11,6 @@
 #include "log/logs.h"
 #include "base/runtime_error.h"
 #include "base/program.h"
-#include "shell/autostart.h"
 
 namespace dorvane {
 namespace {
@@ -60,6 +59,10 @@ void LogAttemptDelayCap() {
 }  // namespace
 
 bool ConfigLoaded = false;
+
+void PushDebugMode() {
+  if (ConfigLoaded) SetDebugMode(Config().DebugMode);
+}
 std::string HostName;
 
 CConfiguration& DefaultConfig() {
@@ -106,11 +109,12 @@ void LoadDefault() {
 
 void ApplyDefaults() {
   CopyValues(DefaultConfig(), Config(), [](bool) { return true; });
+  PushDebugMode();
 }
 
 void ApplyFileValues() {
   CopyValues(FileConfig(), Config(), [](bool defined) { return defined; });
-  SetComputerStart(Config().ComputerStart);
+  PushDebugMode();
 }
 
 void ChargerConfig(bool apply) {
@@ -120,6 +124,7 @@ void ChargerConfig(bool apply) {
     ReadConfText(ReadFileBytes(ProgramPath("Dorvane.ini"), "Dorvane"), FileConfig());
     if (apply) ApplyFileValues();
     ConfigLoaded = true;
+    PushDebugMode();
     LOADFile(Config().Language);
     MailLogAdd(GMTDate() + " Dorvane: Chargement de la configuration (Dorvane.ini)");
     LogAttemptDelayCap();

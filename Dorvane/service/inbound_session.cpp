@@ -355,7 +355,7 @@ bool InboundSession::SpoolHasRoom(const CMessage& msg) const {
 void InboundSession::Queue(int n) {
   CMessage& msg = CnxIn(n).Message();
   if (msg.MRcptToCount() > 1) {
-    ParseRcptTo(n);
+    WriteSplitByDomain(msg);
     return;
   }
   msg.ID = FreshSpoolName();

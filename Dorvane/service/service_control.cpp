@@ -10,6 +10,7 @@
 #include "base/runtime_error.h"
 #include "service/form.h"
 #include "service/hooks.h"
+#include "service/startup.h"
 #include "base/program.h"
 
 namespace dorvane {
@@ -78,7 +79,7 @@ bool ServiceStarted() { return CurrentForm().mnustopEnabled; }
 
 void mnustart_Click() { Demarrer(); }
 void mnustop_Click() { Arreter(); }
-void mnureload_Click() { ChargerConfig(true); }
+void mnureload_Click() { LoadConfiguration(); }
 
 void mnuflush_Click() {
   RunHook(Hooks().flush);

@@ -23,6 +23,7 @@
 #include "base/program.h"
 #include "service/service_control.h"
 #include "base/dialogs.h"
+#include "shell/autostart.h"
 #include "shell/shipped_languages.h"
 #include "spool/spool_file.h"
 
@@ -140,7 +141,7 @@ StartOutcome LoadRest(Form& form) {
   CreateFolders();
   InstallShippedLanguages();
   if (!CheckFiles()) return StartOutcome::Ended;
-  ChargerConfig(true);
+  LoadConfiguration();
   RunHook(Hooks().apply_language);
   if (Hooks().registry) CleanupRegistry(*Hooks().registry);
   DbgAdd("<P><HR><FONT face='Verdana' size='2'>Lancement de Dorvane</FONT><BR>", kDbgPlain);
@@ -239,6 +240,11 @@ void CleanupRegistry(RegistryAccess& registry) {
   }
 }
 
+void LoadConfiguration() {
+  ChargerConfig(true);
+  SetComputerStart(Config().ComputerStart);
+}
+
 StartOutcome Form_Load() {
   Form& form = CurrentForm();
   form.Shell().SetMainVisible(false);
@@ -247,6 +253,7 @@ StartOutcome Form_Load() {
     return StartOutcome::Ended;
   }
   ConfigLoaded = false;
+  SetDebugSafeMode();
   return Guard(kWhere, [&form] {
     std::string caption = "Dorvane - Version " + VersionText();
     form.Shell().SetCaptions(caption + " [" + form.Smtp()[0].LocalIP() + "]", caption);

@@ -3,7 +3,6 @@
 #include "base/dates.h"
 #include "log/logs.h"
 #include "base/runtime_error.h"
-#include "service/connexion.h"
 #include "spool/message_format.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
@@ -53,6 +52,5 @@ std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
   return ids;
 }
 
-std::vector<std::string> ParseRcptTo(int slot) { return WriteSplitByDomain(CnxIn(slot).Message()); }
 
 }  // namespace dorvane

@@ -7,7 +7,6 @@
 #include "base/dates.h"
 #include "log/logs.h"
 #include "base/runtime_error.h"
-#include "service/inbound_session.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
 

@@ -9,7 +9,7 @@
 #include "config_support.h"
 #include "log/logs.h"
 #include "base/runtime_error.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

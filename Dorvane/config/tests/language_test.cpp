@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/runtime_error.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

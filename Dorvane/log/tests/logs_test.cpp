@@ -8,7 +8,7 @@
 
 #include "config/configuration.h"
 #include "base/runtime_error.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {
@@ -21,6 +21,7 @@ class LogsTest : public ::testing::Test {
   void Loaded(bool debug) {
     ConfigLoaded = true;
     Config().DebugMode = debug;
+    PushDebugMode();
   }
   void TearDown() override { Config().DebugMode = false; }
 

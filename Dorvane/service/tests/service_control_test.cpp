@@ -97,6 +97,7 @@ class ServiceControlTest : public ::testing::Test {
     SetFatalExit([](int status) { throw FatalReport{status}; });
     ConfigLoaded = true;
     Config().DebugMode = false;
+    PushDebugMode();
     Config().ListenPort = 2525;
   }
   void TearDown() override {

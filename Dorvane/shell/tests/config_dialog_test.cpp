@@ -13,7 +13,7 @@
 
 #include "config/configuration.h"
 #include "config/language.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 #include "service/inbound_text.h"
 #include "gui_support.h"
 #include "shell/config_values.h"
@@ -141,6 +141,7 @@ TEST_F(ConfigDialogTest, EntriesForMissingControlsAreSkippedWithOneDebugLineEach
                  {"CONFIGURATION", "TIP_btnWrite", "Write the file"},
                  {"CONFIGURATION", "CPT_btnWrite", "Go"}};
   Config().DebugMode = true;  // the debug log is written in debug mode only
+  PushDebugMode();
   EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Go");
   EXPECT_EQ(Control<QPushButton>("btnWrite").toolTip().toStdString(), "Write the file");
   std::string log = program_.Read("Debug.html");

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 #include "base/program.h"
 #include "shell/autostart.h"
 

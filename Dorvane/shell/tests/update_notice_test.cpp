@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include "gui_support.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 #include "update/exist_update_form.h"
 #include "update/update_service.h"
 

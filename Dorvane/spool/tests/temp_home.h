@@ -32,6 +32,7 @@ class TempHome {
     SetProgramFolder(root_.string() + "/");
     ConfigLoaded = true;
     Config().DebugMode = false;
+    PushDebugMode();
     SetFatalExit([](int status) { throw FatalReport("fatal exit " + std::to_string(status)); });
   }
   ~TempHome() {
