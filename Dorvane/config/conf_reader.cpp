@@ -2,9 +2,9 @@
 #include <charconv>
 #include <utility>
 
-#include "config/configuration.h"
 #include "base/field_reader.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 
 namespace dorvane {
 namespace {

@@ -2,11 +2,11 @@
 // written, each in its commented block.
 #include <cstdio>
 
-#include "config/configuration.h"
 #include "base/dates.h"
-#include "log/logs.h"
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/configuration.h"
+#include "log/logs.h"
 
 namespace dorvane {
 namespace {

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "base/dates.h"
 #include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/network_params.h"
-#include "base/dates.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
-#include "base/program.h"
 
 namespace dorvane {
 namespace {

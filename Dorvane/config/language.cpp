@@ -4,12 +4,12 @@
 #include <cctype>
 #include <filesystem>
 
-#include "base/field_reader.h"
 #include "base/dates.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
-#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "delivery/notice_message.h"
 #include "base/runtime_error.h"
+#include "delivery/notice_message.h"
 #include "log/guard.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "delivery/notice_message.h"
 #include "base/runtime_error.h"
+#include "delivery/notice_message.h"
 #include "log/guard.h"
 #include "spool/message.h"
 #include "spool/random_file.h"

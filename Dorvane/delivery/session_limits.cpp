@@ -3,12 +3,12 @@
 #include <array>
 #include <chrono>
 
+#include "base/runtime_error.h"
+#include "base/socket_control.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/session_states.h"
-#include "base/runtime_error.h"
 #include "log/guard.h"
 #include "service/connexion.h"
-#include "base/socket_control.h"
 
 namespace dorvane {
 namespace {

@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "base/dates.h"
-#include "log/logs.h"
 #include "base/runtime_error.h"
+#include "log/logs.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

@@ -1,10 +1,10 @@
 #include "mx/cdns.h"
 
-#include "config/configuration.h"
 #include "base/dates.h"
+#include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 

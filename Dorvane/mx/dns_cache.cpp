@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "base/dates.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
-#include "base/program.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {

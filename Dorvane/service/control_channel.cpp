@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
 #include "log/guard.h"
 
 namespace dorvane {

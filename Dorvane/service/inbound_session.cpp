@@ -7,15 +7,15 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "config/configuration.h"
-#include "base/field_reader.h"
 #include "base/dates.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
-#include "base/program.h"
 #include "spool/domain_split.h"
 #include "spool/free_space.h"
 #include "spool/message.h"

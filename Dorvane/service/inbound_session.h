@@ -28,9 +28,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/socket_control.h"
 #include "service/inbound_text.h"
 #include "spool/message.h"
-#include "base/socket_control.h"
 
 class QTimer;
 

@@ -3,15 +3,15 @@
 #include <QCoreApplication>
 #include <filesystem>
 
-#include "config/configuration.h"
 #include "base/dates.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "service/form.h"
 #include "service/hooks.h"
 #include "service/startup.h"
-#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -12,17 +12,17 @@
 #include <filesystem>
 #include <unordered_map>
 
-#include "config/configuration.h"
 #include "base/dates.h"
+#include "base/dialogs.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
 #include "service/hooks.h"
-#include "base/program.h"
 #include "service/service_control.h"
-#include "base/dialogs.h"
 #include "shell/autostart.h"
 #include "shell/shipped_languages.h"
 #include "spool/spool_file.h"

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "base/field_reader.h"
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
 #include "shell/registry.h"
 
 namespace dorvane {

@@ -15,9 +15,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "config/language.h"
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/language.h"
 #include "log/guard.h"
 #include "service/service_control.h"
 #include "shell/config_values.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "base/field_reader.h"
-#include "config/language.h"
 #include "base/program.h"
+#include "config/language.h"
 
 namespace dorvane {
 

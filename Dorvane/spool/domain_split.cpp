@@ -1,8 +1,8 @@
 #include "spool/domain_split.h"
 
 #include "base/dates.h"
-#include "log/logs.h"
 #include "base/runtime_error.h"
+#include "log/logs.h"
 #include "spool/message_format.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "base/dates.h"
-#include "log/logs.h"
 #include "base/runtime_error.h"
+#include "log/logs.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
 

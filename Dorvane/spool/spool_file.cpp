@@ -8,8 +8,8 @@
 #include <set>
 #include <unistd.h>
 
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 

@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "base/runtime_error.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
 #include "log/guard.h"
 #include "update/update_check.h"
 

@@ -2,11 +2,11 @@
 
 #include <QTimer>
 
-#include "base/runtime_error.h"
+#include "base/dialogs.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
 #include "log/guard.h"
 #include "service/qt_socket.h"
-#include "base/dialogs.h"
 
 namespace dorvane {
 

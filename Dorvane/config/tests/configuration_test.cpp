@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/runtime_error.h"
 #include "config/language.h"
 #include "config_support.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "tests/support/test_harness.h"
 
 namespace dorvane {

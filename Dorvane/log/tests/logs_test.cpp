@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "config/configuration.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "tests/support/test_harness.h"
 
 namespace dorvane {

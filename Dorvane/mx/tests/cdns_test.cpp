@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "config/configuration.h"
+#include "base/program.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 #include "mx_support.h"
-#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "service/form.h"
 #include "base/socket_control.h"
+#include "service/form.h"
 
 namespace dorvane::fake {
 

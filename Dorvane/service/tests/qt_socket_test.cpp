@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
-#include "event_loop_support.h"
 #include "base/runtime_error.h"
+#include "event_loop_support.h"
 
 namespace dorvane {
 namespace {

@@ -9,11 +9,11 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "base/runtime_error.h"
 #include "service/form.h"
-#include "base/program.h"
 
 namespace dorvane {
 namespace {

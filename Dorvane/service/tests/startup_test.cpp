@@ -12,10 +12,10 @@
 #include <map>
 #include <set>
 
-#include "tests/support/test_harness.h"
-#include "service/command_line.h"
 #include "base/dialogs.h"
+#include "service/command_line.h"
 #include "shell/autostart.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

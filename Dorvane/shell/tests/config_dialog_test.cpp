@@ -13,11 +13,11 @@
 
 #include "config/configuration.h"
 #include "config/language.h"
-#include "tests/support/test_harness.h"
-#include "service/inbound_text.h"
 #include "gui_support.h"
+#include "service/inbound_text.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

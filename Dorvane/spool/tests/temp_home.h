@@ -11,9 +11,9 @@
 
 #include <stdlib.h>
 
+#include "base/program.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "base/program.h"
 
 namespace dorvane::testing_support {
 

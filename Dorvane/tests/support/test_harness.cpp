@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/program.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "base/program.h"
 
 namespace dorvane {
 
