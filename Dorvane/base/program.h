@@ -6,7 +6,8 @@
 
 namespace dorvane {
 
-// "3.0": major "." minor.
+// The program's version, major "." minor (as "3.0"), from project() in the
+// top CMakeLists.txt.
 std::string VersionText();
 
 // The program folder with a trailing "/": the base of every file path. By

@@ -9,6 +9,7 @@
 #include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/network_params.h"
+#include "config/settings_table.h"
 #include "log/guard.h"
 #include "log/logs.h"
 
@@ -28,26 +29,16 @@ std::string DefaultDnsServer() {
 }
 
 void ClearFlags(CConfiguration& c) {
-  c.LaunchStartDefined = c.DebugModeDefined = c.ComputerStartDefined = false;
-  c.DNSServerDefined = c.LanguageDefined = c.KeepLocalDefined = false;
-  c.ListenPortDefined = c.SmtpServerDefined = c.MaxNbrAttemptDefined = false;
-  c.AttemptDelayDefined = c.RelayDefined = false;
+  for (const SettingInfo& setting : Settings()) c.*setting.defined = false;
 }
 
-// Copies the eleven values of `from` into `to`, each only where `take` says.
+// Copies the eleven values of `from` into `to`, each only where `take`
+// says for its flag in `from`.
 template <class Take>
 void CopyValues(const CConfiguration& from, CConfiguration& to, Take take) {
-  if (take(from.LaunchStartDefined)) to.LaunchStart = from.LaunchStart;
-  if (take(from.DebugModeDefined)) to.DebugMode = from.DebugMode;
-  if (take(from.ComputerStartDefined)) to.ComputerStart = from.ComputerStart;
-  if (take(from.DNSServerDefined)) to.DNSServer = from.DNSServer;
-  if (take(from.LanguageDefined)) to.Language = from.Language;
-  if (take(from.KeepLocalDefined)) to.KeepLocal = from.KeepLocal;
-  if (take(from.ListenPortDefined)) to.ListenPort = from.ListenPort;
-  if (take(from.SmtpServerDefined)) to.SmtpServer = from.SmtpServer;
-  if (take(from.MaxNbrAttemptDefined)) to.MaxNbrAttempt = from.MaxNbrAttempt;
-  if (take(from.AttemptDelayDefined)) to.AttemptDelay = from.AttemptDelay;
-  if (take(from.RelayDefined)) to.Relay = from.Relay;
+  for (const SettingInfo& setting : Settings()) {
+    if (take(from.*setting.defined)) CopySettingValue(from, to, setting);
+  }
 }
 
 void LogAttemptDelayCap() {
@@ -92,17 +83,10 @@ void LoadDefault() {
     DiscoverNetworkParams();
     HostName = WithoutNul(NetHostName);
     CConfiguration& d = DefaultConfig();
-    d.LaunchStart = true;
-    d.DebugMode = false;
-    d.ComputerStart = false;
+    for (const SettingInfo& setting : Settings()) {
+      if (setting.default_text) SetSettingValue(d, setting, setting.default_text);
+    }
     d.DNSServer = DefaultDnsServer();
-    d.Language = "fr";
-    d.KeepLocal = false;
-    d.ListenPort = 25;
-    d.SmtpServer = kDefaultSmtpServer;
-    d.MaxNbrAttempt = 3;
-    d.AttemptDelay = 60;
-    d.Relay = true;
     ClearFlags(FileConfig());
   });
 }

@@ -1,5 +1,7 @@
 // The settings model: eleven settings, each with a flag saying whether the
 // configuration file defines it, and the four instances the program keeps.
+// What each setting is (key, default, range, ...) is told once, in
+// config/settings_table.h.
 #pragma once
 
 #include <cstdint>
@@ -79,19 +81,6 @@ void ReadConfText(const std::string& bytes, CConfiguration& into);
 // The longest usable deferral delay: the delay in seconds must fit in 16
 // signed bits.
 constexpr int16_t kMaxAttemptDelay = 546;
-
-// The values of a numeric setting that the file reader takes and the
-// settings dialog offers: one source for both.
-struct SettingRange {
-  int min;
-  int max;
-};
-// A port the listener can really take: 0 would pick a random one and a
-// negative value would wrap onto a high port.
-constexpr SettingRange kListenPortRange{1, 32767};
-constexpr SettingRange kMaxNbrAttemptRange{0, 255};
-// The file may hold any 16-bit value; what is used lies in this range.
-constexpr SettingRange kAttemptDelayRange{0, kMaxAttemptDelay};
 
 // Config's AttemptDelay in minutes, used as 546 when it is larger. Every
 // reader of the deferral delay goes through this.

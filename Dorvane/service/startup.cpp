@@ -35,6 +35,9 @@ namespace {
 
 const char* const kWhere = "FRM:MAIN[Form_Load]";
 const char* const kCannotGoOn = "\r\n\r\nL'application ne peut continuer ...";
+// The resolver library's own version that this program is built against:
+// the library keeps its numbering apart from the program's.
+const char* const kNeededMxfinder = "3.0";
 
 bool FolderExists(const std::string& path) {
   struct stat st {};
@@ -65,8 +68,8 @@ bool CheckComponents(Form& form) {
     if (!Hooks().mxfinder_version) Raise(429, "Mxfinder", "ActiveX component can't create object");
     return Hooks().mxfinder_version();
   });
-  if (version != "3.0") {
-    Refuse(std::string("Cette version Dorvane nécessite Mxfinder 3.0 !") + kCannotGoOn);
+  if (version != kNeededMxfinder) {
+    Refuse(std::string("Cette version Dorvane nécessite Mxfinder ") + kNeededMxfinder + " !" + kCannotGoOn);
     return false;
   }
   form.Shell().SetMxfinderVersion("Mxfinder version detected: " + version);

@@ -119,7 +119,7 @@ QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent)
     case SettingKind::Number: {
       auto* number = new QSpinBox(parent);
       number->setObjectName(Name("txt", key));
-      number->setRange(setting.range.min, setting.range.max);
+      number->setRange(setting.offered.min, setting.offered.max);
       return number;
     }
     case SettingKind::Text: break;

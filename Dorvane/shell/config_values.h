@@ -1,6 +1,6 @@
-// The configuration dialog's model, without widgets: the eleven settings
-// (file keys, categories, kinds), their values as the file writes them,
-// and the building of DialogConfig from what the user checked.
+// The configuration dialog's model, without widgets: the settings' values
+// as the file writes them, and the building of DialogConfig from what the
+// user checked. The settings themselves are those of config/settings_table.h.
 #pragma once
 
 #include <map>
@@ -8,28 +8,9 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/settings_table.h"
 
 namespace dorvane {
-
-enum class SettingKind { OnOff, Number, Text };
-
-struct SettingInfo {
-  const char* key;       // the key of Dorvane.ini ("Debug" for DebugMode)
-  const char* node;      // the key of its node in the Categories tree
-  const char* caption;   // the label beside it
-  SettingKind kind;
-  SettingRange range{};  // Number: the values the file reader takes
-};
-
-// The seven nodes of the Categories tree, in order: key and caption.
-struct CategoryInfo {
-  const char* key;
-  const char* caption;
-};
-const std::vector<CategoryInfo>& Categories();
-
-// The eleven settings in the dialog's order.
-const std::vector<SettingInfo>& Settings();
 
 // Key -> value text ("On"/"Off" for the on/off settings) of each setting
 // that `config` defines.

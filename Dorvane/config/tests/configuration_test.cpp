@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/language.h"
+#include "config/settings_table.h"
 #include "config_support.h"
 #include "log/logs.h"
 #include "tests/support/test_harness.h"
@@ -20,8 +22,8 @@ const std::string kHeader =
     "\r\n"
     "# Version de Dorvane pour ce fichier de configuration (derni\xC3\xA8re \xC3\xA9"
     "criture logicielle)\r\n"
-    "# Dorvane Version 3.0\r\n"
-    "\r\n";
+    "# Dorvane Version " +
+    VersionText() + "\r\n\r\n";
 
 const std::string kKeyless = kHeader + "<Global>\r\n</Global>\r\n\r\n<Registry>\r\n</Registry>\r\n";
 
@@ -294,6 +296,36 @@ TEST(ConfText, NegativeNumbersReadBack) {
   CConfiguration c;
   c.AttemptDelay = -5, c.AttemptDelayDefined = true;
   EXPECT_EQ(Read(ConfText(c)).AttemptDelay, -5);
+}
+
+// A value of `setting` other than its default, as the file writes it.
+std::string OtherValue(const SettingInfo& setting) {
+  switch (setting.kind) {
+    case SettingKind::OnOff: return setting.default_text == std::string("Off") ? "On" : "Off";
+    case SettingKind::Number: return std::to_string(setting.offered.max);
+    case SettingKind::Text: break;
+  }
+  return "x.example";
+}
+
+// Each row of the table alone: its line in a file sets its own member and
+// flag and no other, and the model writes the same line back.
+TEST(SettingsTable, EverySettingRoundTripsFileModelFile) {
+  ASSERT_EQ(Settings().size(), 11u);
+  for (const SettingInfo& setting : Settings()) {
+    SCOPED_TRACE(setting.key);
+    const std::string line = std::string(setting.key) + "\t" + OtherValue(setting);
+    CConfiguration model = Read(line + "\r\n");
+    EXPECT_EQ(SettingText(model, setting), OtherValue(setting));
+    for (const SettingInfo& other : Settings()) {
+      EXPECT_EQ(model.*other.defined, &other == &setting) << other.key;
+      if (&other == &setting) continue;
+      EXPECT_EQ(SettingText(model, other), SettingText(CConfiguration(), other)) << other.key;
+    }
+    const std::string file = ConfText(model);
+    EXPECT_NE(file.find(line + "\r\n"), std::string::npos) << file;
+    EXPECT_EQ(ConfText(Read(file)), file);
+  }
 }
 
 TEST_F(ConfigurationTest, WrittenFileReadsBackAsWritten) {

@@ -148,7 +148,9 @@ TEST_F(FailureTest, Refusal550BouncesAtOnceOrStopsANotice) {
     // What follows the reply must not reach the bounce's session on this slot.
     form->distant.Receive(1, "550 5.1.1 no such user\r\n.\r\n421 x\r\n");
     // A bounce reloads the element at once, so QUIT is seen where it stays.
-    if (c.for_sender) EXPECT_EQ(form->distant.LastSent(1), "QUIT\r\n");
+    if (c.for_sender) {
+      EXPECT_EQ(form->distant.LastSent(1), "QUIT\r\n");
+    }
     std::string tail = c.for_sender ? " status=error, not return error because it's already a return-error-mail: deny loop"
                                      : " status=error, return error to=<sender@origin.test>";
     EXPECT_EQ(MailLog().back(), kPrefix + std::string("Error 550 (550 5.1.1 no such user), error for=") + c.refused + tail);
@@ -158,7 +160,9 @@ TEST_F(FailureTest, Refusal550BouncesAtOnceOrStopsANotice) {
       EXPECT_EQ(m.MRcptToCount(), 1);
       EXPECT_NE(m.Data.find("<c@dest.test>: 550 5.1.1 no such user"), std::string::npos);
     }
-    if (!c.for_sender) EXPECT_EQ(form->distant.At(1).RemoteHost(), "mx.origin.test");
+    if (!c.for_sender) {
+      EXPECT_EQ(form->distant.At(1).RemoteHost(), "mx.origin.test");
+    }
     std::filesystem::remove(program.Path(std::string(c.folder) + "/F1"));
   }
 }

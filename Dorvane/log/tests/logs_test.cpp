@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "tests/support/test_harness.h"
@@ -149,7 +150,7 @@ TEST(HtmlEscape, EscapesBracketsAndLineEndsOnly) {
 }
 
 const std::string kFatalBox =
-    "Une erreur est survenue dans Dorvane Version 3.0\r\n"
+    "Une erreur est survenue dans Dorvane Version " + VersionText() + "\r\n"
     "Si vous avez activez l'option mode debug alors visualisez le fichier Debug.html\r\n"
     "Ce fichier contient les erreurs survenues\r\n\r\n"
     "Nous sommes d\xC3\xA9sol\xC3\xA9 mais l'application ne peut continuer ...\r\n\r\n";

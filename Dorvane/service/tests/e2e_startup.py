@@ -3,6 +3,7 @@ against the real program in temporary homes on loopback ports."""
 import hashlib
 import json
 import os
+import re
 import shutil
 import socket
 import stat
@@ -15,12 +16,23 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from relay_support import free_port, wait_for, script_args, skip_unless  # noqa: E402
 
 ARGS = None
+
+
+def project_version():
+    """The program's version: major.minor of project() in the top
+    CMakeLists.txt, where the build takes it from."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "CMakeLists.txt")
+    with open(top, encoding="utf-8") as f:
+        found = re.search(r"project\(Dorvane VERSION (\d+)\.(\d+)", f.read())
+    return found.group(1) + "." + found.group(2)
+
+
 KEYLESS_INI = (
     "# Fichier de configuration de Dorvane\r\n"
     "# Placer un dièse '#' devant une ligne pour qu'elle devienne un commentaire\r\n"
     "\r\n"
     "# Version de Dorvane pour ce fichier de configuration (dernière écriture logicielle)\r\n"
-    "# Dorvane Version 3.0\r\n"
+    "# Dorvane Version " + project_version() + "\r\n"
     "\r\n"
     "<Global>\r\n"
     "</Global>\r\n"

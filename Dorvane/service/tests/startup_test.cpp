@@ -13,6 +13,7 @@
 #include <set>
 
 #include "base/dialogs.h"
+#include "base/program.h"
 #include "service/command_line.h"
 #include "shell/autostart.h"
 #include "tests/support/test_harness.h"
@@ -70,12 +71,12 @@ TEST_F(RegistryCleanupTest, FirstRunMarksTheInstallationWithoutAsking) {
   CleanupRegistry(registry);
   EXPECT_TRUE(dialogs.questions.empty());
   EXPECT_EQ("Installed", registry.QueryString(product, "System"));
-  EXPECT_EQ("3.0", registry.QueryString(product, "Version"));
+  EXPECT_EQ(VersionText(), registry.QueryString(product, "Version"));
   EXPECT_TRUE(registry.KeyExists(product + "\\Configuration"));
 }
 
 TEST_F(RegistryCleanupTest, SameVersionIsLeftAlone) {
-  Install("3.0");
+  Install(VersionText());
   CleanupRegistry(registry);
   EXPECT_TRUE(dialogs.questions.empty());
   EXPECT_TRUE(registry.deleted.empty());
@@ -92,12 +93,12 @@ TEST_F(RegistryCleanupTest, OlderRecordsGoOnlyOnYes) {
     Install("2.5");
     CleanupRegistry(registry);
     ASSERT_EQ(2u, dialogs.questions.size());
-    EXPECT_NE(std::string::npos, dialogs.questions[1].find("Version détectée: 2.5\r\nVersion à installer: 3.0"));
+    EXPECT_NE(std::string::npos, dialogs.questions[1].find("Version détectée: 2.5\r\nVersion à installer: " + VersionText()));
     if (yes) {
       EXPECT_EQ((std::vector<std::string>{"Software\\Dorvane\\Configuration", "Software\\Dorvane",
                                           product + "\\Configuration", product}),
                 registry.deleted);
-      EXPECT_EQ("3.0", registry.QueryString(product, "Version")) << "re-marked as this version";
+      EXPECT_EQ(VersionText(), registry.QueryString(product, "Version")) << "re-marked as this version";
     } else {
       EXPECT_TRUE(registry.deleted.empty());
       EXPECT_EQ("2.5", registry.QueryString(product, "Version"));
@@ -143,7 +144,9 @@ TEST(InstanceLockTest, OnlyALiveHolderRefusesTheStart) {
     {
       InstanceLock lock;
       EXPECT_EQ(lock.Acquire(path), c.acquired);
-      if (c.acquired) EXPECT_EQ(program.Read("Dorvane.lock"), std::to_string(getpid()) + "\nDorvane\n");
+      if (c.acquired) {
+        EXPECT_EQ(program.Read("Dorvane.lock"), std::to_string(getpid()) + "\nDorvane\n");
+      }
       InstanceLock second;
       EXPECT_FALSE(second.Acquire(path)) << "the lock is not held";
     }

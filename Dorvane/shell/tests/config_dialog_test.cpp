@@ -104,6 +104,21 @@ TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
     EXPECT_EQ(Control<QSpinBox>(name).minimum(), min) << name;
     EXPECT_EQ(Control<QSpinBox>(name).maximum(), max) << name;
   }
+  // Every row of the settings table has its box, and a number exactly its
+  // offered range, each end of which the file reader takes.
+  EXPECT_EQ(dialog().findChildren<QCheckBox*>().size(), static_cast<qsizetype>(Settings().size()));
+  for (const SettingInfo& setting : Settings()) {
+    SCOPED_TRACE(setting.key);
+    EXPECT_NO_THROW(Control<QCheckBox>(("chk" + std::string(setting.key)).c_str()));
+    if (setting.kind != SettingKind::Number) continue;
+    auto& number = Control<QSpinBox>(("txt" + std::string(setting.key)).c_str());
+    EXPECT_EQ(number.minimum(), setting.offered.min);
+    EXPECT_EQ(number.maximum(), setting.offered.max);
+    for (int end : {number.minimum(), number.maximum()}) {
+      EXPECT_EQ(DefinedTexts(ConfigFromTexts({{setting.key, std::to_string(end)}})).at(setting.key),
+                std::to_string(end));
+    }
+  }
 }
 
 TEST_F(ConfigDialogTest, LanguageListShowsEachLanguageWithItsFlag) {

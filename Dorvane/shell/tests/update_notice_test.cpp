@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "base/program.h"
 #include "gui_support.h"
 #include "tests/support/test_harness.h"
 #include "update/exist_update_form.h"
@@ -71,12 +72,12 @@ TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCornerAsPlainNumbers) {
   UpdateService updates(host.Server(), ShowNotice());
   updates.StartBackground();
   ASSERT_TRUE(test::WaitFor([] { return Notice() != nullptr; }));
-  EXPECT_EQ(host.request, VersionRequest(host.Server().host, "3.0"));
+  EXPECT_EQ(host.request, VersionRequest(host.Server().host, VersionText()));
   ExistUpdateForm& form = *Notice();
   EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->text().toStdString(), " La version 3.1 est disponible !");
   EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->textFormat(), Qt::PlainText);
   EXPECT_EQ(NewVersion, "3.1");
-  EXPECT_EQ(form.findChild<QLabel*>("lblCurrentVersion")->text().toStdString(), " Version actuelle: 3.0");
+  EXPECT_EQ(form.findChild<QLabel*>("lblCurrentVersion")->text().toStdString(), " Version actuelle: " + VersionText());
   QRect screen = QGuiApplication::primaryScreen()->geometry();
   EXPECT_EQ(form.frameGeometry().bottomRight(), screen.bottomRight());
   auto* timeout = form.findChild<QTimer*>("tmrTimeOut");
