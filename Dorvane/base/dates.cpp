@@ -32,13 +32,9 @@ std::string SerialDateAt(const std::tm& t) {
   return buf;
 }
 
-std::string GMTDate() {
-  return GMTDateAt(LocalNow());
-}
+std::string GMTDate() { return GMTDateAt(LocalNow()); }
 
-std::string SerialDate() {
-  return SerialDateAt(LocalNow());
-}
+std::string SerialDate() { return SerialDateAt(LocalNow()); }
 
 std::string UtcOffsetText(std::time_t when) {
   std::tm local{};

@@ -52,5 +52,4 @@ std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
   return ids;
 }
 
-
 }  // namespace dorvane
