@@ -1,6 +1,10 @@
 // The reading side of Dorvane.ini: entries become FileConfig values.
+#include <charconv>
+#include <utility>
+
+#include "base/field_reader.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "config/field_reader.h"
 #include "config/settings_table.h"
 
 namespace dorvane {

@@ -2,12 +2,12 @@
 // written, each in its commented block.
 #include <cstdio>
 
+#include "base/dates.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "config/settings_table.h"
-#include "log/dates.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "config/field_reader.h"
+#include "base/dates.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/network_params.h"
 #include "config/settings_table.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
-#include "shell/autostart.h"
 
 namespace dorvane {
 namespace {
@@ -50,6 +50,10 @@ void LogAttemptDelayCap() {
 }  // namespace
 
 bool ConfigLoaded = false;
+
+void PushDebugMode() {
+  if (ConfigLoaded) SetDebugMode(Config().DebugMode);
+}
 std::string HostName;
 
 CConfiguration& DefaultConfig() {
@@ -89,11 +93,12 @@ void LoadDefault() {
 
 void ApplyDefaults() {
   CopyValues(DefaultConfig(), Config(), [](bool) { return true; });
+  PushDebugMode();
 }
 
 void ApplyFileValues() {
   CopyValues(FileConfig(), Config(), [](bool defined) { return defined; });
-  SetComputerStart(Config().ComputerStart);
+  PushDebugMode();
 }
 
 void ChargerConfig(bool apply) {
@@ -103,6 +108,7 @@ void ChargerConfig(bool apply) {
     ReadConfText(ReadFileBytes(ProgramPath("Dorvane.ini"), "Dorvane"), FileConfig());
     if (apply) ApplyFileValues();
     ConfigLoaded = true;
+    PushDebugMode();
     LOADFile(Config().Language);
     MailLogAdd(GMTDate() + " Dorvane: Chargement de la configuration (Dorvane.ini)");
     LogAttemptDelayCap();

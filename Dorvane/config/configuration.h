@@ -58,6 +58,10 @@ CConfiguration& DialogConfig();
 // in its safe mode.
 extern bool ConfigLoaded;
 
+// Once ConfigLoaded, tells the log whether Config() is in debug mode. Call
+// after changing Config().DebugMode.
+void PushDebugMode();
+
 // The computer's host name, NUL characters removed (set by LoadDefault).
 extern std::string HostName;
 
@@ -87,14 +91,14 @@ int16_t EffectiveAttemptDelay();
 void LoadDefault();
 // Copies DefaultConfig's eleven values into Config.
 void ApplyDefaults();
-// Copies each defined FileConfig value into Config, then SetComputerStart
-// with Config's ComputerStart.
+// Copies each defined FileConfig value into Config. The caller brings the
+// autostart entry in line with Config's ComputerStart.
 void ApplyFileValues();
 // Loads ProgramFolder() + "Dorvane.ini" into FileConfig after resetting
-// Config to the defaults; with `apply` the file values reach Config (and the
-// autostart entry follows ComputerStart). Sets ConfigLoaded, loads the
-// language named by Config's Language and writes its mail-log line (and one
-// more when AttemptDelay is capped). Any error, a missing file included, is
+// Config to the defaults; with `apply` the file values reach Config (the
+// caller then brings the autostart entry in line with ComputerStart). Sets
+// ConfigLoaded, loads the language named by Config's Language and writes its
+// mail-log line (and one more when AttemptDelay is capped). Any error, a missing file included, is
 // reported through ProgramError as "MOD:CONFIGURATION[ChargerConfig]".
 void ChargerConfig(bool apply);
 

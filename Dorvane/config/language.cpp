@@ -4,11 +4,12 @@
 #include <cctype>
 #include <filesystem>
 
-#include "config/field_reader.h"
-#include "log/dates.h"
+#include "base/dates.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "config/field_reader.h"
-#include "log/runtime_error.h"
+#include "base/field_reader.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

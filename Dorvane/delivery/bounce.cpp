@@ -2,8 +2,9 @@
 
 #include <vector>
 
+#include "base/runtime_error.h"
 #include "delivery/notice_message.h"
-#include "log/runtime_error.h"
+#include "log/guard.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

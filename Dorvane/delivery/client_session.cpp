@@ -2,6 +2,10 @@
 
 #include <array>
 
+#include "base/dates.h"
+#include "base/dialogs.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/queue_scan.h"
@@ -10,13 +14,10 @@
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
 #include "delivery/yield.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
-#include "service/program.h"
-#include "shell/dialogs.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

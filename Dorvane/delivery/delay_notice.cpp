@@ -3,8 +3,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/runtime_error.h"
 #include "delivery/notice_message.h"
-#include "log/runtime_error.h"
+#include "log/guard.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"

@@ -1,5 +1,7 @@
 #include "delivery/delivery_failure.h"
 
+#include "base/dates.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "delivery/bounce.h"
 #include "delivery/client_session.h"
@@ -10,9 +12,8 @@
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
 #include "delivery/yield.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "mx/cdns.h"
 #include "service/connexion.h"
 #include "service/form.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

@@ -3,10 +3,10 @@
 #include <random>
 #include <utility>
 
+#include "base/dates.h"
+#include "base/program.h"
 #include "config/configuration.h"
 #include "delivery/wire_text.h"
-#include "log/dates.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {

@@ -3,11 +3,12 @@
 #include <array>
 #include <chrono>
 
+#include "base/runtime_error.h"
+#include "base/socket_control.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/session_states.h"
-#include "log/runtime_error.h"
+#include "log/guard.h"
 #include "service/connexion.h"
-#include "service/socket_control.h"
 
 namespace dorvane {
 namespace {

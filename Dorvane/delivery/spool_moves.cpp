@@ -9,9 +9,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "log/dates.h"
+#include "base/dates.h"
+#include "base/runtime_error.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

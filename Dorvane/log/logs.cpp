@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 
-#include "config/configuration.h"
-#include "service/program.h"
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {
@@ -45,6 +45,12 @@ int AppendBytes(const std::string& path, const std::string& data) {
   if (err != 0) (void)::ftruncate(fd, st.st_size);
   if (::close(fd) != 0 && err == 0) err = errno;
   return err;
+}
+
+// Debug mode as last pushed; nothing while in safe mode.
+std::optional<bool>& DebugSetting() {
+  static std::optional<bool> debug;
+  return debug;
 }
 
 // Files whose last write failed: each run of failures is told once.
@@ -81,8 +87,8 @@ void DbgAdd(const std::string& text, int kind) {
     default: break;
   }
   std::string entry = "<FONT face='Verdana' size='2'" + colour + ">" + marker + text + "\r\n";
-  if (ConfigLoaded) {
-    if (!Config().DebugMode) return;
+  if (DebugSetting()) {
+    if (!*DebugSetting()) return;
     AppendLine("Debug.html", entry + "</FONT>");
   } else {
     AppendLine("Debug.html",
@@ -90,6 +96,10 @@ void DbgAdd(const std::string& text, int kind) {
                "LOADING</I></FONT>\r\n" + entry + "</FONT><HR>");
   }
 }
+
+void SetDebugMode(bool debug) { DebugSetting() = debug; }
+
+void SetDebugSafeMode() { DebugSetting().reset(); }
 
 void MailLogAdd(const std::string& text) {
   std::string line = OneLogLine(text);

@@ -18,9 +18,16 @@ namespace dorvane {
 // Debug entry kinds.
 enum DebugKind { kDbgPlain = 0, kDbgBody = 1, kDbgArrow = 2, kDbgMailLog = 3, kDbgDnsCache = 4 };
 
-// Appends one HTML entry to Debug.html: always before the configuration is
-// loaded (framed by the safe-mode header), afterwards only in debug mode.
+// Appends one HTML entry to Debug.html: in safe mode (no configuration
+// loaded yet) always, framed by the safe-mode header; afterwards only when
+// the configuration's debug mode is on.
 void DbgAdd(const std::string& text, int kind = kDbgPlain);
+
+// What the loaded configuration says of debug mode: the configuration pushes
+// it each time its value changes. The log starts in safe mode.
+void SetDebugMode(bool debug);
+// Back to safe mode: the configuration is about to be loaded afresh.
+void SetDebugSafeMode();
 
 // Copies the text to the debug log ("[MAILLOG]: ", kind 3), then appends it
 // to maillog.txt.

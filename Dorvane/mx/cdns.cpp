@@ -1,9 +1,10 @@
 #include "mx/cdns.h"
 
+#include "base/dates.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 

@@ -5,10 +5,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "log/dates.h"
+#include "base/dates.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {

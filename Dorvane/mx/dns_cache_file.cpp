@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

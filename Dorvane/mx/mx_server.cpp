@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <memory>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

@@ -3,8 +3,9 @@
 #include <array>
 #include <cctype>
 
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "mx/cdns.h"
 #include "service/form.h"
 #include "spool/message.h"

@@ -11,8 +11,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 
 namespace dorvane {
 namespace {

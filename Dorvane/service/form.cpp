@@ -1,6 +1,6 @@
 #include "service/form.h"
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "service/socket_control.h"
+#include "base/socket_control.h"
 
 namespace dorvane {
 

@@ -7,14 +7,15 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "base/dates.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "config/field_reader.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
-#include "service/program.h"
 #include "spool/domain_split.h"
 #include "spool/free_space.h"
 #include "spool/message.h"
@@ -354,7 +355,7 @@ bool InboundSession::SpoolHasRoom(const CMessage& msg) const {
 void InboundSession::Queue(int n) {
   CMessage& msg = CnxIn(n).Message();
   if (msg.MRcptToCount() > 1) {
-    ParseRcptTo(n);
+    WriteSplitByDomain(msg);
     return;
   }
   msg.ID = FreshSpoolName();

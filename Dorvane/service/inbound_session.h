@@ -28,17 +28,16 @@
 #include <string>
 #include <string_view>
 
+#include "base/socket_control.h"
 #include "service/inbound_text.h"
-#include "service/socket_control.h"
+#include "spool/message.h"
 
 class QTimer;
 
 namespace dorvane {
 
-class CMessage;
 
 constexpr size_t kMaxCommandBytes = 64 * 1024;
-constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
 constexpr uint8_t kMaxRecipients = 255;
 // Time a client has for one command line, and for the message text.
 constexpr std::chrono::minutes kIdleTimeout{5};

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "config/language.h"
 #include "delivery/delivery_service.h"
 #include "delivery/queue_scan.h"
-#include "log/runtime_error.h"
-#include "config/language.h"
+#include "log/guard.h"
 #include "mx/dns_cache.h"
 #include "mx/mxfinder_client.h"
 #include "service/command_line.h"
@@ -21,12 +23,11 @@
 #include "service/hooks.h"
 #include "service/install_registry.h"
 #include "service/main_form.h"
-#include "service/program.h"
 #include "service/service_control.h"
 #include "service/signals.h"
 #include "service/startup.h"
-#include "shell/qt_dialogs.h"
 #include "shell/desktop_shell.h"
+#include "shell/qt_dialogs.h"
 #include "update/update_check.h"
 #include "update/update_service.h"
 

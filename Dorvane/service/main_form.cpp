@@ -1,6 +1,7 @@
 #include "service/main_form.h"
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 
 namespace dorvane {
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "log/guard.h"
 #include "service/form.h"
 #include "service/inbound_session.h"
 #include "service/qt_socket.h"

@@ -15,7 +15,8 @@
 #include <cerrno>
 #include <functional>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 
 namespace dorvane {
 namespace {

@@ -12,7 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "service/socket_control.h"
+#include "base/socket_control.h"
+#include "log/guard.h"
 
 namespace dorvane {
 

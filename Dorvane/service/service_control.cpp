@@ -3,13 +3,15 @@
 #include <QCoreApplication>
 #include <filesystem>
 
+#include "base/dates.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "service/form.h"
 #include "service/hooks.h"
-#include "service/program.h"
+#include "service/startup.h"
 
 namespace dorvane {
 namespace {
@@ -77,7 +79,7 @@ bool ServiceStarted() { return CurrentForm().mnustopEnabled; }
 
 void mnustart_Click() { Demarrer(); }
 void mnustop_Click() { Arreter(); }
-void mnureload_Click() { ChargerConfig(true); }
+void mnureload_Click() { LoadConfiguration(); }
 
 void mnuflush_Click() {
   RunHook(Hooks().flush);

@@ -6,7 +6,8 @@
 
 #include <QSocketNotifier>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 
 namespace dorvane {
 namespace {

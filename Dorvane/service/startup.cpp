@@ -12,16 +12,18 @@
 #include <filesystem>
 #include <unordered_map>
 
+#include "base/dates.h"
+#include "base/dialogs.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "log/dates.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "service/connexion.h"
 #include "service/form.h"
 #include "service/hooks.h"
-#include "service/program.h"
 #include "service/service_control.h"
-#include "shell/dialogs.h"
+#include "shell/autostart.h"
 #include "shell/shipped_languages.h"
 #include "spool/spool_file.h"
 
@@ -142,7 +144,7 @@ StartOutcome LoadRest(Form& form) {
   CreateFolders();
   InstallShippedLanguages();
   if (!CheckFiles()) return StartOutcome::Ended;
-  ChargerConfig(true);
+  LoadConfiguration();
   RunHook(Hooks().apply_language);
   if (Hooks().registry) CleanupRegistry(*Hooks().registry);
   DbgAdd("<P><HR><FONT face='Verdana' size='2'>Lancement de Dorvane</FONT><BR>", kDbgPlain);
@@ -241,6 +243,11 @@ void CleanupRegistry(RegistryAccess& registry) {
   }
 }
 
+void LoadConfiguration() {
+  ChargerConfig(true);
+  SetComputerStart(Config().ComputerStart);
+}
+
 StartOutcome Form_Load() {
   Form& form = CurrentForm();
   form.Shell().SetMainVisible(false);
@@ -249,6 +256,7 @@ StartOutcome Form_Load() {
     return StartOutcome::Ended;
   }
   ConfigLoaded = false;
+  SetDebugSafeMode();
   return Guard(kWhere, [&form] {
     std::string caption = "Dorvane - Version " + VersionText();
     form.Shell().SetCaptions(caption + " [" + form.Smtp()[0].LocalIP() + "]", caption);

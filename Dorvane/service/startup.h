@@ -31,6 +31,10 @@ enum class StartOutcome {
 // Unexpected errors end the program through ProgramError.
 StartOutcome Form_Load();
 
+// ChargerConfig(true), then the autostart entry follows the loaded
+// ComputerStart: what start-up and the reload command run.
+void LoadConfiguration();
+
 // An exclusive lock on one lock file, held while the object lives. The
 // file holds the holder's pid; the holder also keeps a flock on it, which
 // the kernel drops when the process ends, however it ends.

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "config/field_reader.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/field_reader.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "shell/registry.h"
 
 namespace dorvane {

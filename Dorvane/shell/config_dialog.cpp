@@ -15,9 +15,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/language.h"
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "log/guard.h"
 #include "service/service_control.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"

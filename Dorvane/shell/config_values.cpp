@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/field_reader.h"
+#include "base/program.h"
 #include "config/language.h"
-#include "service/program.h"
 
 namespace dorvane {
 

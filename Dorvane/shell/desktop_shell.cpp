@@ -8,11 +8,12 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/dialogs.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "shell/config_dialog.h"
 #include "shell/connections_view.h"
-#include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/tray_icons.h"
 #include "shell/window_language.h"

@@ -9,7 +9,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 
 namespace dorvane {
 namespace {

@@ -1,7 +1,7 @@
 // Message boxes of the desktop: QMessageBox.
 #pragma once
 
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 
 namespace dorvane {
 

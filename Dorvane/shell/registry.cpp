@@ -11,8 +11,8 @@
 #include <sstream>
 #include <vector>
 
-#include "config/field_reader.h"
-#include "log/runtime_error.h"
+#include "base/field_reader.h"
+#include "base/runtime_error.h"
 #include "shell/autostart.h"
 
 namespace dorvane {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 

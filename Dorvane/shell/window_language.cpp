@@ -10,9 +10,10 @@
 #include <QTreeWidgetItemIterator>
 #include <QWidget>
 
+#include "base/runtime_error.h"
 #include "config/language.h"
+#include "log/guard.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 
 namespace dorvane {
 namespace {

@@ -1,9 +1,8 @@
 #include "spool/domain_split.h"
 
-#include "log/dates.h"
+#include "base/dates.h"
+#include "base/runtime_error.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/connexion.h"
 #include "spool/message_format.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
@@ -52,7 +51,5 @@ std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
   batch.Commit();
   return ids;
 }
-
-std::vector<std::string> ParseRcptTo(int slot) { return WriteSplitByDomain(CnxIn(slot).Message()); }
 
 }  // namespace dorvane

@@ -25,7 +25,4 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
 // Returns the IDs written, in group order.
 std::vector<std::string> WriteSplitByDomain(const CMessage& message);
 
-// WriteSplitByDomain of the message held by inbound slot `slot`.
-std::vector<std::string> ParseRcptTo(int slot);
-
 }  // namespace dorvane

@@ -4,10 +4,9 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "log/dates.h"
+#include "base/dates.h"
+#include "base/runtime_error.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "service/inbound_session.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
 

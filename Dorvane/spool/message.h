@@ -3,11 +3,15 @@
 // between the spool folders and rewrites it after each attempt.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace dorvane {
+
+// The largest message body the relay takes in and queues.
+constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
 
 class CMessage {
  public:

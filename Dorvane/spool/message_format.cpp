@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

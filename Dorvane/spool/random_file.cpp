@@ -4,7 +4,7 @@
 #include <random>
 #include <sys/stat.h>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {

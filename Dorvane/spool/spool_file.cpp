@@ -8,8 +8,8 @@
 #include <set>
 #include <unistd.h>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 

@@ -7,8 +7,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "update/update_check.h"
 
 namespace dorvane {

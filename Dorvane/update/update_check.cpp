@@ -1,6 +1,6 @@
 #include "update/update_check.h"
 
-#include "service/program.h"
+#include "base/program.h"
 
 namespace dorvane {
 namespace {

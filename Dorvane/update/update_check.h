@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "service/socket_control.h"
+#include "base/socket_control.h"
 #include "update/version_check.h"
 
 namespace dorvane {

@@ -2,10 +2,11 @@
 
 #include <QTimer>
 
-#include "log/runtime_error.h"
-#include "service/program.h"
+#include "base/dialogs.h"
+#include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/guard.h"
 #include "service/qt_socket.h"
-#include "shell/dialogs.h"
 
 namespace dorvane {
 

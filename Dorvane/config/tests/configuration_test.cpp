@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/settings_table.h"
 #include "config_support.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
-#include "log/test_harness.h"
-#include "service/program.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

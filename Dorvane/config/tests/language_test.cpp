@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log/runtime_error.h"
-#include "log/test_harness.h"
+#include "base/runtime_error.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "config/configuration.h"
 #include "config_support.h"
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

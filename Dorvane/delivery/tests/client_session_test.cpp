@@ -3,12 +3,12 @@
 
 #include <filesystem>
 
+#include "base/program.h"
 #include "delivery/queue_scan.h"
 #include "delivery/session_states.h"
 #include "delivery/tests/delivery_support.h"
 #include "delivery/yield.h"
 #include "service/connexion.h"
-#include "service/program.h"
 
 namespace dorvane::testing {
 namespace {

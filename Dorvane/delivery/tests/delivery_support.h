@@ -14,9 +14,9 @@
 
 #include "config/configuration.h"
 #include "delivery/client_session.h"
-#include "log/test_harness.h"
 #include "service/tests/fake_form_support.h"
 #include "spool/message.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane::testing {
 

@@ -1,3 +1,4 @@
+#include "log/guard.h"
 #include "log/logs.h"
 
 #include <gtest/gtest.h>
@@ -5,10 +6,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "log/runtime_error.h"
-#include "log/test_harness.h"
-#include "service/program.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {
@@ -21,6 +22,7 @@ class LogsTest : public ::testing::Test {
   void Loaded(bool debug) {
     ConfigLoaded = true;
     Config().DebugMode = debug;
+    PushDebugMode();
   }
   void TearDown() override { Config().DebugMode = false; }
 

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
-#include "log/runtime_error.h"
 #include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 #include "mx_support.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {

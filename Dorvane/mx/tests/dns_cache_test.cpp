@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/program.h"
 #include "mx/dns_cache.h"
 #include "mx_support.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {

@@ -11,6 +11,7 @@ void MxFolderTest::SetUp() {
   Config() = CConfiguration{};
   FileConfig() = CConfiguration{};
   Config().DebugMode = true;
+  PushDebugMode();
   Config().DNSServer = "127.0.0.53";
   DnsCacheReset();
 }

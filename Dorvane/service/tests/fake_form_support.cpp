@@ -1,6 +1,6 @@
 #include "service/tests/fake_form_support.h"
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "service/connexion.h"
 
 namespace dorvane::fake {

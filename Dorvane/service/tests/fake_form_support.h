@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/socket_control.h"
 #include "service/form.h"
-#include "service/socket_control.h"
 
 namespace dorvane::fake {
 

@@ -495,6 +495,7 @@ TEST_F(InboundTest, SpoolShortOfRoomIsAnswered452BeforeWriting) {
 // Whatever a client sends reaches Debug.html as text, never as markup.
 TEST_F(InboundTest, ClientTextIsEscapedInTheDebugLog) {
   Config().DebugMode = true;
+  PushDebugMode();
   int n = Connect();
   Say(n, "HELO <script>alert(1)</script>\r\n");
   Say(n, "MAIL FROM:<a@b.cc><b>\r\n");

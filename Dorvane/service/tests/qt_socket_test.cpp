@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/runtime_error.h"
 #include "event_loop_support.h"
-#include "log/runtime_error.h"
 
 namespace dorvane {
 namespace {

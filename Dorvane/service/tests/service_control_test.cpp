@@ -9,11 +9,11 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "base/program.h"
+#include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "log/runtime_error.h"
 #include "service/form.h"
-#include "service/program.h"
 
 namespace dorvane {
 namespace {
@@ -97,6 +97,7 @@ class ServiceControlTest : public ::testing::Test {
     SetFatalExit([](int status) { throw FatalReport{status}; });
     ConfigLoaded = true;
     Config().DebugMode = false;
+    PushDebugMode();
     Config().ListenPort = 2525;
   }
   void TearDown() override {

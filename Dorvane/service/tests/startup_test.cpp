@@ -12,10 +12,11 @@
 #include <map>
 #include <set>
 
-#include "log/test_harness.h"
+#include "base/dialogs.h"
+#include "base/program.h"
 #include "service/command_line.h"
-#include "service/program.h"
-#include "shell/dialogs.h"
+#include "shell/autostart.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {
@@ -153,6 +154,19 @@ TEST(InstanceLockTest, OnlyALiveHolderRefusesTheStart) {
     InstanceLock after;
     EXPECT_TRUE(after.Acquire(path)) << "the lock outlived its holder";
   }
+}
+
+// Start-up and the reload command load the settings, then the autostart
+// entry follows the loaded ComputerStart.
+TEST(LoadConfigurationTest, AutostartEntryFollowsComputerStart) {
+  TestProgram program;
+  program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
+  LoadConfiguration();
+  EXPECT_EQ(ReadAutostartExec(), std::optional<std::string>(ComputerStartCommand()));
+
+  program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOff\r\n</Registry>\r\n");
+  LoadConfiguration();
+  EXPECT_EQ(ReadAutostartExec(), std::nullopt);
 }
 
 // Files and folders of an older run (or made by hand) lose their group

@@ -13,11 +13,11 @@
 
 #include "config/configuration.h"
 #include "config/language.h"
-#include "log/test_harness.h"
-#include "service/inbound_text.h"
 #include "gui_support.h"
+#include "service/inbound_text.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {
@@ -156,6 +156,7 @@ TEST_F(ConfigDialogTest, EntriesForMissingControlsAreSkippedWithOneDebugLineEach
                  {"CONFIGURATION", "TIP_btnWrite", "Write the file"},
                  {"CONFIGURATION", "CPT_btnWrite", "Go"}};
   Config().DebugMode = true;  // the debug log is written in debug mode only
+  PushDebugMode();
   EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Go");
   EXPECT_EQ(Control<QPushButton>("btnWrite").toolTip().toStdString(), "Write the file");
   std::string log = program_.Read("Debug.html");

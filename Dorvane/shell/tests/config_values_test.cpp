@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

@@ -21,12 +21,12 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
-#include "log/test_harness.h"
 #include "service/connexion.h"
 #include "service/main_form.h"
 #include "service/service_control.h"
 #include "shell/connections_view.h"
 #include "shell/main_window.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

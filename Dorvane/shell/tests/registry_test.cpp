@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "log/test_harness.h"
-#include "service/program.h"
+#include "base/program.h"
 #include "shell/autostart.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {

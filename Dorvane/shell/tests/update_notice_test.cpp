@@ -9,9 +9,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "base/program.h"
 #include "gui_support.h"
-#include "log/test_harness.h"
-#include "service/program.h"
+#include "tests/support/test_harness.h"
 #include "update/exist_update_form.h"
 #include "update/update_service.h"
 

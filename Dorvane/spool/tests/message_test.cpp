@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 #include "spool/message.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"

@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/runtime_error.h"
-#include "service/connexion.h"
+#include "base/runtime_error.h"
 #include "spool/domain_split.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
@@ -62,8 +61,7 @@ TEST(Domains, GetDomainTakesTheTextAfterTheFirstAt) {
 
 TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
   TempHome home;
-  ResetSlotPools();
-  CMessage& m = CnxIn(3).Message();
+  CMessage m;
   m.From = "<me@here.fr>";
   m.AddRcptTo("<a@one.fr>");
   m.AddRcptTo("<b@two.fr>");
@@ -72,7 +70,7 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
   m.TxtEng = SpoolWarningEnglish();
   m.Essai = 2;
 
-  std::vector<std::string> ids = ParseRcptTo(3);
+  std::vector<std::string> ids = WriteSplitByDomain(m);
   ASSERT_EQ(2u, ids.size());
   EXPECT_EQ("-0", ids[0].substr(ids[0].size() - 2));
   EXPECT_EQ("-1", ids[1].substr(ids[1].size() - 2));
@@ -91,7 +89,6 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
     EXPECT_EQ(2, part.Essai);
     EXPECT_EQ(SpoolWarningEnglish(), part.TxtEng);
   }
-  ResetSlotPools();
 }
 
 TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {

@@ -11,9 +11,9 @@
 
 #include <stdlib.h>
 
+#include "base/program.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "service/program.h"
 
 namespace dorvane::testing_support {
 
@@ -32,6 +32,7 @@ class TempHome {
     SetProgramFolder(root_.string() + "/");
     ConfigLoaded = true;
     Config().DebugMode = false;
+    PushDebugMode();
     SetFatalExit([](int status) { throw FatalReport("fatal exit " + std::to_string(status)); });
   }
   ~TempHome() {

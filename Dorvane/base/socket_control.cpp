@@ -1,4 +1,4 @@
-#include "service/socket_control.h"
+#include "base/socket_control.h"
 
 namespace dorvane {
 

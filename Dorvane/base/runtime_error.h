@@ -2,8 +2,8 @@
 // description. Expected conditions (a refused relay, an unreachable host, a
 // port in use) never use it; they are plain values. An unexpected error is
 // thrown as RuntimeError, caught by the guard of the procedure or event
-// handler that runs it, and reported through ProgramError, which ends the
-// program.
+// handler that runs it (log/guard.h), and reported through ProgramError,
+// which ends the program.
 #pragma once
 
 #include <exception>
@@ -49,22 +49,5 @@ class RuntimeError : public std::exception {
 // The standard description of a runtime error number ("Overflow" for 6);
 // "Application-defined or object-defined error" for an unknown one.
 std::string ErrorDescription(long number);
-
-// Reports the exception that is being handled through ProgramError with the
-// trace name `where`. Call only inside a catch block.
-[[noreturn]] void ReportCurrentException(const std::string& where);
-
-// Runs body; any exception that escapes it is reported through ProgramError
-// with the trace name `where` (which ends the program). Every event handler
-// and guarded procedure runs its body through this, so no exception ever
-// leaves a Qt slot.
-template <class F>
-auto Guard(const std::string& where, F&& body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (...) {
-    ReportCurrentException(where);
-  }
-}
 
 }  // namespace dorvane

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 
 namespace dorvane {
 
@@ -29,7 +29,7 @@ class RecordingDialogs : public Dialogs {
 };
 
 // While alive: a fresh empty program folder (a temporary directory, removed
-// afterwards), ConfigLoaded false, a RecordingDialogs installed, a fatal exit
+// afterwards), ConfigLoaded false and the debug log in safe mode, a RecordingDialogs installed, a fatal exit
 // that throws ProgramEnded, and the user's configuration folders
 // (XDG_CONFIG_HOME, DORVANE_REGISTRY_ROOT) inside the temporary directory so
 // no test touches the real ones. Restores what it changed.

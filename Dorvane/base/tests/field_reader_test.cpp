@@ -1,4 +1,4 @@
-#include "config/field_reader.h"
+#include "base/field_reader.h"
 
 #include <gtest/gtest.h>
 

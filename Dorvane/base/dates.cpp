@@ -1,9 +1,7 @@
-#include "log/dates.h"
+#include "base/dates.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "log/runtime_error.h"
 
 namespace dorvane {
 namespace {
@@ -34,13 +32,9 @@ std::string SerialDateAt(const std::tm& t) {
   return buf;
 }
 
-std::string GMTDate() {
-  return Guard("MOD:MODULE[GMTDate]", [] { return GMTDateAt(LocalNow()); });
-}
+std::string GMTDate() { return GMTDateAt(LocalNow()); }
 
-std::string SerialDate() {
-  return Guard("MOD:MODULE[SerialDate]", [] { return SerialDateAt(LocalNow()); });
-}
+std::string SerialDate() { return SerialDateAt(LocalNow()); }
 
 std::string UtcOffsetText(std::time_t when) {
   std::tm local{};

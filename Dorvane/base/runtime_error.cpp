@@ -1,8 +1,4 @@
-#include "log/runtime_error.h"
-
-#include <new>
-
-#include "log/logs.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 
@@ -24,22 +20,6 @@ std::string ErrorDescription(long number) {
     case kErrPathNotFound: return "Path not found";
     case kErrObjectRequired: return "Object required";
     default: return "Application-defined or object-defined error";
-  }
-}
-
-void ReportCurrentException(const std::string& where) {
-  try {
-    throw;
-  } catch (const ProgramEnded&) {
-    throw;  // the program is already ending
-  } catch (const RuntimeError& e) {
-    ProgramError(where, std::to_string(e.number()), e.description());
-  } catch (const std::bad_alloc&) {
-    ProgramError(where, std::to_string(kErrOutOfMemory), ErrorDescription(kErrOutOfMemory));
-  } catch (const std::exception& e) {
-    ProgramError(where, std::to_string(kErrInvalidCall), e.what());
-  } catch (...) {
-    ProgramError(where, std::to_string(kErrInvalidCall), ErrorDescription(kErrInvalidCall));
   }
 }
 

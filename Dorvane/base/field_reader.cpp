@@ -1,9 +1,9 @@
-#include "config/field_reader.h"
+#include "base/field_reader.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "log/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {

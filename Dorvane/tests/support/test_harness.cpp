@@ -1,13 +1,13 @@
-#include "log/test_harness.h"
+#include "tests/support/test_harness.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "base/program.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "service/program.h"
 
 namespace dorvane {
 
@@ -30,6 +30,7 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
   folder_ = pattern + "/";
   SetProgramFolder(folder_);
   ConfigLoaded = false;
+  SetDebugSafeMode();
   SetDialogs(&dialogs);
   SetFatalExit([](int status) { throw ProgramEnded{status}; });
   for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
@@ -51,6 +52,7 @@ TestProgram::~TestProgram() {
   SetDialogs(nullptr);
   SetProgramFolder(previous_folder_);
   ConfigLoaded = false;
+  SetDebugSafeMode();
   std::error_code ec;
   std::filesystem::remove_all(folder_, ec);
 }

@@ -1,4 +1,4 @@
-#include "service/program.h"
+#include "base/program.h"
 
 #include <unistd.h>
 

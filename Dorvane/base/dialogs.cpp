@@ -1,4 +1,4 @@
-#include "shell/dialogs.h"
+#include "base/dialogs.h"
 
 #include <cstdio>
 
