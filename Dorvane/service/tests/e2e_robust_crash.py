@@ -116,6 +116,9 @@ class FullDiskTest(RobustCase):
         self.assertEqual({}, {t: d for t, d in acknowledged.items() if queued.get(t) != d},
                          "acknowledged messages missing or not whole")
         self.assertEqual([], [(t, code) for t, code in refused() if code not in (451, 452)])
+        # The free-space check answers before any byte is written, long
+        # before a write runs out of room.
+        self.assertIn(452, {code for _t, code in refused()})
         self.assertEqual([], [t for t, _code in refused() if t in queued], "a refused message was queued")
 
         # A crash on the full disk leaves its lock: the next start must not
