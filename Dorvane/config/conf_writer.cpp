@@ -37,7 +37,7 @@ void WriteHeader(ConfLines& f) {
 // registry section. Inside a section every line is indented by a tab.
 void WriteSection(const CConfiguration& c, FileSection section, ConfLines& f) {
   const std::string indent = section == FileSection::TopLevel ? "" : "\t";
-  for (const SettingInfo& setting : Settings()) {
+  for (const SettingInfo& setting : SettingsTable()) {
     if (setting.section != section || !(c.*setting.defined)) continue;
     for (const char* comment : setting.comments) f.Line(indent + comment);
     f.Line(indent + setting.key + "\t" + SettingText(c, setting));

@@ -29,14 +29,14 @@ std::string DefaultDnsServer() {
 }
 
 void ClearFlags(CConfiguration& c) {
-  for (const SettingInfo& setting : Settings()) c.*setting.defined = false;
+  for (const SettingInfo& setting : SettingsTable()) c.*setting.defined = false;
 }
 
 // Copies the eleven values of `from` into `to`, each only where `take`
 // says for its flag in `from`.
 template <class Take>
 void CopyValues(const CConfiguration& from, CConfiguration& to, Take take) {
-  for (const SettingInfo& setting : Settings()) {
+  for (const SettingInfo& setting : SettingsTable()) {
     if (take(from.*setting.defined)) CopySettingValue(from, to, setting);
   }
 }
@@ -56,25 +56,15 @@ void PushDebugMode() {
 }
 std::string HostName;
 
-CConfiguration& DefaultConfig() {
-  static CConfiguration instance;
-  return instance;
+Settings& GlobalSettings() {
+  static Settings settings;
+  return settings;
 }
 
-CConfiguration& FileConfig() {
-  static CConfiguration instance;
-  return instance;
-}
-
-CConfiguration& Config() {
-  static CConfiguration instance;
-  return instance;
-}
-
-CConfiguration& DialogConfig() {
-  static CConfiguration instance;
-  return instance;
-}
+CConfiguration& DefaultConfig() { return GlobalSettings().defaults; }
+CConfiguration& FileConfig() { return GlobalSettings().file; }
+CConfiguration& Config() { return GlobalSettings().running; }
+CConfiguration& DialogConfig() { return GlobalSettings().dialog; }
 
 std::string OnOffText(bool value) { return value ? "On" : "Off"; }
 
@@ -83,7 +73,7 @@ void LoadDefault() {
     DiscoverNetworkParams();
     HostName = WithoutNul(NetHostName);
     CConfiguration& d = DefaultConfig();
-    for (const SettingInfo& setting : Settings()) {
+    for (const SettingInfo& setting : SettingsTable()) {
       if (setting.default_text) SetSettingValue(d, setting, setting.default_text);
     }
     d.DNSServer = DefaultDnsServer();

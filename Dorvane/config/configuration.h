@@ -45,6 +45,18 @@ class CConfiguration {
 // the default and never used for delivery (only a file value is).
 inline constexpr const char* kDefaultSmtpServer = "smtp.fournisseur.example";
 
+// The four configuration instances the program keeps.
+struct Settings {
+  CConfiguration defaults;  // the built-in defaults (flags stay false)
+  CConfiguration file;      // the values read from the file; XDefined per key found
+  CConfiguration running;   // defaults overlaid with defined file values
+  CConfiguration dialog;    // filled by the settings dialog just before it writes the file
+};
+
+// Transitional: the one Settings of the process, until every module takes
+// its own by constructor.
+Settings& GlobalSettings();
+
 // The built-in defaults (flags stay false).
 CConfiguration& DefaultConfig();
 // The values read from the file; XDefined is true for each key it holds.

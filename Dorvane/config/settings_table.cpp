@@ -29,7 +29,7 @@ using S = FileSection;
 
 }  // namespace
 
-const std::vector<SettingInfo>& Settings() {
+const std::vector<SettingInfo>& SettingsTable() {
   // One row a setting, each kept to a glance.
   // clang-format off
   static const std::vector<SettingInfo> settings = {
@@ -71,7 +71,7 @@ const std::vector<SettingInfo>& Settings() {
 }
 
 const SettingInfo* FindSetting(const std::string& key) {
-  for (const SettingInfo& setting : Settings()) {
+  for (const SettingInfo& setting : SettingsTable()) {
     if (key == setting.key) return &setting;
   }
   return nullptr;

@@ -46,7 +46,7 @@ struct SettingInfo {
 };
 
 // The eleven settings in the order the file writes them.
-const std::vector<SettingInfo>& Settings();
+const std::vector<SettingInfo>& SettingsTable();
 
 // The setting whose key is exactly `key`, or nullptr.
 const SettingInfo* FindSetting(const std::string& key);

@@ -16,8 +16,8 @@
 #include "delivery/yield.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "service/connexion.h"
-#include "service/form.h"
+#include "relay/connexion.h"
+#include "relay/form.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

@@ -15,8 +15,8 @@
 #include "log/guard.h"
 #include "log/logs.h"
 #include "mx/cdns.h"
-#include "service/connexion.h"
-#include "service/form.h"
+#include "relay/connexion.h"
+#include "relay/form.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 

@@ -1,7 +1,7 @@
 #include "delivery/delivery_service.h"
 
 #include "delivery/session_limits.h"
-#include "service/form.h"
+#include "relay/form.h"
 
 namespace dorvane {
 namespace {

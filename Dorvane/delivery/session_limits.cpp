@@ -8,7 +8,7 @@
 #include "delivery/delivery_failure.h"
 #include "delivery/session_states.h"
 #include "log/guard.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 
 namespace dorvane {
 namespace {

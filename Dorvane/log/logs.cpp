@@ -11,6 +11,7 @@
 #include <set>
 
 #include "base/dialogs.h"
+#include "base/files.h"
 #include "base/program.h"
 
 namespace dorvane {
@@ -23,58 +24,24 @@ std::function<void(int)>& ExitFn() {
   return fn;
 }
 
-// Appends every byte of `data` to the file at `path` (created 0600); on a
-// failure the file is cut back to its old length, so a half-written line
-// never joins the next one. Returns 0 or the errno of the failure.
-int AppendBytes(const std::string& path, const std::string& data) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    return err;
-  }
-  int err = 0;
-  for (size_t done = 0; err == 0 && done < data.size();) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) err = n < 0 ? errno : EIO;
-    else done += static_cast<size_t>(n);
-  }
-  if (err != 0) (void)::ftruncate(fd, st.st_size);
-  if (::close(fd) != 0 && err == 0) err = errno;
-  return err;
-}
+}  // namespace
 
-// Debug mode as last pushed; nothing while in safe mode.
-std::optional<bool>& DebugSetting() {
-  static std::optional<bool> debug;
-  return debug;
-}
+Logs::Logs(Files& files, std::string folder) : files_(files), folder_(std::move(folder)) {}
 
-// Files whose last write failed: each run of failures is told once.
-std::set<std::string>& FailingFiles() {
-  static std::set<std::string> files;
-  return files;
-}
-
-// Appends `line` + CR LF to the program folder's file `name`. A line that
-// cannot be written is dropped: the log must never be what stops the relay.
-void AppendLine(const std::string& name, const std::string& line) {
-  int err = AppendBytes(ProgramPath(name), line + "\r\n");
+// Appends `line` + CR LF to the folder's file `name`. A line that cannot be
+// written is dropped: the log must never be what stops the relay.
+void Logs::AppendLine(const std::string& name, const std::string& line) {
+  int err = files_.Append(folder_ + name, line + "\r\n");
   if (err == 0) {
-    FailingFiles().erase(name);
+    failing_.erase(name);
     return;
   }
-  if (!FailingFiles().insert(name).second) return;
+  if (!failing_.insert(name).second) return;
   std::fprintf(stderr, "Dorvane: %s inaccessible (%s), lignes de log perdues\n", name.c_str(),
                std::strerror(err));
 }
 
-}  // namespace
-
-void DbgAdd(const std::string& text, int kind) {
+void Logs::DbgAdd(const std::string& text, int kind) {
   std::string colour, marker;
   switch (kind) {
     case kDbgBody:
@@ -87,8 +54,8 @@ void DbgAdd(const std::string& text, int kind) {
     default: break;
   }
   std::string entry = "<FONT face='Verdana' size='2'" + colour + ">" + marker + text + "\r\n";
-  if (DebugSetting()) {
-    if (!*DebugSetting()) return;
+  if (debug_) {
+    if (!*debug_) return;
     AppendLine("Debug.html", entry + "</FONT>");
   } else {
     AppendLine("Debug.html",
@@ -97,19 +64,29 @@ void DbgAdd(const std::string& text, int kind) {
   }
 }
 
-void SetDebugMode(bool debug) { DebugSetting() = debug; }
-
-void SetDebugSafeMode() { DebugSetting().reset(); }
-
-void MailLogAdd(const std::string& text) {
+void Logs::MailLogAdd(const std::string& text) {
   std::string line = OneLogLine(text);
   DbgAdd("[MAILLOG]: " + HtmlEscape(line) + "<BR>", kDbgMailLog);
   AppendLine("maillog.txt", line);
 }
 
-void ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLogLine(text)); }
+void Logs::ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLogLine(text)); }
 
-void UpdateLogAdd(const std::string& text) { AppendLine("update.txt", OneLogLine(text)); }
+void Logs::UpdateLogAdd(const std::string& text) { AppendLine("update.txt", OneLogLine(text)); }
+
+Logs& GlobalLogs() {
+  static DiskFiles files;
+  static Logs logs(files, "");
+  logs.SetFolder(ProgramFolder());
+  return logs;
+}
+
+void DbgAdd(const std::string& text, int kind) { GlobalLogs().DbgAdd(text, kind); }
+void SetDebugMode(bool debug) { GlobalLogs().SetDebugMode(debug); }
+void SetDebugSafeMode() { GlobalLogs().SetDebugSafeMode(); }
+void MailLogAdd(const std::string& text) { GlobalLogs().MailLogAdd(text); }
+void ErrorLogAdd(const std::string& text) { GlobalLogs().ErrorLogAdd(text); }
+void UpdateLogAdd(const std::string& text) { GlobalLogs().UpdateLogAdd(text); }
 
 std::string OneLogLine(const std::string& text) {
   std::string out;

@@ -11,12 +11,56 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace dorvane {
 
+class Files;
+
 // Debug entry kinds.
 enum DebugKind { kDbgPlain = 0, kDbgBody = 1, kDbgArrow = 2, kDbgMailLog = 3, kDbgDnsCache = 4 };
+
+// The four logs of one program folder, written through `files`.
+class Logs {
+ public:
+  // `folder` ends with "/"; `files` must outlive the logs.
+  Logs(Files& files, std::string folder);
+
+  // Appends one HTML entry to Debug.html: in safe mode (no configuration
+  // loaded yet) always, framed by the safe-mode header; afterwards only when
+  // debug mode is on.
+  void DbgAdd(const std::string& text, int kind = kDbgPlain);
+  // What the loaded configuration says of debug mode: the configuration
+  // pushes it each time its value changes. The log starts in safe mode.
+  void SetDebugMode(bool debug) { debug_ = debug; }
+  // Back to safe mode: the configuration is about to be loaded afresh.
+  void SetDebugSafeMode() { debug_.reset(); }
+  // Whether debug entries are written (safe mode included).
+  bool DebugOn() const { return !debug_ || *debug_; }
+  // Copies the text to the debug log ("[MAILLOG]: ", kind 3), then appends
+  // it to maillog.txt.
+  void MailLogAdd(const std::string& text);
+  // Appends the text to error.txt, or to update.txt.
+  void ErrorLogAdd(const std::string& text);
+  void UpdateLogAdd(const std::string& text);
+
+  // Transitional: the free functions below follow the program folder.
+  void SetFolder(std::string folder) { folder_ = std::move(folder); }
+
+ private:
+  void AppendLine(const std::string& name, const std::string& line);
+
+  Files& files_;
+  std::string folder_;
+  std::optional<bool> debug_;        // nothing while in safe mode
+  std::set<std::string> failing_;    // files whose last write failed
+};
+
+// Transitional: the Logs of the program folder, behind the free functions
+// below, until every module takes its Logs by constructor.
+Logs& GlobalLogs();
 
 // Appends one HTML entry to Debug.html: in safe mode (no configuration
 // loaded yet) always, framed by the safe-mode header; afterwards only when

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "log/guard.h"
-#include "service/form.h"
+#include "relay/form.h"
 #include "service/inbound_session.h"
 #include "service/qt_socket.h"
 

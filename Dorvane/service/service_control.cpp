@@ -9,7 +9,7 @@
 #include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
-#include "service/form.h"
+#include "relay/form.h"
 #include "service/hooks.h"
 #include "service/startup.h"
 

@@ -47,7 +47,7 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
   body->addWidget(pages_, 1);
   layout->addLayout(body, 1);
   BuildTree();
-  for (const SettingInfo& setting : Settings()) {
+  for (const SettingInfo& setting : SettingsTable()) {
     QWidget* page = page_of_.at(setting.node);
     page->layout()->addWidget(BuildRow(setting, page));
   }

@@ -15,7 +15,7 @@ namespace {
 // it defines.
 std::map<std::string, std::string> Texts(const CConfiguration& config, bool all) {
   std::map<std::string, std::string> texts;
-  for (const SettingInfo& setting : Settings()) {
+  for (const SettingInfo& setting : SettingsTable()) {
     if (all || config.*setting.defined) texts[setting.key] = SettingText(config, setting);
   }
   return texts;

@@ -4,7 +4,7 @@
 #include <QTableWidget>
 #include <algorithm>
 
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "spool/message.h"
 
 namespace dorvane {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "service/form.h"
+#include "relay/form.h"
 
 class QAction;
 class QMenu;

@@ -311,13 +311,13 @@ std::string OtherValue(const SettingInfo& setting) {
 // Each row of the table alone: its line in a file sets its own member and
 // flag and no other, and the model writes the same line back.
 TEST(SettingsTable, EverySettingRoundTripsFileModelFile) {
-  ASSERT_EQ(Settings().size(), 11u);
-  for (const SettingInfo& setting : Settings()) {
+  ASSERT_EQ(SettingsTable().size(), 11u);
+  for (const SettingInfo& setting : SettingsTable()) {
     SCOPED_TRACE(setting.key);
     const std::string line = std::string(setting.key) + "\t" + OtherValue(setting);
     CConfiguration model = Read(line + "\r\n");
     EXPECT_EQ(SettingText(model, setting), OtherValue(setting));
-    for (const SettingInfo& other : Settings()) {
+    for (const SettingInfo& other : SettingsTable()) {
       EXPECT_EQ(model.*other.defined, &other == &setting) << other.key;
       if (&other == &setting) continue;
       EXPECT_EQ(SettingText(model, other), SettingText(CConfiguration(), other)) << other.key;

@@ -8,7 +8,7 @@
 #include "delivery/session_states.h"
 #include "delivery/tests/delivery_support.h"
 #include "delivery/yield.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 
 namespace dorvane::testing {
 namespace {

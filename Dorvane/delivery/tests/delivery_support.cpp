@@ -8,7 +8,7 @@
 #include "delivery/spool_moves.h"
 #include "delivery/yield.h"
 #include "mx/dns_cache.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "mx/mx_lookup.h"
 #include "spool/spool_file.h"
 

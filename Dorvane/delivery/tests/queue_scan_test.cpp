@@ -10,7 +10,7 @@
 #include "delivery/spool_moves.h"
 #include "delivery/tests/delivery_support.h"
 #include "mx/mx_lookup.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "service/inbound_session.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "service/tests/fake_form_support.h"
 #include "spool/message.h"
 #include "spool/tests/temp_home.h"
@@ -22,9 +22,9 @@ TEST(Slots, SearchStartsAtTheCursorAndSkipsBusySlots) {
   testing_support::TempHome home;
   ScopedFakeForm form;
   Busy({1, 2, 3});
-  LastIn = 2;
+  GlobalSlots().last_in = 2;
   EXPECT_EQ(4, FindFreeInSlot());
-  EXPECT_EQ(4, LastIn);
+  EXPECT_EQ(4, GlobalSlots().last_in);
   Busy({4});
   EXPECT_EQ(5, FindFreeInSlot());
 }
@@ -33,18 +33,18 @@ TEST(Slots, SearchWrapsFrom99To1) {
   testing_support::TempHome home;
   ScopedFakeForm form;
   Busy({99});
-  LastIn = 99;
+  GlobalSlots().last_in = 99;
   EXPECT_EQ(1, FindFreeInSlot());
-  EXPECT_EQ(1, LastIn);
+  EXPECT_EQ(1, GlobalSlots().last_in);
 }
 
 TEST(Slots, AllBusyGivesZeroAndKeepsTheCursor) {
   testing_support::TempHome home;
   ScopedFakeForm form;
   for (int i = kFirstSlot; i <= kLastSlot; ++i) Busy({i});
-  LastIn = 50;
+  GlobalSlots().last_in = 50;
   EXPECT_EQ(0, FindFreeInSlot());
-  EXPECT_EQ(50, LastIn);
+  EXPECT_EQ(50, GlobalSlots().last_in);
   EXPECT_EQ(1, FindFreeOutSlot());  // the other pool is independent
 }
 
@@ -73,7 +73,7 @@ TEST(Slots, ReleaseLocalFreesTheSlotAndItsSocket) {
   EXPECT_FALSE(form->smtp.Exists(5));
   EXPECT_EQ(std::make_pair(std::string("IN"), 5), form->shell.refreshes.back());
   // The slot is reusable and its element can be loaded again.
-  LastIn = 5;
+  GlobalSlots().last_in = 5;
   EXPECT_EQ(5, FindFreeInSlot());
   form->smtp.Load(5);
   EXPECT_EQ(2, form->smtp.LoadCount(5));

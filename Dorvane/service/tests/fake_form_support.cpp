@@ -1,7 +1,7 @@
 #include "service/tests/fake_form_support.h"
 
 #include "base/runtime_error.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 
 namespace dorvane::fake {
 

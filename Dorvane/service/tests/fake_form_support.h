@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/socket_control.h"
-#include "service/form.h"
+#include "relay/form.h"
 
 namespace dorvane::fake {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "service/inbound_session.h"
 #include "service/inbound_text.h"
 #include "service/tests/fake_form_support.h"

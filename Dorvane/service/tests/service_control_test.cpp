@@ -13,7 +13,7 @@
 #include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "service/form.h"
+#include "relay/form.h"
 
 namespace dorvane {
 namespace {

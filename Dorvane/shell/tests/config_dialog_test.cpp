@@ -106,8 +106,8 @@ TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
   }
   // Every row of the settings table has its box, and a number exactly its
   // offered range, each end of which the file reader takes.
-  EXPECT_EQ(dialog().findChildren<QCheckBox*>().size(), static_cast<qsizetype>(Settings().size()));
-  for (const SettingInfo& setting : Settings()) {
+  EXPECT_EQ(dialog().findChildren<QCheckBox*>().size(), static_cast<qsizetype>(SettingsTable().size()));
+  for (const SettingInfo& setting : SettingsTable()) {
     SCOPED_TRACE(setting.key);
     EXPECT_NO_THROW(Control<QCheckBox>(("chk" + std::string(setting.key)).c_str()));
     if (setting.kind != SettingKind::Number) continue;

@@ -15,7 +15,7 @@ TEST(ConfigValuesTest, EverySettingSurvivesTextsAndBack) {
   c.Language = "en", c.KeepLocal = true, c.ListenPort = 2525, c.SmtpServer = "relay.example";
   c.MaxNbrAttempt = 255, c.AttemptDelay = 90, c.Relay = false;
   auto texts = AllTexts(c);
-  EXPECT_EQ(texts.size(), Settings().size());
+  EXPECT_EQ(texts.size(), SettingsTable().size());
   CConfiguration back = ConfigFromTexts(texts);
   EXPECT_EQ(AllTexts(back), texts);
   EXPECT_EQ(DefinedTexts(back), texts);

@@ -21,7 +21,7 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
-#include "service/connexion.h"
+#include "relay/connexion.h"
 #include "service/main_form.h"
 #include "service/service_control.h"
 #include "shell/connections_view.h"

@@ -1,4 +1,4 @@
-#include "service/connexion.h"
+#include "relay/connexion.h"
 
 #include <array>
 #include <cctype>
@@ -7,38 +7,36 @@
 #include "log/guard.h"
 #include "log/logs.h"
 #include "mx/cdns.h"
-#include "service/form.h"
+#include "relay/form.h"
 #include "spool/message.h"
 
 namespace dorvane {
 
-uint8_t LastIn = 1;
-uint8_t LastOut = 1;
-
 namespace {
 
-constexpr int kPoolSize = 101;  // indexes 0 to 100; 1 to 99 are slots
-using Pool = std::array<std::unique_ptr<CConnexion>, kPoolSize>;
+// Shows status changes on the form in use, whichever it is at the time.
+class CurrentFormView : public ShellView {
+ public:
+  void RefreshConnection(const std::string& type, int slot) override {
+    CurrentForm().Shell().RefreshConnection(type, slot);
+  }
+};
 
-Pool& InPool() {
-  static Pool pool;
-  return pool;
-}
+}  // namespace
 
-Pool& OutPool() {
-  static Pool pool;
-  return pool;
-}
+SlotPools::SlotPools(ShellView& view) : view_(view) {}
+SlotPools::~SlotPools() = default;
 
-CConnexion& Slot(Pool& pool, int i, const char* source) {
+CConnexion& SlotPools::Slot(Pool& pool, int i, const char* source) {
   if (i < 0 || i >= kPoolSize) Raise(kErrSubscript, source, ErrorDescription(kErrSubscript));
-  if (!pool[i]) pool[i] = std::make_unique<CConnexion>();
+  if (!pool[i]) {
+    pool[i] = std::make_unique<CConnexion>();
+    pool[i]->view = &view_;
+  }
   return *pool[i];
 }
 
-// One round over slots 1 to 99 starting at `cursor`; the cursor moves to
-// the slot found. 0 when every slot is busy.
-int FindFree(Pool& pool, uint8_t& cursor, const char* source) {
+int SlotPools::FindFree(Pool& pool, uint8_t& cursor, const char* source) {
   int i = (cursor >= kFirstSlot && cursor <= kLastSlot) ? cursor : kFirstSlot;
   for (int tried = 0; tried < kLastSlot; ++tried) {
     if (Slot(pool, i, source).Status() == 0) {
@@ -50,7 +48,24 @@ int FindFree(Pool& pool, uint8_t& cursor, const char* source) {
   return 0;
 }
 
-}  // namespace
+CConnexion& SlotPools::In(int i) { return Slot(in_, i, "MOD:MODConnexion[CnxIn]"); }
+CConnexion& SlotPools::Out(int i) { return Slot(out_, i, "MOD:MODConnexion[CnxOut]"); }
+
+void SlotPools::Reset() {
+  for (auto& c : in_) c.reset();
+  for (auto& c : out_) c.reset();
+  last_in = 1;
+  last_out = 1;
+}
+
+int SlotPools::FindFreeIn() { return FindFree(in_, last_in, "MOD:MODConnexion[FindFreeInSlot]"); }
+int SlotPools::FindFreeOut() { return FindFree(out_, last_out, "MOD:MODConnexion[FindFreeOutSlot]"); }
+
+SlotPools& GlobalSlots() {
+  static CurrentFormView view;
+  static SlotPools pools(view);
+  return pools;
+}
 
 CConnexion::CConnexion() = default;
 CConnexion::~CConnexion() = default;
@@ -67,21 +82,14 @@ CDns& CConnexion::DNS() {
 
 void CConnexion::SetStatus(int32_t status) {
   status_ = status;
-  if (status != 0) CurrentForm().Shell().RefreshConnection(CnxType, Connexion);
+  if (status != 0 && view) view->RefreshConnection(CnxType, Connexion);
 }
 
-CConnexion& CnxIn(int i) { return Slot(InPool(), i, "MOD:MODConnexion[CnxIn]"); }
-CConnexion& CnxOut(int i) { return Slot(OutPool(), i, "MOD:MODConnexion[CnxOut]"); }
-
-void ResetSlotPools() {
-  for (auto& c : InPool()) c.reset();
-  for (auto& c : OutPool()) c.reset();
-  LastIn = 1;
-  LastOut = 1;
-}
-
-int FindFreeInSlot() { return FindFree(InPool(), LastIn, "MOD:MODConnexion[FindFreeInSlot]"); }
-int FindFreeOutSlot() { return FindFree(OutPool(), LastOut, "MOD:MODConnexion[FindFreeOutSlot]"); }
+CConnexion& CnxIn(int i) { return GlobalSlots().In(i); }
+CConnexion& CnxOut(int i) { return GlobalSlots().Out(i); }
+void ResetSlotPools() { GlobalSlots().Reset(); }
+int FindFreeInSlot() { return GlobalSlots().FindFreeIn(); }
+int FindFreeOutSlot() { return GlobalSlots().FindFreeOut(); }
 
 void ReleaseSmtpLocal(int i) {
   Guard("MOD:MODConnexion[ReleaseSmtpLocal]", [&] {

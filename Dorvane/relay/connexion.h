@@ -6,6 +6,7 @@
 // word and a server reply into its code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@ namespace dorvane {
 
 class CMessage;
 class CDns;
+class ShellView;
 
 constexpr int kFirstSlot = 1;
 constexpr int kLastSlot = 99;
@@ -40,21 +42,58 @@ class CConnexion {
   int32_t Status() const { return status_; }
   void SetStatus(int32_t status);
 
+  // Where status changes are shown (the pools set it); null shows nothing.
+  ShellView* view = nullptr;
+
  private:
   int32_t status_ = 0;
   std::unique_ptr<CMessage> message_;
   std::unique_ptr<CDns> dns_;
 };
 
+// The two pools of 101 slots (0 to 100; 1 to 99 are usable) and the
+// cursors where the next search for a free slot starts.
+class SlotPools {
+ public:
+  // Status changes of every slot are shown on `view` (not owned).
+  explicit SlotPools(ShellView& view);
+  ~SlotPools();
+
+  // Slot i (0 to 100) of each pool, created on first use. RuntimeError 9
+  // (`source` of the caller's choosing) outside that range.
+  CConnexion& In(int i);
+  CConnexion& Out(int i);
+  // Empties both pools and sets both cursors to 1 (start-up).
+  void Reset();
+  // A free slot of the pool, searched from its cursor and wrapping from 99
+  // to 1; the cursor moves there. 0 when all 99 are busy (one full round:
+  // the search never loops for ever).
+  int FindFreeIn();
+  int FindFreeOut();
+
+  uint8_t last_in = 1;
+  uint8_t last_out = 1;
+
+ private:
+  static constexpr int kPoolSize = 101;
+  using Pool = std::array<std::unique_ptr<CConnexion>, kPoolSize>;
+  CConnexion& Slot(Pool& pool, int i, const char* source);
+  int FindFree(Pool& pool, uint8_t& cursor, const char* source);
+
+  ShellView& view_;
+  Pool in_;
+  Pool out_;
+};
+
+// Transitional: the pools of the process, until every module takes its
+// SlotPools by constructor.
+SlotPools& GlobalSlots();
+
 // Slot i (0 to 100) of each pool, created on first use.
 CConnexion& CnxIn(int i);
 CConnexion& CnxOut(int i);
 // Empties both pools and sets both cursors to 1 (start-up).
 void ResetSlotPools();
-
-// Where the next search for a free slot starts.
-extern uint8_t LastIn;
-extern uint8_t LastOut;
 
 // Finds a free slot of the pool starting at its cursor, wrapping from 99 to
 // 1, and moves the cursor there. Returns 0 when all 99 are busy (after one

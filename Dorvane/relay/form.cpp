@@ -1,4 +1,4 @@
-#include "service/form.h"
+#include "relay/form.h"
 
 #include "base/runtime_error.h"
 

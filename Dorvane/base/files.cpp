@@ -1,0 +1,112 @@
+#include "base/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace dorvane {
+namespace {
+
+// Writes every byte; returns 0 or the errno of the failure.
+int WriteAll(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int Result(int rc) { return rc == 0 ? 0 : errno; }
+
+}  // namespace
+
+int DiskFiles::WriteDurable(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int err = WriteAll(fd, bytes);
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+int DiskFiles::Append(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
+  int err = WriteAll(fd, bytes);
+  if (err != 0) (void)::ftruncate(fd, st.st_size);
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+int DiskFiles::Read(const std::string& path, std::string* bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  bytes->clear();
+  char buffer[65536];
+  int err = 0;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return err;
+}
+
+int DiskFiles::Rename(const std::string& from, const std::string& to) {
+  return Result(::rename(from.c_str(), to.c_str()));
+}
+
+int DiskFiles::Remove(const std::string& path) { return Result(::unlink(path.c_str())); }
+
+int DiskFiles::SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = Result(::fsync(fd));
+  ::close(fd);
+  return err;
+}
+
+std::vector<std::string> DiskFiles::List(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::error_code type_ec;
+    if (entry.is_regular_file(type_ec)) names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+bool DiskFiles::IsFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<std::time_t> DiskFiles::ModifiedTime(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_mtime;
+}
+
+std::optional<uint64_t> DiskFiles::FreeBytes(const std::string& folder) {
+  struct statvfs fs {};
+  if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+}  // namespace dorvane

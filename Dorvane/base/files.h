@@ -1,0 +1,60 @@
+// The file operations of the spool and the logs, at the level of the system
+// calls they stand for, so that a test can make any one of them fail (a
+// full disk, a folder taken away) without touching the real file system's
+// modes. Every call that can fail returns 0 or the errno of the failure.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dorvane {
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  // Creates or empties `path` (a new file is 0600), writes every byte and
+  // flushes the file to disk.
+  virtual int WriteDurable(const std::string& path, std::string_view bytes) = 0;
+  // Appends every byte to `path` (created 0600 when missing); on a failure
+  // the file is cut back to its old length.
+  virtual int Append(const std::string& path, std::string_view bytes) = 0;
+  // The whole content of `path` into `bytes`.
+  virtual int Read(const std::string& path, std::string* bytes) = 0;
+  // Renames `from` over `to` (replacing a file of that name).
+  virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // Removes the file `path`.
+  virtual int Remove(const std::string& path) = 0;
+  // Flushes the entries of `folder` to disk.
+  virtual int SyncFolder(const std::string& folder) = 0;
+  // The names of the regular files in `folder`, in the order the file
+  // system lists them; none when it cannot be read.
+  virtual std::vector<std::string> List(const std::string& folder) = 0;
+  // Whether `path` is a regular file.
+  virtual bool IsFile(const std::string& path) = 0;
+  // The modification time of `path`; nullopt when it cannot be read.
+  virtual std::optional<std::time_t> ModifiedTime(const std::string& path) = 0;
+  // Bytes an unprivileged writer may still use on the file system holding
+  // `folder`; nullopt when unknown.
+  virtual std::optional<uint64_t> FreeBytes(const std::string& folder) = 0;
+};
+
+// The real file system.
+class DiskFiles final : public Files {
+ public:
+  int WriteDurable(const std::string& path, std::string_view bytes) override;
+  int Append(const std::string& path, std::string_view bytes) override;
+  int Read(const std::string& path, std::string* bytes) override;
+  int Rename(const std::string& from, const std::string& to) override;
+  int Remove(const std::string& path) override;
+  int SyncFolder(const std::string& folder) override;
+  std::vector<std::string> List(const std::string& folder) override;
+  bool IsFile(const std::string& path) override;
+  std::optional<std::time_t> ModifiedTime(const std::string& path) override;
+  std::optional<uint64_t> FreeBytes(const std::string& folder) override;
+};
+
+}  // namespace dorvane
