@@ -14,7 +14,7 @@
 
 #include "config/configuration.h"
 #include "delivery/client_session.h"
-#include "service/tests/fake_form_support.h"
+#include "tests/support/fake_form.h"
 #include "spool/message.h"
 #include "tests/support/test_harness.h"
 

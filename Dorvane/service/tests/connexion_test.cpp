@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "relay/connexion.h"
-#include "service/tests/fake_form_support.h"
+#include "tests/support/fake_form.h"
 #include "spool/message.h"
 #include "spool/tests/temp_home.h"
 

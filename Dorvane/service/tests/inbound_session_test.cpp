@@ -11,7 +11,7 @@
 #include "relay/connexion.h"
 #include "service/inbound_session.h"
 #include "service/inbound_text.h"
-#include "service/tests/fake_form_support.h"
+#include "tests/support/fake_form.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 #include "spool/tests/temp_home.h"

@@ -1,4 +1,4 @@
-#include "service/tests/fake_form_support.h"
+#include "tests/support/fake_form.h"
 
 #include "base/runtime_error.h"
 #include "relay/connexion.h"

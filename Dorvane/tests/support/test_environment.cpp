@@ -1,0 +1,96 @@
+#include "tests/support/test_environment.h"
+
+#include "config/configuration.h"
+#include "log/logs.h"
+#include "relay/connexion.h"
+
+namespace dorvane {
+namespace fake {
+
+void FailingFiles::Fail(const std::string& operation, const std::string& path_part, int error) {
+  rules_.emplace(operation, std::make_pair(path_part, error));
+}
+
+int FailingFiles::Failure(const std::string& operation, const std::string& path) const {
+  auto [begin, end] = rules_.equal_range(operation);
+  for (auto it = begin; it != end; ++it) {
+    if (path.find(it->second.first) != std::string::npos) return it->second.second;
+  }
+  return 0;
+}
+
+int FailingFiles::WriteDurable(const std::string& path, std::string_view bytes) {
+  if (int err = Failure("WriteDurable", path)) return err;
+  return disk_.WriteDurable(path, bytes);
+}
+
+int FailingFiles::Append(const std::string& path, std::string_view bytes) {
+  if (int err = Failure("Append", path)) return err;
+  return disk_.Append(path, bytes);
+}
+
+int FailingFiles::Read(const std::string& path, std::string* bytes) {
+  if (int err = Failure("Read", path)) return err;
+  return disk_.Read(path, bytes);
+}
+
+int FailingFiles::Rename(const std::string& from, const std::string& to) {
+  if (int err = Failure("Rename", to)) return err;
+  return disk_.Rename(from, to);
+}
+
+int FailingFiles::Remove(const std::string& path) {
+  if (int err = Failure("Remove", path)) return err;
+  return disk_.Remove(path);
+}
+
+int FailingFiles::SyncFolder(const std::string& folder) {
+  if (int err = Failure("SyncFolder", folder)) return err;
+  return disk_.SyncFolder(folder);
+}
+
+std::optional<std::time_t> FailingFiles::ModifiedTime(const std::string& path) {
+  return disk_.ModifiedTime(path);
+}
+
+std::optional<uint64_t> FailingFiles::FreeBytes(const std::string& folder) {
+  if (free_bytes) return free_bytes;
+  return disk_.FreeBytes(folder);
+}
+
+void ManualClock::Advance(int64_t seconds) {
+  now += static_cast<std::time_t>(seconds);
+  steady += std::chrono::seconds(seconds);
+}
+
+int ManualLoop::RunPosted(int limit) {
+  int ran = 0;
+  while (!tasks.empty() && ran < limit) {
+    auto task = std::move(tasks.front());
+    tasks.pop_front();
+    task();
+    ++ran;
+  }
+  return ran;
+}
+
+}  // namespace fake
+
+struct TestEnvironment::Saved {
+  Settings settings;
+  std::string host_name;
+};
+
+TestEnvironment::TestEnvironment()
+    : settings(GlobalSettings()),
+      slots(GlobalSlots()),
+      logs(GlobalLogs()),
+      env{*form, slots, settings, logs, program.dialogs, files, clock, loop},
+      saved_(new Saved{GlobalSettings(), HostName}) {}
+
+TestEnvironment::~TestEnvironment() {
+  GlobalSettings() = saved_->settings;
+  HostName = saved_->host_name;
+}
+
+}  // namespace dorvane

@@ -1,0 +1,106 @@
+// A whole Environment for a unit test: the fake form, the slot pools, the
+// settings, the logs and the recording dialogs of a throw-away program
+// folder, a file system that fails on demand, a clock the test moves and an
+// event loop the test runs by hand.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "base/clock.h"
+#include "base/event_loop.h"
+#include "base/files.h"
+#include "relay/environment.h"
+#include "tests/support/fake_form.h"
+#include "tests/support/test_harness.h"
+
+namespace dorvane {
+
+class Logs;
+class SlotPools;
+struct Settings;
+
+namespace fake {
+
+// The real file system, with chosen operations failing: each rule makes
+// the named operation ("WriteDurable", "Append", "Read", "Rename",
+// "Remove", "SyncFolder") fail with `error` on every path containing
+// `path_part`. FreeBytes answers `free_bytes` when set.
+class FailingFiles : public Files {
+ public:
+  void Fail(const std::string& operation, const std::string& path_part, int error);
+  void Clear() { rules_.clear(); }
+  std::optional<uint64_t> free_bytes;
+
+  int WriteDurable(const std::string& path, std::string_view bytes) override;
+  int Append(const std::string& path, std::string_view bytes) override;
+  int Read(const std::string& path, std::string* bytes) override;
+  int Rename(const std::string& from, const std::string& to) override;
+  int Remove(const std::string& path) override;
+  int SyncFolder(const std::string& folder) override;
+  std::vector<std::string> List(const std::string& folder) override { return disk_.List(folder); }
+  bool IsFile(const std::string& path) override { return disk_.IsFile(path); }
+  std::optional<std::time_t> ModifiedTime(const std::string& path) override;
+  std::optional<uint64_t> FreeBytes(const std::string& folder) override;
+
+ private:
+  // The error of the first rule matching, 0 when none does.
+  int Failure(const std::string& operation, const std::string& path) const;
+  DiskFiles disk_;
+  std::multimap<std::string, std::pair<std::string, int>> rules_;
+};
+
+// A clock that moves only when told; Random counts up.
+class ManualClock : public Clock {
+ public:
+  std::time_t Now() override { return now; }
+  std::chrono::steady_clock::time_point Steady() override { return steady; }
+  uint32_t Random() override { return ++random; }
+  // Moves both clocks on by `seconds`.
+  void Advance(int64_t seconds);
+  std::time_t now = 1700000000;
+  std::chrono::steady_clock::time_point steady{std::chrono::hours(1)};
+  uint32_t random = 0;
+};
+
+// Keeps posted work until the test runs it.
+class ManualLoop : public EventLoop {
+ public:
+  void Post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
+  // Runs posted work, including work posted meanwhile, until none is left
+  // or `limit` tasks have run; returns how many ran.
+  int RunPosted(int limit = 10000);
+  std::deque<std::function<void()>> tasks;
+};
+
+}  // namespace fake
+
+// While alive: a TestProgram (folder, dialogs, fatal trap), a fresh fake
+// form installed, empty slot pools and the settings saved (restored after).
+// `env` hands all of it to the code under test.
+class TestEnvironment {
+ public:
+  TestEnvironment();
+  ~TestEnvironment();
+  TestEnvironment(const TestEnvironment&) = delete;
+  TestEnvironment& operator=(const TestEnvironment&) = delete;
+
+  TestProgram program;
+  fake::ScopedFakeForm form;
+  fake::FailingFiles files;
+  fake::ManualClock clock;
+  fake::ManualLoop loop;
+  Settings& settings;
+  SlotPools& slots;
+  Logs& logs;
+  Environment env;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+}  // namespace dorvane
