@@ -63,6 +63,33 @@ void ManualClock::Advance(int64_t seconds) {
   steady += std::chrono::seconds(seconds);
 }
 
+class ManualLoop::Timer : public RepeatingTimer {
+ public:
+  Timer(ManualLoop& loop, int id) : loop_(loop), id_(id) {}
+  ~Timer() override { loop_.timers_.erase(id_); }
+
+ private:
+  ManualLoop& loop_;
+  int id_;
+};
+
+std::unique_ptr<RepeatingTimer> ManualLoop::Every(std::chrono::milliseconds interval,
+                                                  std::function<void()> tick) {
+  (void)interval;
+  int id = next_timer_++;
+  timers_[id] = std::move(tick);
+  return std::make_unique<Timer>(*this, id);
+}
+
+void ManualLoop::TickTimers() {
+  std::vector<int> ids;
+  for (const auto& [id, tick] : timers_) ids.push_back(id);
+  for (int id : ids) {
+    auto it = timers_.find(id);
+    if (it != timers_.end()) it->second();
+  }
+}
+
 int ManualLoop::RunPosted(int limit) {
   int ran = 0;
   while (!tasks.empty() && ran < limit) {

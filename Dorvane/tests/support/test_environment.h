@@ -66,14 +66,25 @@ class ManualClock : public Clock {
   uint32_t random = 0;
 };
 
-// Keeps posted work until the test runs it.
+// Keeps posted work and timers until the test runs them.
 class ManualLoop : public EventLoop {
  public:
   void Post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
+  std::unique_ptr<RepeatingTimer> Every(std::chrono::milliseconds interval,
+                                        std::function<void()> tick) override;
   // Runs posted work, including work posted meanwhile, until none is left
   // or `limit` tasks have run; returns how many ran.
   int RunPosted(int limit = 10000);
+  // Ticks every live timer once, in the order they were made.
+  void TickTimers();
+  // Live timers.
+  size_t TimerCount() const { return timers_.size(); }
   std::deque<std::function<void()>> tasks;
+
+ private:
+  class Timer;
+  std::map<int, std::function<void()>> timers_;
+  int next_timer_ = 0;
 };
 
 }  // namespace fake
