@@ -18,7 +18,7 @@ struct Settings;
 
 struct Environment {
   Form& form;
-  SlotPools& slots;
+  SlotPools& pools;  // not "slots": a Qt keyword
   Settings& settings;
   Logs& logs;
   Dialogs& dialogs;

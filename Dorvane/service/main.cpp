@@ -10,14 +10,21 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/clock.h"
+#include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "config/language.h"
 #include "delivery/delivery_service.h"
 #include "delivery/queue_scan.h"
 #include "log/guard.h"
+#include "log/logs.h"
 #include "mx/dns_cache.h"
 #include "mx/mxfinder_client.h"
+#include "qt/qt_event_loop.h"
+#include "relay/connexion.h"
+#include "relay/environment.h"
 #include "service/command_line.h"
 #include "service/control_channel.h"
 #include "service/hooks.h"
@@ -144,6 +151,11 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   SetForm(&form);
   g_form_installed = true;
   form.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
+  DiskFiles files;
+  SystemClock clock;
+  QtEventLoop loop;
+  Environment env{form, GlobalSlots(), GlobalSettings(), GlobalLogs(), CurrentDialogs(), files, clock, loop};
+  (void)env;
   DeliveryService delivery(form);
   if (Form_Load() == StartOutcome::Ended) return 1;
   form.tmrVerifOutBox().SetEnabled(true);

@@ -110,9 +110,9 @@ struct TestEnvironment::Saved {
 
 TestEnvironment::TestEnvironment()
     : settings(GlobalSettings()),
-      slots(GlobalSlots()),
+      pools(GlobalSlots()),
       logs(GlobalLogs()),
-      env{*form, slots, settings, logs, program.dialogs, files, clock, loop},
+      env{*form, pools, settings, logs, program.dialogs, files, clock, loop},
       saved_(new Saved{GlobalSettings(), HostName}) {}
 
 TestEnvironment::~TestEnvironment() {

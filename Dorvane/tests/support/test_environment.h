@@ -105,7 +105,7 @@ class TestEnvironment {
   fake::ManualClock clock;
   fake::ManualLoop loop;
   Settings& settings;
-  SlotPools& slots;
+  SlotPools& pools;
   Logs& logs;
   Environment env;
 

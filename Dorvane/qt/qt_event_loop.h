@@ -1,0 +1,16 @@
+// The event loop of the running program: Qt's, on the main thread.
+#pragma once
+
+#include "base/event_loop.h"
+
+namespace dorvane {
+
+class QtEventLoop final : public EventLoop {
+ public:
+  // Tasks and ticks must guard themselves: nothing may leave a Qt slot.
+  void Post(std::function<void()> task) override;
+  std::unique_ptr<RepeatingTimer> Every(std::chrono::milliseconds interval,
+                                        std::function<void()> tick) override;
+};
+
+}  // namespace dorvane
