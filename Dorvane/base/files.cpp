@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "base/runtime_error.h"
+
 namespace dorvane {
 namespace {
 
@@ -52,12 +54,16 @@ int DiskFiles::Append(const std::string& path, std::string_view bytes) {
 }
 
 int DiskFiles::Read(const std::string& path, std::string* bytes) {
+  return ReadAtMost(path, std::string::npos - 1, bytes);
+}
+
+int DiskFiles::ReadAtMost(const std::string& path, size_t limit, std::string* bytes) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
   bytes->clear();
   char buffer[65536];
   int err = 0;
-  for (;;) {
+  while (bytes->size() <= limit) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) err = errno;
@@ -66,6 +72,11 @@ int DiskFiles::Read(const std::string& path, std::string* bytes) {
   }
   ::close(fd);
   return err;
+}
+
+bool DiskFiles::Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 int DiskFiles::Rename(const std::string& from, const std::string& to) {
@@ -107,6 +118,23 @@ std::optional<uint64_t> DiskFiles::FreeBytes(const std::string& folder) {
   struct statvfs fs {};
   if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
   return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+int Files::ReadAtMost(const std::string& path, size_t, std::string* bytes) { return Read(path, bytes); }
+
+bool Files::Exists(const std::string& path) { return IsFile(path); }
+
+std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source) {
+  std::string bytes;
+  int err = files.Read(path, &bytes);
+  if (err == 0) return bytes;
+  long number = err == ENOENT ? kErrFileNotFound : kErrPermissionDenied;
+  Raise(number, source, ErrorDescription(number) + ": " + path);
+}
+
+Files& StaticDiskFiles() {
+  static DiskFiles files;
+  return files;
 }
 
 }  // namespace dorvane

@@ -40,7 +40,23 @@ class Files {
   // Bytes an unprivileged writer may still use on the file system holding
   // `folder`; nullopt when unknown.
   virtual std::optional<uint64_t> FreeBytes(const std::string& folder) = 0;
+  // The content of `path` into `bytes`, reading no more than `limit` + 1
+  // bytes, so a caller that finds more than `limit` knows the file is too
+  // large without having taken all of it in memory. By default a whole Read.
+  virtual int ReadAtMost(const std::string& path, size_t limit, std::string* bytes);
+  // Whether anything at all (a file, a folder, a link) has the name `path`.
+  // By default IsFile.
+  virtual bool Exists(const std::string& path);
 };
+
+// The whole content of the file at `path`, read through `files`. Throws
+// RuntimeError (53 when the file is missing, 70 when it cannot be read)
+// with `source` as its source.
+std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source);
+
+// Transitional: the disk files behind the old signatures that take no
+// Files, until every caller hands its own in.
+Files& StaticDiskFiles();
 
 // The real file system.
 class DiskFiles final : public Files {
@@ -55,6 +71,8 @@ class DiskFiles final : public Files {
   bool IsFile(const std::string& path) override;
   std::optional<std::time_t> ModifiedTime(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& folder) override;
+  int ReadAtMost(const std::string& path, size_t limit, std::string* bytes) override;
+  bool Exists(const std::string& path) override;
 };
 
 }  // namespace dorvane

@@ -1,8 +1,7 @@
 // The writing side of Dorvane.ini: only the settings the user overrides are
 // written, each in its commented block.
-#include <cstdio>
-
 #include "base/dates.h"
+#include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
@@ -61,15 +60,13 @@ std::string ConfText(const CConfiguration& config) {
   return f.Take();
 }
 
-void CConfiguration::WriteConf() const {
+void CConfiguration::WriteConf(Files& files, Logs& logs) const {
   std::string path = ProgramPath("Dorvane.ini");
-  std::string bytes = ConfText(*this);
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) Raise(kErrPermissionDenied, "Dorvane", "Write failed: " + path);
-  MailLogAdd(GMTDate() + " Dorvane: Writing Dorvane.ini");
+  if (files.WriteDurable(path, ConfText(*this)) != 0)
+    Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
+  logs.MailLogAdd(GMTDate() + " Dorvane: Writing Dorvane.ini");
 }
+
+void CConfiguration::WriteConf() const { WriteConf(StaticDiskFiles(), GlobalLogs()); }
 
 }  // namespace dorvane

@@ -5,6 +5,7 @@
 
 #include "base/dates.h"
 #include "base/field_reader.h"
+#include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/language.h"
@@ -22,10 +23,10 @@ std::string WithoutNul(const std::string& text) {
 
 // The first discovered DNS server, even an empty one; "127.0.0.1" when the
 // discovery found nothing at all.
-std::string DefaultDnsServer() {
-  if (DNSList.empty() || std::atol(DNSList[0].c_str()) <= 0 || DNSList.size() < 2)
+std::string DefaultDnsServer(const std::vector<std::string>& dns_list) {
+  if (dns_list.empty() || std::atol(dns_list[0].c_str()) <= 0 || dns_list.size() < 2)
     return "127.0.0.1";
-  return WithoutNul(DNSList[1]);
+  return WithoutNul(dns_list[1]);
 }
 
 void ClearFlags(CConfiguration& c) {
@@ -41,70 +42,78 @@ void CopyValues(const CConfiguration& from, CConfiguration& to, Take take) {
   }
 }
 
-void LogAttemptDelayCap() {
-  if (Config().AttemptDelay <= kMaxAttemptDelay) return;
-  MailLogAdd(GMTDate() + " Dorvane: AttemptDelay " + std::to_string(Config().AttemptDelay) +
-             " ramen\xC3\xA9 \xC3\xA0 " + std::to_string(kMaxAttemptDelay) + " minutes");
+void LogAttemptDelayCap(const CConfiguration& running, Logs& logs) {
+  if (running.AttemptDelay <= kMaxAttemptDelay) return;
+  logs.MailLogAdd(GMTDate() + " Dorvane: AttemptDelay " + std::to_string(running.AttemptDelay) +
+                  " ramen\xC3\xA9 \xC3\xA0 " + std::to_string(kMaxAttemptDelay) + " minutes");
 }
 
 }  // namespace
-
-bool ConfigLoaded = false;
-
-void PushDebugMode() {
-  if (ConfigLoaded) SetDebugMode(Config().DebugMode);
-}
-std::string HostName;
 
 Settings& GlobalSettings() {
   static Settings settings;
   return settings;
 }
 
+bool& ConfigLoaded = GlobalSettings().config_loaded;
+std::string& HostName = GlobalSettings().host_name;
+
 CConfiguration& DefaultConfig() { return GlobalSettings().defaults; }
 CConfiguration& FileConfig() { return GlobalSettings().file; }
 CConfiguration& Config() { return GlobalSettings().running; }
 CConfiguration& DialogConfig() { return GlobalSettings().dialog; }
 
+void PushDebugMode(const Settings& settings, Logs& logs) {
+  if (settings.config_loaded) logs.SetDebugMode(settings.running.DebugMode);
+}
+
+void PushDebugMode() { PushDebugMode(GlobalSettings(), GlobalLogs()); }
+
 std::string OnOffText(bool value) { return value ? "On" : "Off"; }
 
-void LoadDefault() {
-  Guard("MOD:CONFIGURATION[LoadDefault]", [] {
-    DiscoverNetworkParams();
-    HostName = WithoutNul(NetHostName);
-    CConfiguration& d = DefaultConfig();
+void LoadDefault(Settings& settings, Files& files) {
+  Guard("MOD:CONFIGURATION[LoadDefault]", [&] {
+    DiscoverNetworkParams(settings.network, files);
+    settings.host_name = WithoutNul(settings.network.host_name);
+    CConfiguration& d = settings.defaults;
     for (const SettingInfo& setting : SettingsTable()) {
       if (setting.default_text) SetSettingValue(d, setting, setting.default_text);
     }
-    d.DNSServer = DefaultDnsServer();
-    ClearFlags(FileConfig());
+    d.DNSServer = DefaultDnsServer(settings.network.dns_list);
+    ClearFlags(settings.file);
   });
 }
 
-void ApplyDefaults() {
-  CopyValues(DefaultConfig(), Config(), [](bool) { return true; });
-  PushDebugMode();
+void ApplyDefaults(Settings& settings, Logs& logs) {
+  CopyValues(settings.defaults, settings.running, [](bool) { return true; });
+  PushDebugMode(settings, logs);
 }
 
-void ApplyFileValues() {
-  CopyValues(FileConfig(), Config(), [](bool defined) { return defined; });
-  PushDebugMode();
+void ApplyFileValues(Settings& settings, Logs& logs) {
+  CopyValues(settings.file, settings.running, [](bool defined) { return defined; });
+  PushDebugMode(settings, logs);
 }
 
-void ChargerConfig(bool apply) {
-  Guard("MOD:CONFIGURATION[ChargerConfig]", [apply] {
-    LoadDefault();
-    ApplyDefaults();
-    ReadConfText(ReadFileBytes(ProgramPath("Dorvane.ini"), "Dorvane"), FileConfig());
-    if (apply) ApplyFileValues();
-    ConfigLoaded = true;
-    PushDebugMode();
-    LOADFile(Config().Language);
-    MailLogAdd(GMTDate() + " Dorvane: Chargement de la configuration (Dorvane.ini)");
-    LogAttemptDelayCap();
+void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply) {
+  Guard("MOD:CONFIGURATION[ChargerConfig]", [&] {
+    LoadDefault(settings, files);
+    ApplyDefaults(settings, logs);
+    ReadConfText(ReadFileBytes(files, ProgramPath("Dorvane.ini"), "Dorvane"), settings.file);
+    if (apply) ApplyFileValues(settings, logs);
+    settings.config_loaded = true;
+    PushDebugMode(settings, logs);
+    LOADFile(settings.language, logs, files, settings.running.Language);
+    logs.MailLogAdd(GMTDate() + " Dorvane: Chargement de la configuration (Dorvane.ini)");
+    LogAttemptDelayCap(settings.running, logs);
   });
 }
 
-int16_t EffectiveAttemptDelay() { return std::min(Config().AttemptDelay, kMaxAttemptDelay); }
+void ChargerConfig(bool apply) { ChargerConfig(GlobalSettings(), GlobalLogs(), StaticDiskFiles(), apply); }
+
+int16_t EffectiveAttemptDelay(const CConfiguration& running) {
+  return std::min(running.AttemptDelay, kMaxAttemptDelay);
+}
+
+int16_t EffectiveAttemptDelay() { return EffectiveAttemptDelay(Config()); }
 
 }  // namespace dorvane

@@ -7,7 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "config/language.h"
+#include "config/network_params.h"
+
 namespace dorvane {
+
+class Files;
+class Logs;
 
 class CConfiguration {
  public:
@@ -34,10 +40,12 @@ class CConfiguration {
   bool Relay = false;
   bool RelayDefined = false;
 
-  // Writes this instance to ProgramFolder() + "Dorvane.ini": the fixed
-  // comment lines, then a block for each defined setting; then appends
-  // " Dorvane: Writing Dorvane.ini" to the mail log. Throws RuntimeError when
-  // the file cannot be written.
+  // Writes this instance to ProgramFolder() + "Dorvane.ini" through
+  // `files`: the fixed comment lines, then a block for each defined setting;
+  // then appends " Dorvane: Writing Dorvane.ini" to the mail log of `logs`.
+  // Throws RuntimeError when the file cannot be written.
+  void WriteConf(Files& files, Logs& logs) const;
+  // Transitional: WriteConf on the disk and the process's logs.
   void WriteConf() const;
 };
 
@@ -51,6 +59,15 @@ struct Settings {
   CConfiguration file;      // the values read from the file; XDefined per key found
   CConfiguration running;   // defaults overlaid with defined file values
   CConfiguration dialog;    // filled by the settings dialog just before it writes the file
+  // True once a configuration load has finished; until then the debug log
+  // runs in its safe mode.
+  bool config_loaded = false;
+  // The computer's host name, NUL characters removed (set by LoadDefault).
+  std::string host_name;
+  // What the last network discovery found (LoadDefault runs it).
+  NetworkParams network;
+  // The language named by running.Language (loaded by ChargerConfig).
+  LanguageTexts language;
 };
 
 // Transitional: the one Settings of the process, until every module takes
@@ -66,16 +83,15 @@ CConfiguration& Config();
 // Filled by the configuration dialog just before it writes the file.
 CConfiguration& DialogConfig();
 
-// True once a configuration load has finished; until then the debug log runs
-// in its safe mode.
-extern bool ConfigLoaded;
+// Transitional: GlobalSettings()'s config_loaded and host_name.
+extern bool& ConfigLoaded;
+extern std::string& HostName;
 
-// Once ConfigLoaded, tells the log whether Config() is in debug mode. Call
-// after changing Config().DebugMode.
+// Once `settings` are loaded, tells `logs` whether the running configuration
+// is in debug mode. Call after changing running.DebugMode.
+void PushDebugMode(const Settings& settings, Logs& logs);
+// Transitional: PushDebugMode on the process's settings and logs.
 void PushDebugMode();
-
-// The computer's host name, NUL characters removed (set by LoadDefault).
-extern std::string HostName;
 
 // "On" for true, "Off" for false.
 std::string OnOffText(bool value);
@@ -94,24 +110,33 @@ void ReadConfText(const std::string& bytes, CConfiguration& into);
 // signed bits.
 constexpr int16_t kMaxAttemptDelay = 546;
 
-// Config's AttemptDelay in minutes, used as 546 when it is larger. Every
+// `running`'s AttemptDelay in minutes, used as 546 when it is larger. Every
 // reader of the deferral delay goes through this.
+int16_t EffectiveAttemptDelay(const CConfiguration& running);
+// Transitional: EffectiveAttemptDelay of Config().
 int16_t EffectiveAttemptDelay();
 
-// Runs the network discovery, sets HostName, fills DefaultConfig and clears
-// FileConfig's flags. Errors are reported as "MOD:CONFIGURATION[LoadDefault]".
-void LoadDefault();
-// Copies DefaultConfig's eleven values into Config.
-void ApplyDefaults();
-// Copies each defined FileConfig value into Config. The caller brings the
-// autostart entry in line with Config's ComputerStart.
-void ApplyFileValues();
-// Loads ProgramFolder() + "Dorvane.ini" into FileConfig after resetting
-// Config to the defaults; with `apply` the file values reach Config (the
-// caller then brings the autostart entry in line with ComputerStart). Sets
-// ConfigLoaded, loads the language named by Config's Language and writes its
-// mail-log line (and one more when AttemptDelay is capped). Any error, a missing file included, is
-// reported through ProgramError as "MOD:CONFIGURATION[ChargerConfig]".
+// Runs the network discovery into settings.network (reading its resolver
+// file through `files`), sets host_name, fills the defaults and clears the
+// file instance's flags. Errors are reported as
+// "MOD:CONFIGURATION[LoadDefault]".
+void LoadDefault(Settings& settings, Files& files);
+// Copies the eleven default values into the running instance and pushes
+// its debug mode to `logs`.
+void ApplyDefaults(Settings& settings, Logs& logs);
+// Copies each defined file value into the running instance and pushes its
+// debug mode to `logs`. The caller brings the autostart entry in line with
+// running.ComputerStart.
+void ApplyFileValues(Settings& settings, Logs& logs);
+// Loads ProgramFolder() + "Dorvane.ini" through `files` into settings.file
+// after resetting the running instance to the defaults; with `apply` the
+// file values reach it (the caller then brings the autostart entry in line
+// with ComputerStart). Sets config_loaded, loads the language named by
+// running.Language and writes its mail-log line to `logs` (and one more when
+// AttemptDelay is capped). Any error, a missing file included, is reported
+// through ProgramError as "MOD:CONFIGURATION[ChargerConfig]".
+void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply);
+// Transitional: ChargerConfig on the process's settings, logs and the disk.
 void ChargerConfig(bool apply);
 
 }  // namespace dorvane

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <cerrno>
 
 #include "base/dates.h"
 #include "base/field_reader.h"
+#include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
 
@@ -49,8 +51,8 @@ bool IsLanguageName(const std::string& name) {
 
 }  // namespace
 
-std::vector<LangEntry> LangEntries;
-std::array<std::string, 5> CONSTANTS;
+std::vector<LangEntry>& LangEntries = GlobalSettings().language.entries;
+std::array<std::string, 5>& CONSTANTS = GlobalSettings().language.constants;
 
 bool operator==(const LangEntry& a, const LangEntry& b) {
   return a.section == b.section && a.key == b.key && a.value == b.value;
@@ -87,20 +89,21 @@ std::vector<LangEntry> ParseLanguage(const std::string& bytes) {
   return entries;
 }
 
-void LOADFile(const std::string& name) {
-  Guard("MOD:LANGUAGE[LOADFile]", [&name] {
-    LangEntries.clear();
-    CONSTANTS = {};
+void LOADFile(LanguageTexts& language, Logs& logs, Files& files, const std::string& name) {
+  Guard("MOD:LANGUAGE[LOADFile]", [&] {
+    language = {};
     if (!IsLanguageName(name)) {
-      ErrorLogAdd(GMTDate() + " Dorvane: nom de langue refus\xC3\xA9 '" + name +
+      logs.ErrorLogAdd(GMTDate() + " Dorvane: nom de langue refus\xC3\xA9 '" + name +
                   "' (lettres, chiffres, - et _ seulement), fran\xC3\xA7" "ais utilis\xC3\xA9");
       return;
     }
     std::string path = ProgramPath("language/" + name + ".ini");
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return;
-    LangEntries = ParseLanguage(ReadFileBytes(path, "Dorvane"));
-    MailLogAdd(GMTDate() + " Dorvane: Chargement du langage");
+    std::string bytes;
+    int err = files.Read(path, &bytes);
+    if (err == ENOENT) return;
+    if (err != 0) Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
+    language.entries = ParseLanguage(bytes);
+    logs.MailLogAdd(GMTDate() + " Dorvane: Chargement du langage");
   });
 }
 

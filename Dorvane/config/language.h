@@ -10,6 +10,9 @@
 
 namespace dorvane {
 
+class Files;
+class Logs;
+
 // One "key=value" line of a section.
 struct LangEntry {
   std::string section;
@@ -19,12 +22,19 @@ struct LangEntry {
 
 bool operator==(const LangEntry& a, const LangEntry& b);
 
-// The entries of the last LOADFile, in file order.
-extern std::vector<LangEntry> LangEntries;
+// The language in use.
+struct LanguageTexts {
+  // The entries of the last LOADFile, in file order.
+  std::vector<LangEntry> entries;
+  // Texts built into run-time captions; index 0 is unused. Emptied by
+  // LOADFile, set to their defaults (and overrides) when a window loads.
+  std::array<std::string, 5> constants;
+};
 
-// Texts built into run-time captions; index 0 is unused. Emptied by
-// LOADFile, set to their defaults (and overrides) when a window loads.
-extern std::array<std::string, 5> CONSTANTS;
+// Transitional: the language of the process's settings, for the callers
+// that do not take their settings yet.
+extern std::vector<LangEntry>& LangEntries;
+extern std::array<std::string, 5>& CONSTANTS;
 
 // "", "Outrepasser la valeur par défaut", "Défaut", "Oui", "Non".
 std::array<std::string, 5> DefaultConstants();
@@ -35,13 +45,13 @@ std::array<std::string, 5> DefaultConstants();
 // double quotes removed from the value); all else is ignored.
 std::vector<LangEntry> ParseLanguage(const std::string& bytes);
 
-// Clears LangEntries and CONSTANTS, then reads language/<name>.ini of the
-// program folder when it exists and writes the mail-log line " Dorvane:
-// Chargement du langage". A missing file is not an error. A name that is
-// not letters, digits, "-" and "_" (at most 64) loads nothing, so the
-// built-in French stays, and is told in error.txt. Read errors are
+// Clears `language`, then reads language/<name>.ini of the program folder
+// through `files` when it exists and writes the mail-log line " Dorvane:
+// Chargement du langage" to `logs`. A missing file is not an error. A name
+// that is not letters, digits, "-" and "_" (at most 64) loads nothing, so
+// the built-in French stays, and is told in error.txt. Read errors are
 // reported as "MOD:LANGUAGE[LOADFile]".
-void LOADFile(const std::string& name);
+void LOADFile(LanguageTexts& language, Logs& logs, Files& files, const std::string& name);
 
 // One text for one control of a window. `prefix` is "CPT" (caption), "TIP"
 // (tooltip) or "NOD" (a node of the window's Categories tree); `name` is the

@@ -5,16 +5,11 @@
 
 #include <sstream>
 
-#include "base/field_reader.h"
+#include "base/files.h"
 #include "base/runtime_error.h"
 
 namespace dorvane {
 namespace {
-
-std::string& ResolvConfPath() {
-  static std::string path = "/etc/resolv.conf";
-  return path;
-}
 
 bool IsDottedIPv4(const std::string& text) {
   in_addr addr{};
@@ -22,11 +17,6 @@ bool IsDottedIPv4(const std::string& text) {
 }
 
 }  // namespace
-
-std::string NetHostName;
-std::vector<std::string> DNSList{"0"};
-
-void SetResolvConfPath(const std::string& path) { ResolvConfPath() = path; }
 
 std::vector<std::string> ParseNameservers(const std::string& text) {
   std::vector<std::string> servers;
@@ -40,22 +30,23 @@ std::vector<std::string> ParseNameservers(const std::string& text) {
   return servers;
 }
 
-void DiscoverNetworkParams() {
-  DNSList.assign(1, "0");
+void DiscoverNetworkParams(NetworkParams& params, Files& files) {
+  std::vector<std::string>& list = params.dns_list;
+  list.assign(1, "0");
   std::string text;
   try {
-    text = ReadFileBytes(ResolvConfPath(), "Dorvane");
+    text = ReadFileBytes(files, params.resolv_conf_path, "Dorvane");
   } catch (const RuntimeError&) {
     return;  // no configuration to read: no server, and not an error
   }
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return;
-  NetHostName = name;
+  params.host_name = name;
   std::vector<std::string> servers = ParseNameservers(text);
   // A readable configuration always yields a first entry, empty or not.
   if (servers.empty()) servers.emplace_back();
-  DNSList.insert(DNSList.end(), servers.begin(), servers.end());
-  DNSList[0] = std::to_string(servers.size());
+  list.insert(list.end(), servers.begin(), servers.end());
+  list[0] = std::to_string(servers.size());
 }
 
 }  // namespace dorvane

@@ -7,22 +7,25 @@
 
 namespace dorvane {
 
-// The host name found by the last successful discovery; kept as it was when
-// a discovery fails (empty until one succeeds).
-extern std::string NetHostName;
+class Files;
 
-// Element 0: the number of DNS servers found, as decimal text; elements 1 to
-// that number: their dotted IPv4 addresses in file order. When the file is
-// readable but names no IPv4 server, the list is "1" and one empty address.
-// When the discovery fails, the list is "0" alone.
-extern std::vector<std::string> DNSList;
+// What the discovery found, and the file it reads.
+struct NetworkParams {
+  // The host name found by the last successful discovery; kept as it was
+  // when a discovery fails (empty until one succeeds).
+  std::string host_name;
+  // Element 0: the number of DNS servers found, as decimal text; elements 1
+  // to that number: their dotted IPv4 addresses in file order. When the
+  // file is readable but names no IPv4 server, the list is "1" and one empty
+  // address. When the discovery fails, the list is "0" alone.
+  std::vector<std::string> dns_list{"0"};
+  // The resolver configuration file the discovery reads.
+  std::string resolv_conf_path = "/etc/resolv.conf";
+};
 
-// Fills NetHostName and DNSList. Never fails: a failure leaves DNSList at "0".
-void DiscoverNetworkParams();
-
-// The resolver configuration file read by the discovery; "/etc/resolv.conf"
-// unless a test names another.
-void SetResolvConfPath(const std::string& path);
+// Fills `params`' host name and DNS list, reading its resolver file through
+// `files`. Never fails: a failure leaves the list at "0".
+void DiscoverNetworkParams(NetworkParams& params, Files& files);
 
 // The dotted IPv4 addresses of the "nameserver" lines of `text`, in order.
 // IPv6 and malformed addresses are skipped.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 
@@ -9,9 +10,8 @@
 #include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/settings_table.h"
-#include "config_support.h"
 #include "log/logs.h"
-#include "tests/support/test_harness.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -120,17 +120,20 @@ TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
 
 class ConfigurationTest : public ::testing::Test {
  protected:
-  void SetUp() override { UseLoopbackResolver(program_.folder()); }
-  void TearDown() override { UseSystemResolver(); }
+  void SetUp() override { t_.UseLoopbackResolver(); }
+  void Load(bool apply) { ChargerConfig(t_.settings, t_.logs, t_.files, apply); }
 
-  TestProgram program_;
+  TestEnvironment t_;
+  TestProgram& program_ = t_.program;
+  const CConfiguration& running_ = t_.settings.running;
+  const CConfiguration& file_ = t_.settings.file;
 };
 
 TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   program_.Write("Dorvane.ini", kKeyless);
-  ChargerConfig(true);
+  Load(true);
 
-  const CConfiguration& c = Config();
+  const CConfiguration& c = running_;
   EXPECT_TRUE(c.LaunchStart);
   EXPECT_FALSE(c.DebugMode);
   EXPECT_FALSE(c.ComputerStart);
@@ -142,8 +145,8 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   EXPECT_EQ(c.MaxNbrAttempt, 3);
   EXPECT_EQ(c.AttemptDelay, 60);
   EXPECT_TRUE(c.Relay);
-  EXPECT_EQ(ConfText(FileConfig()), kKeyless) << "a flag of FileConfig is set";
-  EXPECT_TRUE(ConfigLoaded);
+  EXPECT_EQ(ConfText(file_), kKeyless) << "a flag of FileConfig is set";
+  EXPECT_TRUE(t_.settings.config_loaded);
   EXPECT_NE(program_.Read("maillog.txt")
                 .find(" Dorvane: Chargement de la configuration (Dorvane.ini)\r\n"),
             std::string::npos);
@@ -151,30 +154,30 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
 
 TEST_F(ConfigurationTest, ApplyDecidesWhetherFileValuesReachTheRunningConfig) {
   program_.Write("Dorvane.ini", "ListenPort 2525\r\n");
-  ChargerConfig(true);
-  EXPECT_EQ(Config().ListenPort, 2525);
+  Load(true);
+  EXPECT_EQ(running_.ListenPort, 2525);
 
-  ChargerConfig(false);
-  EXPECT_EQ(Config().ListenPort, 25);
-  EXPECT_EQ(FileConfig().ListenPort, 2525);
-  EXPECT_TRUE(FileConfig().ListenPortDefined);
+  Load(false);
+  EXPECT_EQ(running_.ListenPort, 25);
+  EXPECT_EQ(file_.ListenPort, 2525);
+  EXPECT_TRUE(file_.ListenPortDefined);
 }
 
 TEST_F(ConfigurationTest, ReloadDropsFlagsOfRemovedKeys) {
   program_.Write("Dorvane.ini", "KeepLocal On\r\n");
-  ChargerConfig(true);
+  Load(true);
   program_.Write("Dorvane.ini", "");
-  ChargerConfig(true);
-  EXPECT_FALSE(FileConfig().KeepLocalDefined);
-  EXPECT_FALSE(Config().KeepLocal);
+  Load(true);
+  EXPECT_FALSE(file_.KeepLocalDefined);
+  EXPECT_FALSE(running_.KeepLocal);
 }
 
 TEST_F(ConfigurationTest, LoadsTheConfiguredLanguageBeforeItsOwnLogLine) {
   program_.Write("Dorvane.ini", "Language en\r\n");
   program_.Write("language/en.ini", "<MAIN>\r\nCPT_mnuquit=Quit\r\n</MAIN>\r\n");
-  ChargerConfig(true);
+  Load(true);
 
-  EXPECT_EQ(LangEntries, (std::vector<LangEntry>{{"MAIN", "CPT_mnuquit", "Quit"}}));
+  EXPECT_EQ(t_.settings.language.entries, (std::vector<LangEntry>{{"MAIN", "CPT_mnuquit", "Quit"}}));
   std::string log = program_.Read("maillog.txt");
   size_t language = log.find(" Dorvane: Chargement du langage\r\n");
   size_t config = log.find(" Dorvane: Chargement de la configuration");
@@ -201,8 +204,8 @@ TEST_F(ConfigurationTest, LanguageNameIsLettersDigitsDashAndUnderscoreOnly) {
     SCOPED_TRACE(name);
     std::filesystem::remove(program_.Path("error.txt"));
     program_.Write("Dorvane.ini", "Language " + name + "\r\n");
-    ChargerConfig(true);
-    EXPECT_EQ(LangEntries.size(), loads ? 1u : 0u);
+    Load(true);
+    EXPECT_EQ(t_.settings.language.entries.size(), loads ? 1u : 0u);
     std::string error = program_.Read("error.txt");
     EXPECT_EQ(error.find(" Dorvane: nom de langue refus\xC3\xA9 '") != std::string::npos, !loads)
         << error;
@@ -212,7 +215,7 @@ TEST_F(ConfigurationTest, LanguageNameIsLettersDigitsDashAndUnderscoreOnly) {
 TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {
   program_.Write("Dorvane.ini", "ListenPort\r\n");
   try {
-    ChargerConfig(true);
+    Load(true);
     FAIL() << "ChargerConfig returned";
   } catch (const ProgramEnded& e) {
     EXPECT_NE(e.status, 0);
@@ -222,35 +225,54 @@ TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {
   EXPECT_NE(program_.Read("Debug.html")
                 .find("Where: MOD:CONFIGURATION[ChargerConfig]<BR>Num\xC3\xA9ro: 13<BR>"),
             std::string::npos);
-  EXPECT_FALSE(ConfigLoaded);
+  EXPECT_FALSE(t_.settings.config_loaded);
 }
 
-TEST_F(ConfigurationTest, MissingFileOnReloadIsFatal) {
-  EXPECT_THROW(ChargerConfig(true), ProgramEnded);
-  EXPECT_NE(program_.Read("Debug.html").find("Num\xC3\xA9ro: 53<BR>"), std::string::npos);
+TEST_F(ConfigurationTest, MissingOrUnreadableFileOnReloadIsFatal) {
+  const std::pair<int, std::string> cases[] = {{ENOENT, "53"}, {EACCES, "70"}, {EIO, "70"}};
+  for (const auto& [error, number] : cases) {
+    SCOPED_TRACE(number);
+    program_.Write("Dorvane.ini", "");
+    t_.files.Clear();
+    t_.files.Fail("Read", "Dorvane.ini", error);
+    EXPECT_THROW(Load(true), ProgramEnded);
+    EXPECT_NE(program_.Read("Debug.html").find("Num\xC3\xA9ro: " + number + "<BR>"), std::string::npos);
+  }
 }
 
 TEST_F(ConfigurationTest, AttemptDelayAbove546IsUsedAs546AndLoggedOnce) {
   program_.Write("Dorvane.ini", "AttemptDelay 600\r\n");
-  ChargerConfig(true);
-  EXPECT_EQ(Config().AttemptDelay, 600);
-  EXPECT_EQ(EffectiveAttemptDelay(), 546);
+  Load(true);
+  EXPECT_EQ(running_.AttemptDelay, 600);
+  EXPECT_EQ(EffectiveAttemptDelay(running_), 546);
   std::string log = program_.Read("maillog.txt");
   EXPECT_NE(log.find(" Dorvane: AttemptDelay 600 ramen\xC3\xA9 \xC3\xA0 546 minutes\r\n"),
             std::string::npos);
 
   program_.Write("Dorvane.ini", "AttemptDelay 546\r\n");
   program_.Write("maillog.txt", "");
-  ChargerConfig(true);
-  EXPECT_EQ(EffectiveAttemptDelay(), 546);
+  Load(true);
+  EXPECT_EQ(EffectiveAttemptDelay(running_), 546);
   EXPECT_EQ(program_.Read("maillog.txt").find("ramen"), std::string::npos);
 }
 
 TEST_F(ConfigurationTest, FreshInstanceWritesTheKeylessFile) {
-  CConfiguration().WriteConf();
+  CConfiguration().WriteConf(t_.files, t_.logs);
   EXPECT_EQ(program_.Read("Dorvane.ini"), kKeyless);
   EXPECT_NE(program_.Read("maillog.txt").find(" Dorvane: Writing Dorvane.ini\r\n"),
             std::string::npos);
+}
+
+// A full disk is told to the caller and not logged as written.
+TEST_F(ConfigurationTest, WriteThatFailsRaisesAndLogsNothing) {
+  t_.files.Fail("WriteDurable", "Dorvane.ini", ENOSPC);
+  try {
+    CConfiguration().WriteConf(t_.files, t_.logs);
+    ADD_FAILURE() << "WriteConf returned";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), kErrPermissionDenied);
+  }
+  EXPECT_EQ(program_.Read("maillog.txt"), "");
 }
 
 CConfiguration EveryKeyDefined() {
@@ -335,9 +357,9 @@ TEST_F(ConfigurationTest, WrittenFileReadsBackAsWritten) {
       written.LaunchStart = written.Relay = true;
       written.DebugMode = written.KeepLocal = written.ComputerStart = false;
     }
-    written.WriteConf();
-    ChargerConfig(false);
-    EXPECT_EQ(ConfText(FileConfig()), ConfText(written)) << "flip " << flip;
+    written.WriteConf(t_.files, t_.logs);
+    Load(false);
+    EXPECT_EQ(ConfText(file_), ConfText(written)) << "flip " << flip;
   }
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "base/runtime_error.h"
-#include "tests/support/test_harness.h"
+#include "log/logs.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -73,22 +76,33 @@ TEST(WindowTexts, ConstantIndexMustBeANumberFrom0To4) {
 }
 
 TEST(LOADFile, MissingFileLeavesNoEntriesAndNoLogLine) {
-  TestProgram program;
-  LangEntries = {{"MAIN", "CPT_a", "b"}};
-  CONSTANTS = DefaultConstants();
-  LOADFile("xx");
-  EXPECT_TRUE(LangEntries.empty());
-  EXPECT_EQ(CONSTANTS, (std::array<std::string, 5>{}));
-  EXPECT_EQ(program.Read("maillog.txt"), "");
+  TestEnvironment t;
+  LanguageTexts language{{{"MAIN", "CPT_a", "b"}}, DefaultConstants()};
+  LOADFile(language, t.logs, t.files, "xx");
+  EXPECT_TRUE(language.entries.empty());
+  EXPECT_EQ(language.constants, (std::array<std::string, 5>{}));
+  EXPECT_EQ(t.program.Read("maillog.txt"), "");
 }
 
 TEST(LOADFile, ReadsTheNamedFileAndLogsIt) {
-  TestProgram program;
-  program.Write("language/en.ini", "<CONSTANTS>\r\nCST_03=Yes\r\n</CONSTANTS>\r\n");
-  LOADFile("en");
-  EXPECT_EQ(LangEntries, (std::vector<LangEntry>{{"CONSTANTS", "CST_03", "Yes"}}));
-  std::string log = program.Read("maillog.txt");
+  TestEnvironment t;
+  t.program.Write("language/en.ini", "<CONSTANTS>\r\nCST_03=Yes\r\n</CONSTANTS>\r\n");
+  LanguageTexts language;
+  LOADFile(language, t.logs, t.files, "en");
+  EXPECT_EQ(language.entries, (std::vector<LangEntry>{{"CONSTANTS", "CST_03", "Yes"}}));
+  std::string log = t.program.Read("maillog.txt");
   EXPECT_TRUE(log.ends_with(" Dorvane: Chargement du langage\r\n")) << log;
+}
+
+// A file that is there but cannot be read is an unexpected error.
+TEST(LOADFile, UnreadableFileIsFatal) {
+  TestEnvironment t;
+  t.program.Write("language/en.ini", "<MAIN>\r\n");
+  t.files.Fail("Read", "en.ini", EACCES);
+  LanguageTexts language;
+  EXPECT_THROW(LOADFile(language, t.logs, t.files, "en"), ProgramEnded);
+  EXPECT_NE(t.program.Read("Debug.html").find("Where: MOD:LANGUAGE[LOADFile]<BR>Num\xC3\xA9ro: 70<BR>"),
+            std::string::npos);
 }
 
 }  // namespace

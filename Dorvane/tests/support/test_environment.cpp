@@ -105,7 +105,6 @@ int ManualLoop::RunPosted(int limit) {
 
 struct TestEnvironment::Saved {
   Settings settings;
-  std::string host_name;
 };
 
 TestEnvironment::TestEnvironment()
@@ -113,11 +112,13 @@ TestEnvironment::TestEnvironment()
       pools(GlobalSlots()),
       logs(GlobalLogs()),
       env{*form, pools, settings, logs, program.dialogs, files, clock, loop},
-      saved_(new Saved{GlobalSettings(), HostName}) {}
+      saved_(new Saved{GlobalSettings()}) {}
 
-TestEnvironment::~TestEnvironment() {
-  GlobalSettings() = saved_->settings;
-  HostName = saved_->host_name;
+TestEnvironment::~TestEnvironment() { GlobalSettings() = saved_->settings; }
+
+void TestEnvironment::UseLoopbackResolver() {
+  program.Write("resolv.conf", "nameserver 127.0.0.53\n");
+  settings.network.resolv_conf_path = program.Path("resolv.conf");
 }
 
 }  // namespace dorvane

@@ -99,6 +99,10 @@ class TestEnvironment {
   TestEnvironment(const TestEnvironment&) = delete;
   TestEnvironment& operator=(const TestEnvironment&) = delete;
 
+  // Points the network discovery at a resolver file of the test folder
+  // naming one loopback server, so the defaults do not depend on the machine.
+  void UseLoopbackResolver();
+
   TestProgram program;
   fake::ScopedFakeForm form;
   fake::FailingFiles files;
