@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "base/dialogs.h"
 #include "base/files.h"
@@ -17,11 +18,23 @@
 namespace dorvane {
 namespace {
 
-void EndProcess(int status) { _exit(status); }
+// The one report of the process: an error can happen anywhere, also where
+// nothing was handed an environment.
+FatalReport& Installed() {
+  static FatalReport report;
+  return report;
+}
 
-std::function<void(int)>& ExitFn() {
-  static std::function<void(int)> fn = EndProcess;
-  return fn;
+// Transitional: the process's logs until the report is installed.
+Logs& ReportLogs() {
+  FatalReport& report = Installed();
+  return report.logs ? *report.logs : GlobalLogs();
+}
+
+// Transitional: the current dialogs until the report is installed.
+Dialogs& ReportDialogs() {
+  FatalReport& report = Installed();
+  return report.dialogs ? *report.dialogs : CurrentDialogs();
 }
 
 }  // namespace
@@ -117,12 +130,15 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
+FatalReport InstallFatalReport(FatalReport report) { return std::exchange(Installed(), std::move(report)); }
+
 void ProgramError(const std::string& where, const std::string& number,
                   const std::string& description) {
-  DbgAdd("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: " + where +
-             "<BR>Num\xC3\xA9ro: " + number + "<BR>Description: " + description + "</B></FONT>",
-         kDbgPlain);
-  CurrentDialogs().Message(
+  ReportLogs().DbgAdd("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: " + where +
+                          "<BR>Num\xC3\xA9ro: " + number + "<BR>Description: " + description +
+                          "</B></FONT>",
+                      kDbgPlain);
+  ReportDialogs().Message(
       "Une erreur est survenue dans Dorvane Version " + VersionText() +
           "\r\nSi vous avez activez l'option mode debug alors visualisez le fichier Debug.html"
           "\r\nCe fichier contient les erreurs survenues\r\n\r\nNous sommes d\xC3\xA9sol\xC3\xA9"
@@ -131,12 +147,10 @@ void ProgramError(const std::string& where, const std::string& number,
   FatalExit(1);
 }
 
-void SetFatalExit(std::function<void(int)> exit_fn) {
-  ExitFn() = exit_fn ? std::move(exit_fn) : EndProcess;
-}
+void SetFatalExit(std::function<void(int)> exit_fn) { Installed().exit = std::move(exit_fn); }
 
 void FatalExit(int status) {
-  ExitFn()(status);
+  if (Installed().exit) Installed().exit(status);
   _exit(status);  // an exit function that returns still ends the program
 }
 

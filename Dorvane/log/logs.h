@@ -91,14 +91,31 @@ std::string OneLogLine(const std::string& text);
 // "<" -> "&lt;", ">" -> "&gt;", CR LF -> "<BR>", in that order.
 std::string HtmlEscape(const std::string& text);
 
+class Dialogs;
+
+// What the common fatal-error report needs: the logs its debug entry goes
+// to, the dialogs that show its box, and what ends the program.
+struct FatalReport {
+  Logs* logs = nullptr;        // not owned; must outlive its use
+  Dialogs* dialogs = nullptr;  // not owned; must outlive its use
+  // Ends the program with the given status; empty: _exit(status). Tests
+  // install one that throws ProgramEnded, so they can observe the report.
+  std::function<void(int)> exit;
+};
+
+// Installs what ProgramError uses, once (main, and each test program);
+// returns what was installed before. Transitional: a missing logs or
+// dialogs means the process's logs and the current dialogs.
+FatalReport InstallFatalReport(FatalReport report);
+
 // The common fatal-error report: a red debug entry, the "Erreur fatale" box,
-// then the program ends with a non-zero status. Does not return.
+// then the program ends with a non-zero status through the installed
+// report. Does not return.
 [[noreturn]] void ProgramError(const std::string& where, const std::string& number,
                                const std::string& description);
 
-// What ends the program after a fatal report; by default (and after
-// SetFatalExit(nullptr)) _exit(status).
-// Tests install one that throws ProgramEnded, so they can observe the report.
+// Transitional: replaces only the exit of the installed report (nullptr:
+// _exit).
 void SetFatalExit(std::function<void(int)> exit_fn);
 
 // Thrown by a test's exit function in place of ending the process. Guards
@@ -106,6 +123,8 @@ void SetFatalExit(std::function<void(int)> exit_fn);
 struct ProgramEnded {
   int status;
 };
+
+// Ends the program through the installed report's exit. Does not return.
 [[noreturn]] void FatalExit(int status);
 
 }  // namespace dorvane

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "base/program.h"
 #include "base/runtime_error.h"
-#include "config/configuration.h"
-#include "tests/support/test_harness.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -17,21 +17,21 @@ namespace {
 const std::string kSafeHeader =
     "<HR><FONT face='Verdana' size='2'><I>DEBUG - SAFE MODE - CONFIG NOT LOADING</I></FONT>\r\n";
 
+// The logs of the test folder, written through files that fail on demand,
+// and installed as the fatal report's logs.
 class LogsTest : public ::testing::Test {
  protected:
-  void Loaded(bool debug) {
-    ConfigLoaded = true;
-    Config().DebugMode = debug;
-    PushDebugMode();
-  }
-  void TearDown() override { Config().DebugMode = false; }
+  LogsTest() { InstallFatalReport({&logs_, &program_.dialogs, [](int status) { throw ProgramEnded{status}; }}); }
+  void Loaded(bool debug) { logs_.SetDebugMode(debug); }
 
-  TestProgram program_;
+  TestEnvironment t_;
+  TestProgram& program_ = t_.program;
+  Logs logs_{t_.files, program_.folder()};
 };
 
 TEST_F(LogsTest, BeforeTheConfigurationEveryEntryIsFramedAsSafeMode) {
-  DbgAdd("a");
-  DbgAdd("b", kDbgDnsCache);
+  logs_.DbgAdd("a");
+  logs_.DbgAdd("b", kDbgDnsCache);
   EXPECT_EQ(program_.Read("Debug.html"),
             kSafeHeader + "<FONT face='Verdana' size='2'>a\r\n</FONT><HR>\r\n" + kSafeHeader +
                 "<FONT face='Verdana' size='2' COLOR='#FF8000'>b\r\n</FONT><HR>\r\n");
@@ -39,11 +39,11 @@ TEST_F(LogsTest, BeforeTheConfigurationEveryEntryIsFramedAsSafeMode) {
 
 TEST_F(LogsTest, LoadedConfigurationWritesOnlyInDebugMode) {
   Loaded(false);
-  DbgAdd("quiet");
+  logs_.DbgAdd("quiet");
   EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
 
   Loaded(true);
-  DbgAdd("loud");
+  logs_.DbgAdd("loud");
   EXPECT_EQ(program_.Read("Debug.html"), "<FONT face='Verdana' size='2'>loud\r\n</FONT>\r\n");
 }
 
@@ -62,23 +62,23 @@ TEST_F(LogsTest, KindsChooseColourAndMarker) {
   Loaded(true);
   for (const auto& [kind, start] : cases) {
     std::filesystem::remove(program_.Path("Debug.html"));
-    DbgAdd("t", kind);
+    logs_.DbgAdd("t", kind);
     EXPECT_EQ(program_.Read("Debug.html"), start + "\r\n</FONT>\r\n") << "kind " << kind;
   }
 }
 
 TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
   Loaded(false);
-  MailLogAdd("Jan 01 2026 00:00:00 Dorvane: x");
-  ErrorLogAdd("e");
-  UpdateLogAdd("u");
+  logs_.MailLogAdd("Jan 01 2026 00:00:00 Dorvane: x");
+  logs_.ErrorLogAdd("e");
+  logs_.UpdateLogAdd("u");
   EXPECT_EQ(program_.Read("maillog.txt"), "Jan 01 2026 00:00:00 Dorvane: x\r\n");
   EXPECT_EQ(program_.Read("error.txt"), "e\r\n");
   EXPECT_EQ(program_.Read("update.txt"), "u\r\n");
   EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
 
   Loaded(true);
-  MailLogAdd("y");
+  logs_.MailLogAdd("y");
   EXPECT_EQ(program_.Read("Debug.html"),
             "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: "
             "y<BR>\r\n</FONT>\r\n");
@@ -99,9 +99,9 @@ TEST_F(LogsTest, HostileTextsBecomeOneLineWithoutControls) {
   Loaded(true);
   std::string mail, error, update;
   for (const auto& [in, out] : cases) {
-    MailLogAdd(in);
-    ErrorLogAdd(in);
-    UpdateLogAdd(in);
+    logs_.MailLogAdd(in);
+    logs_.ErrorLogAdd(in);
+    logs_.UpdateLogAdd(in);
     mail += out + "\r\n";
   }
   EXPECT_EQ(program_.Read("maillog.txt"), mail);
@@ -110,7 +110,7 @@ TEST_F(LogsTest, HostileTextsBecomeOneLineWithoutControls) {
   EXPECT_EQ(OneLogLine(std::string(1, '\0')), "");
 
   std::filesystem::remove(program_.Path("Debug.html"));
-  MailLogAdd("from=<script>x</script>");
+  logs_.MailLogAdd("from=<script>x</script>");
   EXPECT_EQ(program_.Read("Debug.html"),
             "<FONT face='Verdana' size='2'><FONT face='Wingdings' size='3'>3</FONT> [MAILLOG]: "
             "from=&lt;script&gt;x&lt;/script&gt;<BR>\r\n</FONT>\r\n");
@@ -120,22 +120,27 @@ TEST_F(LogsTest, HostileTextsBecomeOneLineWithoutControls) {
 // first failure of a run is told once on stderr, the next run again.
 TEST_F(LogsTest, UnwritableLogDropsTheLineAndTellsOncePerRun) {
   Loaded(true);
-  for (const char* name : {"maillog.txt", "error.txt", "update.txt", "Debug.html"})
-    std::filesystem::create_directory(program_.Path(name));
+  auto fail_all_but = [this](const std::string& spared) {
+    t_.files.Clear();
+    for (const char* name : {"maillog.txt", "error.txt", "update.txt", "Debug.html"})
+      if (name != spared) t_.files.Fail("Append", name, ENOSPC);
+  };
+  fail_all_but("");
   testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) {
-    EXPECT_NO_THROW(MailLogAdd("m"));
-    EXPECT_NO_THROW(ErrorLogAdd("e"));
-    EXPECT_NO_THROW(UpdateLogAdd("u"));
+    EXPECT_NO_THROW(logs_.MailLogAdd("m"));
+    EXPECT_NO_THROW(logs_.ErrorLogAdd("e"));
+    EXPECT_NO_THROW(logs_.UpdateLogAdd("u"));
   }
-  std::filesystem::remove(program_.Path("error.txt"));
-  ErrorLogAdd("back");
-  std::filesystem::remove(program_.Path("error.txt"));
-  std::filesystem::create_directory(program_.Path("error.txt"));
-  ErrorLogAdd("lost again");
+  fail_all_but("error.txt");
+  logs_.ErrorLogAdd("back");
+  fail_all_but("");
+  logs_.ErrorLogAdd("lost again");
   std::string told = testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 5) << told;
   EXPECT_NE(told.find("maillog.txt"), std::string::npos) << told;
+  EXPECT_EQ(program_.Read("error.txt"), "back\r\n");
+  EXPECT_EQ(program_.Read("maillog.txt"), "");
   EXPECT_TRUE(program_.dialogs.boxes.empty());
 }
 
@@ -156,6 +161,7 @@ const std::string kFatalBox =
     "Nous sommes d\xC3\xA9sol\xC3\xA9 mais l'application ne peut continuer ...\r\n\r\n";
 
 TEST_F(LogsTest, ProgramErrorShowsItsBoxAndEndsWithAFailureStatus) {
+  t_.logs.SetDebugMode(false);  // the entry must come from the installed logs
   try {
     ProgramError("MOD:X[Y]", "6", "Overflow");
     FAIL() << "ProgramError returned";

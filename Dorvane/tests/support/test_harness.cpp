@@ -32,7 +32,7 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
   ConfigLoaded = false;
   SetDebugSafeMode();
   SetDialogs(&dialogs);
-  SetFatalExit([](int status) { throw ProgramEnded{status}; });
+  previous_report_ = InstallFatalReport({&GlobalLogs(), &dialogs, [](int status) { throw ProgramEnded{status}; }});
   for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
     const char* value = std::getenv(name);
     saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
@@ -48,7 +48,7 @@ TestProgram::~TestProgram() {
     else
       unsetenv(name.c_str());
   }
-  SetFatalExit(nullptr);
+  InstallFatalReport(std::move(previous_report_));
   SetDialogs(nullptr);
   SetProgramFolder(previous_folder_);
   ConfigLoaded = false;

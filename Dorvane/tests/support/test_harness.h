@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/dialogs.h"
+#include "log/logs.h"
 
 namespace dorvane {
 
@@ -53,6 +54,7 @@ class TestProgram {
  private:
   std::string folder_;
   std::string previous_folder_;
+  FatalReport previous_report_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_env_;
 };
 
