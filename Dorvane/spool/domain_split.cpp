@@ -1,6 +1,8 @@
 #include "spool/domain_split.h"
 
+#include "base/clock.h"
 #include "base/dates.h"
+#include "base/files.h"
 #include "base/runtime_error.h"
 #include "log/logs.h"
 #include "spool/message_format.h"
@@ -33,23 +35,29 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
   return groups;
 }
 
-std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
+std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock,
+                                            const CMessage& message) {
   std::vector<std::vector<std::string>> groups = GroupRcptToByDomain(message);
-  SpoolWriteBatch batch("CLS:CMessage[MWrite]");
+  SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
   std::vector<std::string> ids;
   CMessage part = message;  // carries every field but ID and recipients
   for (size_t g = 0; g < groups.size(); ++g) {
-    part.ID = FreshSpoolName("-" + std::to_string(g));
+    part.ID = FreshSpoolName(files, clock, "-" + std::to_string(g));
     std::vector<std::string> list{std::string()};
     list.insert(list.end(), groups[g].begin(), groups[g].end());
     part.SetRcptToList(std::move(list));
     std::string path = SpoolPath(kOutBox, part.ID);
-    DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
+    logs.DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
     batch.Stage(path, EncodeMessage(part));
     ids.push_back(part.ID);
   }
   batch.Commit();
   return ids;
+}
+
+std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
+  SystemClock clock;
+  return WriteSplitByDomain(StaticDiskFiles(), GlobalLogs(), clock, message);
 }
 
 }  // namespace dorvane

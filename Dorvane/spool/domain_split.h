@@ -10,6 +10,10 @@
 
 namespace dorvane {
 
+class Clock;
+class Files;
+class Logs;
+
 // The domain of an address as stored ("<a@b.c>" -> "b.c"): the text after
 // the first "@" without its last character. RuntimeError 5 without "@".
 std::string GetDomain(const std::string& address);
@@ -19,10 +23,15 @@ std::string GetDomain(const std::string& address);
 // recipients in their original order.
 std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& message);
 
-// Queues `message` in OutBox as one file per recipient domain: group g gets
-// a fresh name + "-" + g and copies of every field but the recipients. The
-// files appear all together or not at all (RuntimeError on failure).
-// Returns the IDs written, in group order.
+// Queues `message` in OutBox through `files` as one file per recipient
+// domain: group g gets a fresh name (drawn from `clock`) + "-" + g and
+// copies of every field but the recipients; each writing is noted in the
+// debug log of `logs`. The files appear all together or not at all
+// (RuntimeError on failure). Returns the IDs written, in group order.
+std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock,
+                                            const CMessage& message);
+// Transitional: WriteSplitByDomain on the disk, the process's logs and the
+// system's clock.
 std::vector<std::string> WriteSplitByDomain(const CMessage& message);
 
 }  // namespace dorvane

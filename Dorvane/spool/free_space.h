@@ -8,8 +8,8 @@
 
 namespace dorvane {
 
-// Bytes free for this user on the file system of `folder`; nullopt when
-// the file system cannot be asked (the folder is missing, for example).
+// Transitional: the disk's Files::FreeBytes, for the callers that take no
+// Files yet.
 std::optional<uint64_t> FreeBytesAt(const std::string& folder);
 
 // Room a message of `text_bytes` needs in OutBox when it is written as

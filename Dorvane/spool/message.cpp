@@ -1,10 +1,7 @@
 #include "spool/message.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sys/stat.h>
-
 #include "base/dates.h"
+#include "base/files.h"
 #include "base/runtime_error.h"
 #include "log/logs.h"
 #include "spool/message_format.h"
@@ -19,30 +16,22 @@ constexpr size_t kMaxListRecipients = 255;  // the count is an 8-bit value
 // and its header fit; anything larger was never written by it.
 constexpr size_t kMaxSpoolFileBytes = kMaxMessageBytes + 1024 * 1024;
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 [[noreturn]] void RaiseTooLarge(const std::string& file) {
   Raise(kErrInputPastEnd, "CLS:CMessage[MOpen]", "Damaged spool file " + file + ": too large");
 }
 
 // The bytes of `file`, read only while they fit in a spool file: a huge file
-// must not take its size in memory. Its size is checked before the first
-// byte is read, and the reading stops past the limit if it grows meanwhile.
-std::string ReadBounded(const std::string& file) {
-  std::error_code ec;
-  if (std::filesystem::file_size(file, ec) > kMaxSpoolFileBytes && !ec) RaiseTooLarge(file);
-  std::ifstream in(file, std::ios::binary);
+// must not take its size in memory.
+std::string ReadBounded(Files& files, const std::string& file) {
   std::string bytes;
-  char chunk[64 * 1024];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    bytes.append(chunk, static_cast<size_t>(in.gcount()));
-    if (bytes.size() > kMaxSpoolFileBytes) RaiseTooLarge(file);
-  }
-  if (in.bad()) Raise(kErrPermissionDenied, "CLS:CMessage[MOpen]", "Cannot read " + file);
+  if (files.ReadAtMost(file, kMaxSpoolFileBytes, &bytes) != 0)
+    Raise(kErrPermissionDenied, "CLS:CMessage[MOpen]", "Cannot read " + file);
+  if (bytes.size() > kMaxSpoolFileBytes) RaiseTooLarge(file);
   return bytes;
+}
+
+std::string DebugLine(const std::string& what, const std::string& file) {
+  return "<FONT face='Verdana' size='2'>" + GMTDate() + ": " + what + " " + file + "</FONT><BR>";
 }
 
 }  // namespace
@@ -69,22 +58,26 @@ void CMessage::SetRcptToList(std::vector<std::string> list) {
   rcpt_to_ = std::move(list);
 }
 
-void CMessage::MOpen(const std::string& file) {
-  DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ouverture de " + file + "</FONT><BR>");
-  if (!FileExists(file)) return;
-  const std::string bytes = ReadBounded(file);
+void CMessage::MOpen(Files& files, Logs& logs, const std::string& file) {
+  logs.DbgAdd(DebugLine("Ouverture de", file));
+  if (!files.IsFile(file)) return;
+  const std::string bytes = ReadBounded(files, file);
   std::string error;
   std::optional<CMessage> read = DecodeMessage(bytes, &error);
   if (!read) Raise(kErrInputPastEnd, "CLS:CMessage[MOpen]", "Damaged spool file " + file + ": " + error);
   *this = std::move(*read);
 }
 
-void CMessage::MWrite(const std::string& file) const {
-  DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + file + "</FONT><BR>");
-  SpoolWriteBatch batch("CLS:CMessage[MWrite]");
+void CMessage::MWrite(Files& files, Logs& logs, const std::string& file) const {
+  logs.DbgAdd(DebugLine("Ecriture de", file));
+  SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
   batch.Stage(file, EncodeMessage(*this));
   batch.Commit();
 }
+
+void CMessage::MOpen(const std::string& file) { MOpen(StaticDiskFiles(), GlobalLogs(), file); }
+
+void CMessage::MWrite(const std::string& file) const { MWrite(StaticDiskFiles(), GlobalLogs(), file); }
 
 void CMessage::MClear() {
   From.clear();

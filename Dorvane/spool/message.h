@@ -10,6 +10,9 @@
 
 namespace dorvane {
 
+class Files;
+class Logs;
+
 // The largest message body the relay takes in and queues.
 constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
 
@@ -38,16 +41,21 @@ class CMessage {
   // recipients (RuntimeError 6 otherwise).
   void SetRcptToList(std::vector<std::string> list);
 
-  // Reads the record of the spool file `file` (full path), replacing every
-  // field. A missing file changes nothing. A damaged or truncated file, or
-  // one larger than the largest message the relay accepts plus its header
-  // (refused before it is read), throws RuntimeError and leaves the object
-  // as it was.
+  // Reads the record of the spool file `file` (full path) through `files`,
+  // replacing every field; notes the opening in the debug log of `logs`. A
+  // missing file changes nothing. A damaged or truncated file, or one
+  // larger than the largest message the relay accepts plus its header (not
+  // read past that size), throws RuntimeError and leaves the object as it
+  // was.
+  void MOpen(Files& files, Logs& logs, const std::string& file);
+  // Writes the record to `file` (full path) as a whole through `files`:
+  // written beside it under a staging name, flushed to disk, then renamed
+  // over it, so a crash or a failed write never leaves a half-written spool
+  // file. Notes the writing in the debug log of `logs`. Throws RuntimeError
+  // on failure.
+  void MWrite(Files& files, Logs& logs, const std::string& file) const;
+  // Transitional: MOpen and MWrite on the disk and the process's logs.
   void MOpen(const std::string& file);
-  // Writes the record to `file` (full path) as a whole: written beside it
-  // under a staging name, flushed to disk, then renamed over it, so a crash
-  // or a failed write never leaves a half-written spool file. Throws
-  // RuntimeError on failure.
   void MWrite(const std::string& file) const;
   // Empties From, Data and LastError, Essai 0, recipients to element 0
   // only; ID, TxtEng, TxtFr and ForSender keep their values.

@@ -1,9 +1,10 @@
 #include "spool/random_file.h"
 
 #include <cstdio>
-#include <random>
-#include <sys/stat.h>
+#include <limits>
 
+#include "base/clock.h"
+#include "base/files.h"
 #include "base/runtime_error.h"
 #include "spool/spool_file.h"
 
@@ -12,38 +13,51 @@ namespace {
 
 constexpr uint32_t kNameBound = 0xEFFFF;  // each number is below this
 constexpr int kMaxDraws = 1000;
+// Random numbers at or above this would favour the low names: drawn again.
+constexpr uint32_t kFairLimit =
+    std::numeric_limits<uint32_t>::max() - std::numeric_limits<uint32_t>::max() % kNameBound;
+constexpr int kMaxRedraws = 64;
 
-std::mt19937_64& Generator() {
-  static std::mt19937_64 gen{std::random_device{}()};
-  return gen;
+uint32_t Draw(Clock& clock) {
+  uint32_t r = clock.Random();
+  for (int i = 0; r >= kFairLimit && i < kMaxRedraws; ++i) r = clock.Random();
+  return r % kNameBound;
 }
 
-bool PathTaken(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 || ::lstat(StagingPath(path).c_str(), &st) == 0;
+bool PathTaken(Files& files, const std::string& path) {
+  return files.Exists(path) || files.Exists(StagingPath(path));
+}
+
+// Transitional: the clock behind the old signatures.
+Clock& SystemClockForNames() {
+  static SystemClock clock;
+  return clock;
 }
 
 }  // namespace
 
-std::string RandomFileGet() {
-  std::uniform_int_distribution<uint32_t> draw(0, kNameBound - 1);
-  uint32_t a = draw(Generator());
-  uint32_t b = draw(Generator());
+std::string RandomFileGet(Clock& clock) {
+  uint32_t a = Draw(clock);
+  uint32_t b = Draw(clock);
   char buf[16];
   std::snprintf(buf, sizeof buf, "%X%X", a, b);
   return buf;
 }
 
-std::string FreshSpoolName(const std::string& suffix) {
+std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix) {
   for (int i = 0; i < kMaxDraws; ++i) {
-    std::string name = RandomFileGet() + suffix;
-    if (!PathTaken(SpoolPath(kOutBox, name)) && !PathTaken(SpoolPath(kDeferred, name)) &&
-        !PathTaken(SpoolPath(kError, name)))
+    std::string name = RandomFileGet(clock) + suffix;
+    if (!PathTaken(files, SpoolPath(kOutBox, name)) && !PathTaken(files, SpoolPath(kDeferred, name)) &&
+        !PathTaken(files, SpoolPath(kError, name)))
       return name;
   }
   Raise(kErrPermissionDenied, "MOD:MODSpool[RandomFileGet]", "No free spool file name");
 }
 
-void SeedRandomFileGet(uint64_t seed) { Generator().seed(seed); }
+std::string RandomFileGet() { return RandomFileGet(SystemClockForNames()); }
+
+std::string FreshSpoolName(const std::string& suffix) {
+  return FreshSpoolName(StaticDiskFiles(), SystemClockForNames(), suffix);
+}
 
 }  // namespace dorvane

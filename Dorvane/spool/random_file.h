@@ -6,17 +6,22 @@
 
 namespace dorvane {
 
-// Two upper-case hexadecimal numbers, each drawn uniformly below EFFFF,
-// written one after the other without leading zeros ("3F2A1C9B04"). The
-// generator is seeded once per process.
+class Clock;
+class Files;
+
+// Two upper-case hexadecimal numbers, each drawn uniformly below EFFFF from
+// `clock`'s random numbers, written one after the other without leading
+// zeros ("3F2A1C9B04").
+std::string RandomFileGet(Clock& clock);
+
+// A fresh name + `suffix` that names nothing (nor a staging file) in any of
+// OutBox, Deferred and Error as `files` sees them: draws again while it
+// does. RuntimeError after an absurd number of collisions.
+std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix = "");
+
+// Transitional: RandomFileGet and FreshSpoolName on the system's clock and
+// the disk.
 std::string RandomFileGet();
-
-// A fresh name + `suffix` that names no file (nor staging file) in any of
-// OutBox, Deferred and Error: draws again while it does. RuntimeError after
-// an absurd number of collisions.
 std::string FreshSpoolName(const std::string& suffix = "");
-
-// Reseeds the generator (tests that want a known sequence).
-void SeedRandomFileGet(uint64_t seed);
 
 }  // namespace dorvane

@@ -1,13 +1,10 @@
 #include "spool/spool_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <set>
-#include <unistd.h>
 
+#include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
 
@@ -35,27 +32,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Writes every byte; returns 0 or the errno of the failure.
-int WriteAll(int fd, std::string_view bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-void SyncFolder(const std::string& folder, const std::string& source) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) RaiseErrno(source, "Cannot open folder", folder, errno);
-  int rc = ::fsync(fd);
-  int err = errno;
-  ::close(fd);
-  if (rc != 0) RaiseErrno(source, "Cannot flush folder", folder, err);
-}
-
 }  // namespace
 
 std::string SpoolPath(const std::string& folder, const std::string& name) {
@@ -72,35 +48,34 @@ std::string StagingPath(const std::string& path) {
   return path.substr(0, start) + kStagingPrefix + path.substr(start) + kStagingSuffix;
 }
 
-std::vector<std::string> RemoveStaleStagingFiles() {
+std::vector<std::string> RemoveStaleStagingFiles(Files& files) {
   std::vector<std::string> removed;
   for (const char* folder : {kOutBox, kDeferred, kError}) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(ProgramPath(folder), ec)) {
-      std::string name = entry.path().filename().string();
+    const std::string base = ProgramPath(folder) + "/";
+    for (const std::string& name : files.List(ProgramPath(folder))) {
       if (IsSpoolFileName(name) || !name.ends_with(kStagingSuffix)) continue;
-      if (!entry.is_regular_file(ec)) continue;
-      if (::unlink(entry.path().c_str()) == 0) removed.push_back(entry.path().string());
+      if (files.Remove(base + name) == 0) removed.push_back(base + name);
     }
   }
   return removed;
 }
 
-SpoolWriteBatch::SpoolWriteBatch(std::string source) : source_(std::move(source)) {}
+std::vector<std::string> RemoveStaleStagingFiles() { return RemoveStaleStagingFiles(StaticDiskFiles()); }
+
+SpoolWriteBatch::SpoolWriteBatch(Files& files, std::string source)
+    : files_(files), source_(std::move(source)) {}
+
+SpoolWriteBatch::SpoolWriteBatch(std::string source) : SpoolWriteBatch(StaticDiskFiles(), std::move(source)) {}
 
 SpoolWriteBatch::~SpoolWriteBatch() {
-  for (const auto& e : staged_) ::unlink(e.staging.c_str());
+  for (const auto& e : staged_) files_.Remove(e.staging);
 }
 
 void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes) {
   std::string staging = StagingPath(path);
-  int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) RaiseErrno(source_, "Cannot create", staging, errno);
+  // Listed first: a write that fails half-way may still leave the file.
   staged_.push_back({path, staging});
-  int err = WriteAll(fd, bytes);
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err != 0) RaiseErrno(source_, "Cannot write", staging, err);
+  if (int err = files_.WriteDurable(staging, bytes)) RaiseErrno(source_, "Cannot write", staging, err);
 }
 
 void SpoolWriteBatch::Commit() {
@@ -108,16 +83,18 @@ void SpoolWriteBatch::Commit() {
   staged.swap(staged_);
   std::set<std::string> folders;
   for (size_t i = 0; i < staged.size(); ++i) {
-    if (::rename(staged[i].staging.c_str(), staged[i].path.c_str()) == 0) {
+    int err = files_.Rename(staged[i].staging, staged[i].path);
+    if (err == 0) {
       folders.insert(FolderOf(staged[i].path));
       continue;
     }
-    int err = errno;
-    for (size_t j = 0; j < i; ++j) ::unlink(staged[j].path.c_str());
-    for (size_t j = i; j < staged.size(); ++j) ::unlink(staged[j].staging.c_str());
+    for (size_t j = 0; j < i; ++j) files_.Remove(staged[j].path);
+    for (size_t j = i; j < staged.size(); ++j) files_.Remove(staged[j].staging);
     RaiseErrno(source_, "Cannot rename into", staged[i].path, err);
   }
-  for (const auto& folder : folders) SyncFolder(folder, source_);
+  for (const auto& folder : folders) {
+    if (int err = files_.SyncFolder(folder)) RaiseErrno(source_, "Cannot flush folder", folder, err);
+  }
 }
 
 }  // namespace dorvane

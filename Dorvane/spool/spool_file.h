@@ -11,6 +11,8 @@
 
 namespace dorvane {
 
+class Files;
+
 // The three spool folders, directly in the program folder.
 extern const char* const kOutBox;    // "OutBox"
 extern const char* const kDeferred;  // "Deferred"
@@ -27,18 +29,24 @@ bool IsSpoolFileName(const std::string& name);
 // The staging path of `path`: same folder, "." + name + ".tmp".
 std::string StagingPath(const std::string& path);
 
-// Removes the staging files that a crash left in the three spool folders
-// (never a message: a message only exists once renamed into place) and
-// returns their paths.
+// Removes through `files` the staging files that a crash left in the three
+// spool folders (never a message: a message only exists once renamed into
+// place) and returns the paths it removed.
+std::vector<std::string> RemoveStaleStagingFiles(Files& files);
+// Transitional: RemoveStaleStagingFiles on the disk.
 std::vector<std::string> RemoveStaleStagingFiles();
 
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into
 // place and flushes their folders. Files staged but not committed are
-// removed when the batch ends, so a failure leaves nothing behind.
+// removed when the batch ends, so a failure leaves nothing behind. Every
+// file operation goes through the Files it is given.
 class SpoolWriteBatch {
  public:
-  // `source` names the operation in the RuntimeError of a failure.
+  // `source` names the operation in the RuntimeError of a failure; `files`
+  // must outlive the batch.
+  SpoolWriteBatch(Files& files, std::string source);
+  // Transitional: a batch on the disk.
   explicit SpoolWriteBatch(std::string source);
   ~SpoolWriteBatch();
   SpoolWriteBatch(const SpoolWriteBatch&) = delete;
@@ -58,6 +66,7 @@ class SpoolWriteBatch {
     std::string path;
     std::string staging;
   };
+  Files& files_;
   std::string source_;
   std::vector<Entry> staged_;
 };

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/program.h"
+#include "config/configuration.h"
 #include "mx/dns_cache.h"
 
 namespace dorvane::testing {

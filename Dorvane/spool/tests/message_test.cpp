@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -6,12 +8,10 @@
 #include "spool/message.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
-#include "spool/tests/temp_home.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
-
-using testing_support::TempHome;
 
 CMessage NewOneRecipientMessage() {
   CMessage m;
@@ -153,62 +153,95 @@ TEST(CMessage, RecipientListOperations) {
 }
 
 TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
-  TempHome home;
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
   CMessage m = NewOneRecipientMessage();
   m.AddRcptTo("<second@e.fr>");
   m.Essai = 4;
   m.LastError = "421 busy";
   m.Data.assign(3 << 20, 'z');
   std::string path = SpoolPath(kOutBox, m.ID);
-  m.MWrite(path);
-  EXPECT_EQ(std::vector<std::string>{"ABC"}, home.Files("OutBox"));  // no staging file left
+  m.MWrite(t.files, t.logs, path);
+  EXPECT_EQ(std::vector<std::string>{"ABC"}, t.program.List("OutBox"));  // no staging file left
 
   CMessage read;
-  read.MOpen(path);
+  read.MOpen(t.files, t.logs, path);
   ExpectSameMessage(m, read);
 }
 
 TEST(CMessage, MWriteReplacesAnExistingFileWhole) {
-  TempHome home;
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
   CMessage m = NewOneRecipientMessage();
   std::string path = SpoolPath(kDeferred, m.ID);
   m.Data.assign(100000, 'a');
-  m.MWrite(path);
+  m.MWrite(t.files, t.logs, path);
   m.Data = "short\r\n";
   m.Essai = 1;
-  m.MWrite(path);
+  m.MWrite(t.files, t.logs, path);
   EXPECT_EQ(EncodeMessage(m), ReadAll(path));
 }
 
 TEST(CMessage, OpenOfMissingFileChangesNothing) {
-  TempHome home;
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
   CMessage m = NewOneRecipientMessage();
-  m.MOpen(SpoolPath(kOutBox, "NOPE"));
+  m.MOpen(t.files, t.logs, SpoolPath(kOutBox, "NOPE"));
   ExpectSameMessage(NewOneRecipientMessage(), m);
 }
 
+// A truncated file, one larger than any message the relay writes (not read
+// past the bound) and one that cannot be read.
 TEST(CMessage, OpenOfDamagedFileThrowsAndKeepsTheObject) {
-  TempHome home;
-  std::string path = SpoolPath(kOutBox, "BAD");
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
   std::string bytes = EncodeMessage(NewOneRecipientMessage());
-  std::ofstream(path, std::ios::binary) << bytes.substr(0, bytes.size() - 1);
-  CMessage m;
-  m.From = "<keep@me.now>";
-  EXPECT_THROW(m.MOpen(path), RuntimeError);
-  EXPECT_EQ("<keep@me.now>", m.From);
+  t.program.Write("OutBox/CUT", bytes.substr(0, bytes.size() - 1));
+  t.program.Write("OutBox/HUGE", bytes);
+  std::filesystem::resize_file(t.program.Path("OutBox/HUGE"), kMaxMessageBytes + 2 * 1024 * 1024);
+  t.program.Write("OutBox/LOCKED", bytes);
+  t.files.Fail("Read", "LOCKED", EACCES);
+  const std::pair<std::string, long> cases[] = {
+      {"CUT", kErrInputPastEnd}, {"HUGE", kErrInputPastEnd}, {"LOCKED", kErrPermissionDenied}};
+  for (const auto& [name, number] : cases) {
+    CMessage m;
+    m.From = "<keep@me.now>";
+    try {
+      m.MOpen(t.files, t.logs, SpoolPath(kOutBox, name));
+      ADD_FAILURE() << name << " was read";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.number(), number) << name;
+    }
+    EXPECT_EQ("<keep@me.now>", m.From) << name;
+  }
 }
 
+// A full disk, a refused rename or a missing folder: the write fails and
+// leaves neither the file nor its staging copy.
 TEST(CMessage, FailedWriteLeavesNothingBehind) {
-  TempHome home;
-  CMessage m = NewOneRecipientMessage();
-  // A folder where the file should go makes the final rename fail.
-  std::filesystem::create_directory(home.Path("OutBox/ABC"));
-  std::filesystem::create_directory(home.Path("OutBox/ABC/inside"));
-  EXPECT_THROW(m.MWrite(SpoolPath(kOutBox, m.ID)), RuntimeError);
-  EXPECT_EQ(std::vector<std::string>{"ABC"}, home.Files("OutBox"));
-  // And a missing folder fails before anything is created.
-  std::filesystem::remove_all(home.Path("Error"));
-  EXPECT_THROW(m.MWrite(SpoolPath(kError, m.ID)), RuntimeError);
+  struct Case {
+    const char* operation;
+    int error;
+    long number;
+  } cases[] = {
+      {"WriteDurable", ENOSPC, kErrPermissionDenied},
+      {"WriteDurable", ENOENT, kErrPathNotFound},
+      {"Rename", EACCES, kErrPermissionDenied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " " + std::to_string(c.error));
+    TestEnvironment t;
+  t.program.MakeSpoolFolders();
+    t.files.Fail(c.operation, "ABC", c.error);
+    CMessage m = NewOneRecipientMessage();
+    try {
+      m.MWrite(t.files, t.logs, SpoolPath(kOutBox, m.ID));
+      ADD_FAILURE() << "MWrite returned";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.number(), c.number);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, t.program.List("OutBox"));
+  }
 }
 
 }  // namespace

@@ -1,47 +1,48 @@
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "base/clock.h"
 #include "base/runtime_error.h"
 #include "spool/domain_split.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
-#include "spool/tests/temp_home.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
 
-using testing_support::TempHome;
-
 TEST(SpoolNames, RandomNamesAreTwoUpperHexNumbersBelowEFFFF) {
+  SystemClock clock;
   std::set<std::string> seen;
   for (int i = 0; i < 2000; ++i) {
-    std::string name = RandomFileGet();
+    std::string name = RandomFileGet(clock);
     ASSERT_GE(name.size(), 2u);
     ASSERT_LE(name.size(), 10u);
     EXPECT_EQ(std::string::npos, name.find_first_not_of("0123456789ABCDEF")) << name;
     seen.insert(name);
   }
-  EXPECT_GT(seen.size(), 1990u);  // not reseeded into repeats
+  EXPECT_GT(seen.size(), 1990u);  // no repeats to speak of
+  // Numbers past the last whole multiple of EFFFF are drawn again, so no
+  // name is likelier than another.
+  fake::ManualClock top;
+  top.random = 0xFFFFFFFE;  // the next draws: FFFFFFFF, then 0 and 1
+  EXPECT_EQ(RandomFileGet(top), "01");
 }
 
 TEST(SpoolNames, FreshNameNeverNamesAnExistingSpoolFile) {
-  TempHome home;
-  // The generator's next draws, replayed after a reseed, are taken in
-  // different folders: each must be skipped.
-  SeedRandomFileGet(42);
-  std::vector<std::string> next;
-  for (int i = 0; i < 3; ++i) next.push_back(RandomFileGet());
-  std::ofstream(SpoolPath(kOutBox, next[0])) << "x";
-  std::ofstream(SpoolPath(kDeferred, next[1])) << "x";
-  std::ofstream(StagingPath(SpoolPath(kOutBox, next[2]))) << "x";
-  SeedRandomFileGet(42);
-  std::string fresh = FreshSpoolName();
-  for (const auto& taken : next) EXPECT_NE(taken, fresh);
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
+  // The manual clock's draws are 1, 2, 3, ...: names 12, 34, 56, 78.
+  t.program.Write("OutBox/12", "x");
+  t.program.Write("Deferred/34", "x");
+  t.program.Write("OutBox/.56.tmp", "x");
+  EXPECT_EQ(FreshSpoolName(t.files, t.clock), "78");
 }
 
 TEST(SpoolNames, StagingFilesAreNotSpoolFiles) {
@@ -59,8 +60,7 @@ TEST(Domains, GetDomainTakesTheTextAfterTheFirstAt) {
   EXPECT_THROW(GetDomain("<nobody>"), RuntimeError);
 }
 
-TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
-  TempHome home;
+CMessage ThreeRecipientsInTwoDomains() {
   CMessage m;
   m.From = "<me@here.fr>";
   m.AddRcptTo("<a@one.fr>");
@@ -69,19 +69,21 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
   m.Data = "text\r\n";
   m.TxtEng = SpoolWarningEnglish();
   m.Essai = 2;
+  return m;
+}
 
-  std::vector<std::string> ids = WriteSplitByDomain(m);
-  ASSERT_EQ(2u, ids.size());
-  EXPECT_EQ("-0", ids[0].substr(ids[0].size() - 2));
-  EXPECT_EQ("-1", ids[1].substr(ids[1].size() - 2));
-  std::vector<std::string> files = home.Files("OutBox");
-  EXPECT_EQ(2u, files.size());
+TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
+  std::vector<std::string> ids = WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains());
+  EXPECT_EQ(ids, (std::vector<std::string>{"12-0", "34-1"}));
+  EXPECT_EQ(t.program.List("OutBox"), ids);
 
   std::vector<std::vector<std::string>> want = {{"", "<a@one.fr>", "<c@one.fr>"},
                                                 {"", "<b@two.fr>"}};
   for (size_t g = 0; g < 2; ++g) {
     CMessage part;
-    part.MOpen(SpoolPath(kOutBox, ids[g]));
+    part.MOpen(t.files, t.logs, SpoolPath(kOutBox, ids[g]));
     EXPECT_EQ(ids[g], part.ID);
     EXPECT_EQ(want[g], part.RcptToList());
     EXPECT_EQ("<me@here.fr>", part.From);
@@ -89,6 +91,15 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
     EXPECT_EQ(2, part.Essai);
     EXPECT_EQ(SpoolWarningEnglish(), part.TxtEng);
   }
+}
+
+// The parts of one message appear together or not at all.
+TEST(Domains, SplitThatFailsOnItsLastPartLeavesNoPart) {
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
+  t.files.Fail("Rename", "-1", EIO);
+  EXPECT_THROW(WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains()), RuntimeError);
+  EXPECT_EQ(t.program.List("OutBox"), std::vector<std::string>{});
 }
 
 TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
@@ -100,21 +111,19 @@ TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
   EXPECT_EQ((std::vector<std::string>{"<a@x.fr>", "<b@x.fr>"}), groups[0]);
 }
 
-}  // namespace
-}  // namespace dorvane
-
-namespace dorvane {
-namespace {
-
 TEST(SpoolStaging, StaleStagingFilesGoButMessagesAndOtherFilesStay) {
-  testing_support::TempHome home;
+  TestEnvironment t;
+  t.program.MakeSpoolFolders();
   const std::vector<std::string> stale = {StagingPath(SpoolPath(kOutBox, "A1")),
                                           StagingPath(SpoolPath(kDeferred, "B2-0")),
                                           StagingPath(SpoolPath(kError, "C3"))};
   const std::vector<std::string> kept = {SpoolPath(kOutBox, "A1"), SpoolPath(kOutBox, ".hidden")};
   for (const auto& p : stale) std::ofstream(p) << "half";
   for (const auto& p : kept) std::ofstream(p) << "whole";
-  std::vector<std::string> removed = RemoveStaleStagingFiles();
+  // One that cannot be removed is not reported as removed.
+  std::ofstream(StagingPath(SpoolPath(kError, "D4"))) << "half";
+  t.files.Fail("Remove", "D4", EACCES);
+  std::vector<std::string> removed = RemoveStaleStagingFiles(t.files);
   std::sort(removed.begin(), removed.end());
   std::vector<std::string> expected = stale;
   std::sort(expected.begin(), expected.end());

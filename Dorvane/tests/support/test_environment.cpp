@@ -34,6 +34,11 @@ int FailingFiles::Read(const std::string& path, std::string* bytes) {
   return disk_.Read(path, bytes);
 }
 
+int FailingFiles::ReadAtMost(const std::string& path, size_t limit, std::string* bytes) {
+  if (int err = Failure("Read", path)) return err;
+  return disk_.ReadAtMost(path, limit, bytes);
+}
+
 int FailingFiles::Rename(const std::string& from, const std::string& to) {
   if (int err = Failure("Rename", to)) return err;
   return disk_.Rename(from, to);

@@ -45,6 +45,9 @@ class FailingFiles : public Files {
   bool IsFile(const std::string& path) override { return disk_.IsFile(path); }
   std::optional<std::time_t> ModifiedTime(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& folder) override;
+  // Fails as Read does.
+  int ReadAtMost(const std::string& path, size_t limit, std::string* bytes) override;
+  bool Exists(const std::string& path) override { return disk_.Exists(path); }
 
  private:
   // The error of the first rule matching, 0 when none does.
