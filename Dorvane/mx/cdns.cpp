@@ -6,57 +6,61 @@
 #include "log/guard.h"
 #include "log/logs.h"
 #include "mx/dns_cache.h"
-#include "mx/mx_lookup.h"
 
 namespace dorvane {
-namespace {
 
-// The resolver's answer, or kDnsTimeout when it failed with an error: a
-// library that cannot reach the server (an older one reports that as an
+const char kNoRoute[] = "NONE";
+
+CDns::CDns(const Settings& settings, DnsCache& cache, const MxLookup& lookup, Logs& logs)
+    : settings_(settings), cache_(cache), lookup_(lookup), logs_(logs) {}
+
+CDns::CDns() : CDns(GlobalSettings(), GlobalDnsCache(), GlobalMxLookup(), GlobalLogs()) {}
+
+// A library that cannot reach the server (an older one reports that as an
 // error) fails this one resolution, not the relay.
-std::string AskResolver(std::string& domain, const std::string& server) {
+std::string CDns::AskResolver(std::string& domain, const std::string& server) {
   try {
-    return RunMxLookup(domain, server);
+    return lookup_(domain, server);
   } catch (const RuntimeError& e) {
-    DbgAdd("<FONT COLOR='#FF0000'>DNS: resolver error " + std::to_string(e.number()) + " (" +
-           HtmlEscape(e.source()) + "): " + HtmlEscape(e.description()) + "</FONT><BR>");
+    logs_.DbgAdd("<FONT COLOR='#FF0000'>DNS: resolver error " + std::to_string(e.number()) + " (" +
+                 HtmlEscape(e.source()) + "): " + HtmlEscape(e.description()) + "</FONT><BR>");
     return kDnsTimeout;
   }
 }
 
-}  // namespace
-
-const char kNoRoute[] = "NONE";
-
 void CDns::ResolveMx(const std::string& domain) {
   Guard("CLS:DNS[ResolveMx]", [&] {
-    if (FileConfig().SmtpServerDefined) {
-      DbgAdd("<FONT COLOR='#FF8000'>Send using SMTP server: " + Config().SmtpServer + "</FONT><BR>");
-      MX.Add(0, Config().SmtpServer, "", 0);
+    if (settings_.file.SmtpServerDefined) {
+      const std::string& smarthost = settings_.running.SmtpServer;
+      logs_.DbgAdd("<FONT COLOR='#FF8000'>Send using SMTP server: " + smarthost + "</FONT><BR>");
+      MX.Add(0, smarthost, "", 0);
       return;
     }
-    if (int k = DnsCacheFind(domain)) {
-      DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " found in cache</FONT><BR>");
-      // A damaged or foreign file may hold entries no answer would give:
-      // the same rules as for an answer, and no hosts is no route, not an
-      // empty route that looks resolved.
-      const DnsCacheEntry& entry = DnsCacheAt(k);
-      const int before = MX.Count();
-      for (size_t i = 1; i < entry.Mx.size() && MX.Count() - before < kMaxRouteHosts; ++i) {
-        if (IsUsableHostName(entry.Mx[i].Host)) MX.Add(entry.Mx[i]);
-      }
-      if (MX.Count() == before) MX.At(0).Host = kNoRoute;
-      return;
+    if (int k = cache_.Find(domain)) {
+      logs_.DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " found in cache</FONT><BR>");
+      return ResolveFromCache(k);
     }
     ResolveThroughDns(domain);
   });
 }
 
+// A damaged or foreign file may hold entries no answer would give: the same
+// rules as for an answer, and no hosts is no route, not an empty route that
+// looks resolved.
+void CDns::ResolveFromCache(int k) {
+  const DnsCacheEntry& entry = cache_.At(k);
+  const int before = MX.Count();
+  for (size_t i = 1; i < entry.Mx.size() && MX.Count() - before < kMaxRouteHosts; ++i) {
+    if (IsUsableHostName(entry.Mx[i].Host)) MX.Add(entry.Mx[i]);
+  }
+  if (MX.Count() == before) MX.At(0).Host = kNoRoute;
+}
+
 void CDns::ResolveThroughDns(const std::string& domain) {
-  DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " not in cache</FONT><BR>");
-  const std::string server = Config().DNSServer;
+  logs_.DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " not in cache</FONT><BR>");
+  const std::string server = settings_.running.DNSServer;
   if (!IsQueryableDomain(domain)) {
-    DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " is not a domain name</FONT><BR>");
+    logs_.DbgAdd("<FONT COLOR='#FF8000'>DNS: " + HtmlEscape(domain) + " is not a domain name</FONT><BR>");
     MX.At(0).Host = kNoRoute;
     return;
   }
@@ -65,8 +69,8 @@ void CDns::ResolveThroughDns(const std::string& domain) {
   std::string asked = domain;
   std::string answer = AskResolver(asked, server);
   if (answer == kDnsTimeout) {
-    MailLogAdd(GMTDate() + " Dorvane/smtpdistant: 421 No MX DNS available for " + domain +
-               " using NS " + server + " (time out) status=error");
+    logs_.MailLogAdd(GMTDate() + " Dorvane/smtpdistant: 421 No MX DNS available for " + domain +
+                     " using NS " + server + " (time out) status=error");
     answer.clear();
   }
   CMXServer found = ParseMxAnswer(answer);
@@ -81,8 +85,8 @@ void CDns::ResolveThroughDns(const std::string& domain) {
 }
 
 void CDns::DNSAddCache(const std::string& domain, const CMXServer& mx) {
-  if (DnsCacheFind(domain)) return;
-  DnsCacheAppend(domain, mx);
+  if (cache_.Find(domain)) return;
+  cache_.Append(domain, mx);
 }
 
 void CDns::ClearMx() {

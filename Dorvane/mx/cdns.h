@@ -6,14 +6,26 @@
 #include <cstdint>
 #include <string>
 
+#include "mx/mx_lookup.h"
 #include "mx/mx_server.h"
 
 namespace dorvane {
+
+class DnsCache;
+class Logs;
+struct Settings;
 
 extern const char kNoRoute[];  // "NONE", the mark of MX.Host(0)
 
 class CDns {
  public:
+  // A route that reads the smarthost and DNS server from `settings`, keeps
+  // what it resolves in `cache`, asks `lookup` on a cache miss and logs to
+  // `logs`; all four must outlive it.
+  CDns(const Settings& settings, DnsCache& cache, const MxLookup& lookup, Logs& logs);
+  // Transitional: a route on the process's settings, cache, lookup and logs.
+  CDns();
+
   // Position in MX of the host being contacted; kept by the dispatcher.
   uint8_t CurrentMX = 0;
   // The hosts of the current delivery, positions 1 to MX.Count().
@@ -36,7 +48,15 @@ class CDns {
   void ClearMx();
 
  private:
+  void ResolveFromCache(int k);
   void ResolveThroughDns(const std::string& domain);
+  // The resolver's answer, or kDnsTimeout when it failed with an error.
+  std::string AskResolver(std::string& domain, const std::string& server);
+
+  const Settings& settings_;
+  DnsCache& cache_;
+  const MxLookup& lookup_;
+  Logs& logs_;
 };
 
 }  // namespace dorvane

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -13,8 +15,9 @@ namespace {
 const char kFieldSep[] = "\xC2\xA4";  // U+00A4
 constexpr char kRecordEnd = '|';
 
+// Transitional: the process's lookup.
 MxLookup& Installed() {
-  static MxLookup lookup;
+  static MxLookup lookup = LibraryMxLookup();
   return lookup;
 }
 
@@ -46,14 +49,18 @@ double ParseTtl(const std::string& text) {
 
 const char kDnsTimeout[] = "ERROR_DNS_TIMEOUT";
 
-MxLookup SetMxLookup(MxLookup lookup) { return std::exchange(Installed(), std::move(lookup)); }
+MxLookup LibraryMxLookup() {
+  auto library = std::make_shared<std::optional<MxfinderClient>>();
+  return [library](std::string& domain, const std::string& server) {
+    if (!*library) library->emplace();
+    return (*library)->ResolveDnsQuery(domain, server);
+  };
+}
 
-std::string RunMxLookup(std::string& domain, const std::string& server) {
-  if (Installed()) return Installed()(domain, server);
-  // The library is loaded on first use; a failed load throws and is tried
-  // again at the next lookup.
-  static const MxfinderClient library;
-  return library.ResolveDnsQuery(domain, server);
+const MxLookup& GlobalMxLookup() { return Installed(); }
+
+MxLookup SetMxLookup(MxLookup lookup) {
+  return std::exchange(Installed(), lookup ? std::move(lookup) : LibraryMxLookup());
 }
 
 bool IsQueryableDomain(const std::string& domain) {

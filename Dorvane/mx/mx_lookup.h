@@ -17,13 +17,16 @@ extern const char kDnsTimeout[];  // "ERROR_DNS_TIMEOUT"
 // `domain` (a dotted IPv4 address becomes its reverse-mapping name).
 using MxLookup = std::function<std::string(std::string& domain, const std::string& server)>;
 
-// Installs the resolver used by CDns::ResolveMx; returns the previous one.
-// Without one (or after installing an empty one) lookups go to the
-// resolver library through MxfinderClient.
-MxLookup SetMxLookup(MxLookup lookup);
+// A lookup through the resolver library (MxfinderClient), loaded at its
+// first use; a failed load throws and is tried again at the next lookup.
+// Copies share the loaded library.
+MxLookup LibraryMxLookup();
 
-// Runs the installed resolver.
-std::string RunMxLookup(std::string& domain, const std::string& server);
+// Transitional: the lookup of the CDns that are handed none; the library's
+// until a test installs another. SetMxLookup returns the previous one; an
+// empty one restores the library's.
+const MxLookup& GlobalMxLookup();
+MxLookup SetMxLookup(MxLookup lookup);
 
 // Whether `domain` can be asked in a DNS query at all: 1 to 253 bytes,
 // labels of 1 to 63 bytes, no space, control byte or DEL. The resolver

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
+#include "log/logs.h"
 #include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
-#include "mx_support.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -27,26 +27,32 @@ std::string HostsOf(const CMXServer& mx) {
   return out;
 }
 
-// A resolver that gives `answer_` and records what it was asked.
-class ResolveMxTest : public testing::MxFolderTest {
+// Routes on their own cache, with debug mode on, no smarthost, DNS server
+// 127.0.0.53 and a resolver that gives `answer_` and records what it was
+// asked.
+class ResolveMxTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    MxFolderTest::SetUp();
-    previous_ = SetMxLookup([this](std::string& domain, const std::string& server) {
-      asked_.push_back(domain + " @" + server);
-      if (library_error_) Raise(10051, "CSocket.SendData", "Network is unreachable.");
-      return answer_;
-    });
+  ResolveMxTest() {
+    t_.settings.running = CConfiguration{};
+    t_.settings.file = CConfiguration{};
+    t_.settings.running.DNSServer = "127.0.0.53";
+    t_.logs.SetDebugMode(true);
   }
-  void TearDown() override {
-    SetMxLookup(previous_);
-    MxFolderTest::TearDown();
+  CDns Route() { return CDns(t_.settings, cache_, lookup_, t_.logs); }
+  bool DebugLogHas(const std::string& text) const {
+    return t_.program.Read("Debug.html").find(text) != std::string::npos;
   }
 
+  TestEnvironment t_;
+  DnsCache cache_{t_.files, t_.logs};
   std::string answer_;
   bool library_error_ = false;  // the resolver throws as an older library did offline
   std::vector<std::string> asked_;
-  MxLookup previous_;
+  MxLookup lookup_ = [this](std::string& domain, const std::string& server) {
+    asked_.push_back(domain + " @" + server);
+    if (library_error_) Raise(10051, "CSocket.SendData", "Network is unreachable.");
+    return answer_;
+  };
 };
 
 TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
@@ -74,26 +80,26 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
       {"\xFF\xFE|\xC2\xA4\xC2\xA4\xC2\xA4|ERROR_DNS_TIMEOUT|", "", "NONE", {}},
   };
   for (const Case& c : cases) {
-    DnsCacheReset();
-    std::filesystem::remove(ProgramPath("maillog.txt"));
+    cache_.Reset();
+    std::filesystem::remove(t_.program.Path("maillog.txt"));
     asked_.clear();
     answer_ = c.answer;
     library_error_ = c.library_error;
-    CDns dns;
+    CDns dns = Route();
     dns.ResolveMx("dom.test");
     EXPECT_EQ(HostsOf(dns.MX), c.hosts) << c.answer;
     EXPECT_EQ(dns.MX.Host(0), c.mark) << c.answer;
     EXPECT_EQ(asked_, std::vector<std::string>{"dom.test @127.0.0.53"});
-    int k = DnsCacheFind("dom.test");
-    EXPECT_EQ(k ? HostsOf(CMXServer(DnsCacheAt(k).Mx)) : "not cached", c.hosts.empty() ? "not cached" : c.hosts);
-    EXPECT_EQ(MailLogTails(), c.mail_log) << c.answer;
+    int k = cache_.Find("dom.test");
+    EXPECT_EQ(k ? HostsOf(CMXServer(cache_.At(k).Mx)) : "not cached", c.hosts.empty() ? "not cached" : c.hosts);
+    EXPECT_EQ(t_.program.MailLog(), c.mail_log) << c.answer;
   }
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>DNS: dom.test not in cache</FONT><BR>"));
 }
 
 TEST_F(ResolveMxTest, RouteHoldsNoMoreHostsThanTheDispatcherCanCount) {
   for (int i = 0; i < 300; ++i) answer_ += Record(std::to_string(i), "mx" + std::to_string(i) + ".test", "1");
-  CDns dns;
+  CDns dns = Route();
   dns.ResolveMx("dom.test");
   ASSERT_EQ(dns.MX.Count(), 255);
   EXPECT_EQ(dns.MX.Host(255), "mx254.test");
@@ -101,14 +107,14 @@ TEST_F(ResolveMxTest, RouteHoldsNoMoreHostsThanTheDispatcherCanCount) {
 
 TEST_F(ResolveMxTest, NamesReachTheDebugLogEscaped) {
   answer_ = Record("10", "mx.test", "1");
-  CDns dns;
+  CDns dns = Route();
   dns.ResolveMx("<b>.test");
-  CDns again;
+  CDns again = Route();
   again.ResolveMx("<b>.test");
   library_error_ = true;
-  CDns failed;
+  CDns failed = Route();
   failed.ResolveMx("other.test");
-  const std::string log = ReadFile("Debug.html");
+  const std::string log = t_.program.Read("Debug.html");
   EXPECT_EQ(log.find("<b>"), std::string::npos) << log;
   EXPECT_TRUE(DebugLogHas("DNS: &lt;b&gt;.test not in cache"));
   EXPECT_TRUE(DebugLogHas("Add in DNS cache #1: &lt;b&gt;.test MX=mx.test"));
@@ -118,7 +124,7 @@ TEST_F(ResolveMxTest, NamesReachTheDebugLogEscaped) {
 
 TEST_F(ResolveMxTest, SecondDeliveryIsServedFromTheCache) {
   answer_ = Record("20", "b", "1") + Record("10", "a", "1");
-  CDns first, second;
+  CDns first = Route(), second = Route();
   first.ResolveMx("dom.test");
   second.ResolveMx("dom.test");
   EXPECT_EQ(asked_.size(), 1u);
@@ -127,14 +133,14 @@ TEST_F(ResolveMxTest, SecondDeliveryIsServedFromTheCache) {
 }
 
 TEST_F(ResolveMxTest, SmarthostIsTheWholeRouteWithoutDnsOrCache) {
-  FileConfig().SmtpServerDefined = true;
-  Config().SmtpServer = "relay.isp.test";
-  CDns dns;
+  t_.settings.file.SmtpServerDefined = true;
+  t_.settings.running.SmtpServer = "relay.isp.test";
+  CDns dns = Route();
   dns.ResolveMx("dom.test");
   EXPECT_EQ(HostsOf(dns.MX), "0 relay.isp.test 0;");
   EXPECT_EQ(dns.MX.Host(0), "");
   EXPECT_TRUE(asked_.empty());
-  EXPECT_EQ(DnsCacheCount(), 0);
+  EXPECT_EQ(cache_.Count(), 0);
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>Send using SMTP server: relay.isp.test</FONT><BR>"));
 }
 
@@ -143,9 +149,9 @@ TEST_F(ResolveMxTest, CachedEntryWithoutUsableHostsIsNoRoute) {
   unusable.Add(10, "bad\r\nhost", "", 1);
   unusable.Add(20, "", "", 1);
   for (const CMXServer& hosts : {CMXServer{}, unusable}) {
-    DnsCacheReset();
-    DnsCacheAppend("dom.test", hosts);
-    CDns dns;
+    cache_.Reset();
+    cache_.Append("dom.test", hosts);
+    CDns dns = Route();
     dns.ResolveMx("dom.test");
     EXPECT_EQ(dns.MX.Count(), 0);
     EXPECT_EQ(dns.MX.Host(0), "NONE");
@@ -153,18 +159,18 @@ TEST_F(ResolveMxTest, CachedEntryWithoutUsableHostsIsNoRoute) {
 }
 
 TEST_F(ResolveMxTest, RacingResolutionsCacheTheDomainOnceUnderItsOwnName) {
-  SetMxLookup([](std::string& domain, const std::string&) {
+  lookup_ = [this](std::string& domain, const std::string&) {
     CMXServer theirs;
     theirs.Add(5, "theirs", "", 1);
-    CDns().DNSAddCache(domain, theirs);  // another slot finished first
+    Route().DNSAddCache(domain, theirs);  // another slot finished first
     domain = "4.3.2.1.IN-ADDR.ARPA";     // the resolver rewrites addresses
     return Record("10", "mine", "1");
-  });
-  CDns dns;
+  };
+  CDns dns = Route();
   dns.ResolveMx("1.2.3.4");
   EXPECT_EQ(HostsOf(dns.MX), "10 mine 1;");
-  EXPECT_EQ(DnsCacheCount(), 1);
-  EXPECT_EQ(DnsCacheFind("1.2.3.4"), 1);
+  EXPECT_EQ(cache_.Count(), 1);
+  EXPECT_EQ(cache_.Find("1.2.3.4"), 1);
 }
 
 }  // namespace
@@ -189,7 +195,7 @@ TEST(IsQueryableDomainTest, AcceptsOnlyNamesAQueryCanCarry) {
 }
 
 TEST_F(ResolveMxTest, AnOverlongLabelGivesNoRouteWithoutAskingDns) {
-  CDns dns;
+  CDns dns = Route();
   dns.ResolveMx(std::string(64, 'x') + ".test");
   EXPECT_EQ(dns.MX.Host(0), "NONE");
   EXPECT_TRUE(asked_.empty());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/runtime_error.h"
+#include "mx/mx_lookup.h"
 
 namespace dorvane {
 namespace {
@@ -14,16 +15,22 @@ TEST(MxfinderClientTest, LoadsTheLibraryBesideTheExecutableAndReadsItsVersion) {
   EXPECT_EQ("3.0", client.GetVer()) << "each call has an object of its own";
 }
 
+// Asked directly, or through the lookup that loads the library itself.
 TEST(MxfinderClientTest, ErrorInsideTheLibraryArrivesWithItsNumberAndSource) {
   MxfinderClient client;
-  std::string domain = std::string(300, 'a') + ".test";
-  try {
-    client.ResolveDnsQuery(domain, "127.0.0.1");
-    FAIL() << "no error";
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(6, e.number());
-    EXPECT_EQ("CDnsMessage.ComposeQuery", e.source());
-    EXPECT_EQ("Overflow", e.description());
+  const MxLookup lookups[] = {
+      [&client](std::string& domain, const std::string& server) { return client.ResolveDnsQuery(domain, server); },
+      LibraryMxLookup()};
+  for (const MxLookup& lookup : lookups) {
+    std::string domain = std::string(300, 'a') + ".test";
+    try {
+      lookup(domain, "127.0.0.1");
+      ADD_FAILURE() << "no error";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(6, e.number());
+      EXPECT_EQ("CDnsMessage.ComposeQuery", e.source());
+      EXPECT_EQ("Overflow", e.description());
+    }
   }
 }
 
