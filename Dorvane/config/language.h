@@ -1,5 +1,5 @@
 // Language files: <program folder>/language/<name>.ini replaces the built-in
-// French texts of the windows. LOADFile reads a file into LangEntries;
+// French texts of the windows. LOADFile reads a file into a LanguageTexts;
 // WindowTexts computes what one window takes from them, which the shell
 // applies to its widgets.
 #pragma once
@@ -67,7 +67,7 @@ bool operator==(const ControlText& a, const ControlText& b);
 // What a window takes from the language when it loads.
 struct WindowLanguage {
   std::vector<ControlText> controls;     // in file order: later ones win
-  std::array<std::string, 5> constants;  // the new CONSTANTS
+  std::array<std::string, 5> constants;  // the new LanguageTexts::constants
 };
 
 // The texts that `entries` give the window named `window` ("mainf" reads

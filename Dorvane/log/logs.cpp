@@ -1,7 +1,5 @@
 #include "log/logs.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,8 +86,7 @@ void Logs::ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLog
 void Logs::UpdateLogAdd(const std::string& text) { AppendLine("update.txt", OneLogLine(text)); }
 
 Logs& GlobalLogs() {
-  static DiskFiles files;
-  static Logs logs(files, "");
+  static Logs logs(StaticDiskFiles(), "");
   logs.SetFolder(ProgramFolder());
   return logs;
 }
