@@ -120,13 +120,17 @@ TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
 
 class ConfigurationTest : public ::testing::Test {
  protected:
-  void SetUp() override { t_.UseLoopbackResolver(); }
-  void Load(bool apply) { ChargerConfig(t_.settings, t_.logs, t_.files, apply); }
+  void SetUp() override {
+    t_.UseLoopbackResolver();
+    settings_.network = t_.settings.network;
+  }
+  void Load(bool apply) { ChargerConfig(settings_, t_.logs, t_.files, apply); }
 
   TestEnvironment t_;
   TestProgram& program_ = t_.program;
-  const CConfiguration& running_ = t_.settings.running;
-  const CConfiguration& file_ = t_.settings.file;
+  Settings settings_;  // not the process's: loading needs none of its globals
+  const CConfiguration& running_ = settings_.running;
+  const CConfiguration& file_ = settings_.file;
 };
 
 TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
@@ -146,7 +150,8 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   EXPECT_EQ(c.AttemptDelay, 60);
   EXPECT_TRUE(c.Relay);
   EXPECT_EQ(ConfText(file_), kKeyless) << "a flag of FileConfig is set";
-  EXPECT_TRUE(t_.settings.config_loaded);
+  EXPECT_TRUE(settings_.config_loaded);
+  EXPECT_FALSE(t_.settings.config_loaded);
   EXPECT_NE(program_.Read("maillog.txt")
                 .find(" Dorvane: Chargement de la configuration (Dorvane.ini)\r\n"),
             std::string::npos);
@@ -177,7 +182,7 @@ TEST_F(ConfigurationTest, LoadsTheConfiguredLanguageBeforeItsOwnLogLine) {
   program_.Write("language/en.ini", "<MAIN>\r\nCPT_mnuquit=Quit\r\n</MAIN>\r\n");
   Load(true);
 
-  EXPECT_EQ(t_.settings.language.entries, (std::vector<LangEntry>{{"MAIN", "CPT_mnuquit", "Quit"}}));
+  EXPECT_EQ(settings_.language.entries, (std::vector<LangEntry>{{"MAIN", "CPT_mnuquit", "Quit"}}));
   std::string log = program_.Read("maillog.txt");
   size_t language = log.find(" Dorvane: Chargement du langage\r\n");
   size_t config = log.find(" Dorvane: Chargement de la configuration");
@@ -205,7 +210,7 @@ TEST_F(ConfigurationTest, LanguageNameIsLettersDigitsDashAndUnderscoreOnly) {
     std::filesystem::remove(program_.Path("error.txt"));
     program_.Write("Dorvane.ini", "Language " + name + "\r\n");
     Load(true);
-    EXPECT_EQ(t_.settings.language.entries.size(), loads ? 1u : 0u);
+    EXPECT_EQ(settings_.language.entries.size(), loads ? 1u : 0u);
     std::string error = program_.Read("error.txt");
     EXPECT_EQ(error.find(" Dorvane: nom de langue refus\xC3\xA9 '") != std::string::npos, !loads)
         << error;
@@ -225,7 +230,7 @@ TEST_F(ConfigurationTest, BadNumberEndsTheProgramThroughTheFatalReport) {
   EXPECT_NE(program_.Read("Debug.html")
                 .find("Where: MOD:CONFIGURATION[ChargerConfig]<BR>Num\xC3\xA9ro: 13<BR>"),
             std::string::npos);
-  EXPECT_FALSE(t_.settings.config_loaded);
+  EXPECT_FALSE(settings_.config_loaded);
 }
 
 TEST_F(ConfigurationTest, MissingOrUnreadableFileOnReloadIsFatal) {

@@ -133,9 +133,10 @@ TEST_F(ResolveMxTest, SecondDeliveryIsServedFromTheCache) {
 }
 
 TEST_F(ResolveMxTest, SmarthostIsTheWholeRouteWithoutDnsOrCache) {
-  t_.settings.file.SmtpServerDefined = true;
-  t_.settings.running.SmtpServer = "relay.isp.test";
-  CDns dns = Route();
+  Settings own;  // the route reads the settings it is handed, no others
+  own.file.SmtpServerDefined = true;
+  own.running.SmtpServer = "relay.isp.test";
+  CDns dns(own, cache_, lookup_, t_.logs);
   dns.ResolveMx("dom.test");
   EXPECT_EQ(HostsOf(dns.MX), "0 relay.isp.test 0;");
   EXPECT_EQ(dns.MX.Host(0), "");
