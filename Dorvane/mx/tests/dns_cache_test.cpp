@@ -36,7 +36,7 @@ class DnsCacheTest : public ::testing::Test {
 TEST_F(DnsCacheTest, NoFileGivesAnEmptyCache) {
   cache_.Open();
   EXPECT_EQ(cache_.Count(), 0);
-  EXPECT_EQ(t_.program.MailLog(), Tails{" Dorvane Loading DNS cache (0) [OK]"});
+  EXPECT_EQ(t_.LogLines("maillog.txt"), Tails{" Dorvane Loading DNS cache (0) [OK]"});
   EXPECT_TRUE(DebugLogHas("<FONT face='Verdana' size='2' COLOR='#FF8000'>Loading DNS cache: 0<BR>\r\n</FONT>"));
 }
 
@@ -53,7 +53,7 @@ TEST_F(DnsCacheTest, SaveAndLoadKeepEveryDomainBeyond255ByExactName) {
   EXPECT_EQ(loaded.At(loaded.Find("D1.test")).Mx.at(1).Host, "upper");
   EXPECT_EQ(loaded.Find("d1.test"), 1);
   EXPECT_EQ(loaded.Find("D2.test"), 0);
-  EXPECT_EQ(t_.program.MailLog(), (Tails{" Dorvane Writing DNS cache (301) [OK]", " Dorvane Loading DNS cache (301) [OK]"}));
+  EXPECT_EQ(t_.LogLines("maillog.txt"), (Tails{" Dorvane Writing DNS cache (301) [OK]", " Dorvane Loading DNS cache (301) [OK]"}));
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>Add in DNS cache #301: D1.test MX=upper</FONT><BR>"));
 }
 
@@ -66,7 +66,7 @@ TEST_F(DnsCacheTest, DamagedFileIsReportedAndItsWholeEntriesKept) {
   cache_.Open();
   EXPECT_EQ(cache_.Count(), 2);
   EXPECT_EQ(cache_.Find("c.test"), 0);
-  EXPECT_EQ(t_.program.MailLog(), (Tails{" Dorvane Writing DNS cache (3) [OK]",
+  EXPECT_EQ(t_.LogLines("maillog.txt"), (Tails{" Dorvane Writing DNS cache (3) [OK]",
                                          " Dorvane DNS cache file Hosts.dns damaged at byte " + std::to_string(bytes.size() - 58) +
                                              " of " + std::to_string(bytes.size() - 3) + ": kept the 2 whole entries before it",
                                          " Dorvane Loading DNS cache (2) [OK]"}));

@@ -154,7 +154,7 @@ TEST(CMessage, RecipientListOperations) {
 
 TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   CMessage m = NewOneRecipientMessage();
   m.AddRcptTo("<second@e.fr>");
   m.Essai = 4;
@@ -162,7 +162,7 @@ TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
   m.Data.assign(3 << 20, 'z');
   std::string path = SpoolPath(kOutBox, m.ID);
   m.MWrite(t.files, t.logs, path);
-  EXPECT_EQ(std::vector<std::string>{"ABC"}, t.program.List("OutBox"));  // no staging file left
+  EXPECT_EQ(std::vector<std::string>{"ABC"}, t.FolderFiles("OutBox"));  // no staging file left
 
   CMessage read;
   read.MOpen(t.files, t.logs, path);
@@ -171,7 +171,7 @@ TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
 
 TEST(CMessage, MWriteReplacesAnExistingFileWhole) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   CMessage m = NewOneRecipientMessage();
   std::string path = SpoolPath(kDeferred, m.ID);
   m.Data.assign(100000, 'a');
@@ -184,7 +184,7 @@ TEST(CMessage, MWriteReplacesAnExistingFileWhole) {
 
 TEST(CMessage, OpenOfMissingFileChangesNothing) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   CMessage m = NewOneRecipientMessage();
   m.MOpen(t.files, t.logs, SpoolPath(kOutBox, "NOPE"));
   ExpectSameMessage(NewOneRecipientMessage(), m);
@@ -194,7 +194,7 @@ TEST(CMessage, OpenOfMissingFileChangesNothing) {
 // past the bound) and one that cannot be read.
 TEST(CMessage, OpenOfDamagedFileThrowsAndKeepsTheObject) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   std::string bytes = EncodeMessage(NewOneRecipientMessage());
   t.program.Write("OutBox/CUT", bytes.substr(0, bytes.size() - 1));
   t.program.Write("OutBox/HUGE", bytes);
@@ -231,7 +231,7 @@ TEST(CMessage, FailedWriteLeavesNothingBehind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.operation) + " " + std::to_string(c.error));
     TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
     t.files.Fail(c.operation, "ABC", c.error);
     CMessage m = NewOneRecipientMessage();
     try {
@@ -240,7 +240,7 @@ TEST(CMessage, FailedWriteLeavesNothingBehind) {
     } catch (const RuntimeError& e) {
       EXPECT_EQ(e.number(), c.number);
     }
-    EXPECT_EQ(std::vector<std::string>{}, t.program.List("OutBox"));
+    EXPECT_EQ(std::vector<std::string>{}, t.FolderFiles("OutBox"));
   }
 }
 

@@ -37,7 +37,7 @@ TEST(SpoolNames, RandomNamesAreTwoUpperHexNumbersBelowEFFFF) {
 
 TEST(SpoolNames, FreshNameNeverNamesAnExistingSpoolFile) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   // The manual clock's draws are 1, 2, 3, ...: names 12, 34, 56, 78.
   t.program.Write("OutBox/12", "x");
   t.program.Write("Deferred/34", "x");
@@ -74,10 +74,10 @@ CMessage ThreeRecipientsInTwoDomains() {
 
 TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   std::vector<std::string> ids = WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains());
   EXPECT_EQ(ids, (std::vector<std::string>{"12-0", "34-1"}));
-  EXPECT_EQ(t.program.List("OutBox"), ids);
+  EXPECT_EQ(t.FolderFiles("OutBox"), ids);
 
   std::vector<std::vector<std::string>> want = {{"", "<a@one.fr>", "<c@one.fr>"},
                                                 {"", "<b@two.fr>"}};
@@ -96,10 +96,10 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
 // The parts of one message appear together or not at all.
 TEST(Domains, SplitThatFailsOnItsLastPartLeavesNoPart) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   t.files.Fail("Rename", "-1", EIO);
   EXPECT_THROW(WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains()), RuntimeError);
-  EXPECT_EQ(t.program.List("OutBox"), std::vector<std::string>{});
+  EXPECT_EQ(t.FolderFiles("OutBox"), std::vector<std::string>{});
 }
 
 TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
@@ -113,7 +113,7 @@ TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
 
 TEST(SpoolStaging, StaleStagingFilesGoButMessagesAndOtherFilesStay) {
   TestEnvironment t;
-  t.program.MakeSpoolFolders();
+  t.ResetSpoolFolders();
   const std::vector<std::string> stale = {StagingPath(SpoolPath(kOutBox, "A1")),
                                           StagingPath(SpoolPath(kDeferred, "B2-0")),
                                           StagingPath(SpoolPath(kError, "C3"))};

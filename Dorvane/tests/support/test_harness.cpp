@@ -11,21 +11,6 @@
 #include "log/logs.h"
 
 namespace dorvane {
-namespace {
-
-// The lines of a log, without their stamps and line ends.
-std::vector<std::string> StampedLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(WithoutStamp(line));
-  }
-  return lines;
-}
-
-}  // namespace
-
 void RecordingDialogs::Message(const std::string& text, const std::string& title, DialogIcon icon) {
   boxes.push_back({text, title, icon});
 }
@@ -81,15 +66,6 @@ std::string TestProgram::Read(const std::string& name) const {
   return out.str();
 }
 
-std::string WithoutStamp(const std::string& line) {
-  const size_t stamp = std::string("Dec 06 2026 19:52:52").size();
-  return line.size() < stamp ? line : line.substr(stamp);
-}
-
-void TestProgram::MakeSpoolFolders() const {
-  for (const char* folder : {"OutBox", "Deferred", "Error"}) std::filesystem::create_directory(Path(folder));
-}
-
 std::vector<std::string> TestProgram::List(const std::string& folder) const {
   std::vector<std::string> names;
   std::error_code ec;
@@ -98,9 +74,6 @@ std::vector<std::string> TestProgram::List(const std::string& folder) const {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-std::vector<std::string> TestProgram::MailLog() const { return StampedLines(Read("maillog.txt")); }
-std::vector<std::string> TestProgram::ErrorLog() const { return StampedLines(Read("error.txt")); }
 
 void TestProgram::Write(const std::string& name, const std::string& bytes) const {
   std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());

@@ -47,14 +47,8 @@ class TestProgram {
   std::string Read(const std::string& name) const;
   // Creates (or replaces) a file of the folder with `bytes`.
   void Write(const std::string& name, const std::string& bytes) const;
-  // Creates the three spool folders (OutBox, Deferred, Error).
-  void MakeSpoolFolders() const;
   // The names in a folder of the program folder, sorted; none when missing.
   std::vector<std::string> List(const std::string& folder) const;
-  // The lines of maillog.txt / error.txt, each without its date stamp and
-  // its CR LF.
-  std::vector<std::string> MailLog() const;
-  std::vector<std::string> ErrorLog() const;
 
   const std::string& folder() const { return folder_; }
   RecordingDialogs dialogs;
@@ -65,8 +59,5 @@ class TestProgram {
   FatalReport previous_report_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_env_;
 };
-
-// A log line without its leading date stamp ("Dec 06 2026 19:52:52").
-std::string WithoutStamp(const std::string& line);
 
 }  // namespace dorvane
