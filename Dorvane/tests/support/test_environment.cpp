@@ -112,8 +112,14 @@ int ManualLoop::RunPosted(int limit) {
 
 }  // namespace fake
 
+void TestEnvironment::UseLoopbackResolver() {
+  program.Write("resolv.conf", "nameserver 127.0.0.53\n");
+  settings.network.resolv_conf_path = program.Path("resolv.conf");
+}
+
 struct TestEnvironment::Saved {
   Settings settings;
+  std::string host_name;
 };
 
 TestEnvironment::TestEnvironment()
@@ -121,9 +127,12 @@ TestEnvironment::TestEnvironment()
       pools(GlobalSlots()),
       logs(GlobalLogs()),
       env{*form, pools, settings, logs, program.dialogs, files, clock, loop},
-      saved_(new Saved{GlobalSettings()}) {}
+      saved_(new Saved{GlobalSettings(), HostName}) {}
 
-TestEnvironment::~TestEnvironment() { GlobalSettings() = saved_->settings; }
+TestEnvironment::~TestEnvironment() {
+  GlobalSettings() = saved_->settings;
+  HostName = saved_->host_name;
+}
 
 std::vector<std::string> TestEnvironment::LogLines(const std::string& name) const {
   const size_t stamp = std::string("Dec 06 2026 19:52:52").size();
@@ -144,11 +153,13 @@ void TestEnvironment::ResetSpoolFolders() const {
   }
 }
 
-std::vector<std::string> TestEnvironment::FolderFiles(const std::string& folder) const { return program.List(folder); }
-
-void TestEnvironment::UseLoopbackResolver() {
-  program.Write("resolv.conf", "nameserver 127.0.0.53\n");
-  settings.network.resolv_conf_path = program.Path("resolv.conf");
+std::vector<std::string> TestEnvironment::FolderFiles(const std::string& folder) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(program.Path(folder), ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace dorvane

@@ -112,9 +112,6 @@ class TestEnvironment {
   // Creates the three spool folders (OutBox, Deferred, Error) empty,
   // emptying them first when they exist.
   void ResetSpoolFolders() const;
-  // Points the network discovery at a resolver file of the test folder
-  // naming one loopback server, so the defaults do not depend on the machine.
-  void UseLoopbackResolver();
 
   TestProgram program;
   fake::ScopedFakeForm form;
@@ -125,6 +122,10 @@ class TestEnvironment {
   SlotPools& pools;
   Logs& logs;
   Environment env;
+
+  // Points the network discovery at a resolver file of the test folder
+  // naming one loopback server, so the defaults do not depend on the machine.
+  void UseLoopbackResolver();
 
  private:
   struct Saved;
