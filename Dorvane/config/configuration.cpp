@@ -24,8 +24,7 @@ std::string WithoutNul(const std::string& text) {
 // The first discovered DNS server, even an empty one; "127.0.0.1" when the
 // discovery found nothing at all.
 std::string DefaultDnsServer(const std::vector<std::string>& dns_list) {
-  if (dns_list.empty() || std::atol(dns_list[0].c_str()) <= 0 || dns_list.size() < 2)
-    return "127.0.0.1";
+  if (dns_list.empty() || std::atol(dns_list[0].c_str()) <= 0 || dns_list.size() < 2) return "127.0.0.1";
   return WithoutNul(dns_list[1]);
 }
 

@@ -94,14 +94,16 @@ void LOADFile(LanguageTexts& language, Logs& logs, Files& files, const std::stri
     language = {};
     if (!IsLanguageName(name)) {
       logs.ErrorLogAdd(GMTDate() + " Dorvane: nom de langue refus\xC3\xA9 '" + name +
-                  "' (lettres, chiffres, - et _ seulement), fran\xC3\xA7" "ais utilis\xC3\xA9");
+                       "' (lettres, chiffres, - et _ seulement), fran\xC3\xA7"
+                       "ais utilis\xC3\xA9");
       return;
     }
     std::string path = ProgramPath("language/" + name + ".ini");
     std::string bytes;
     int err = files.Read(path, &bytes);
     if (err == ENOENT) return;
-    if (err != 0) Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
+    if (err != 0)
+      Raise(kErrPermissionDenied, "Dorvane", ErrorDescription(kErrPermissionDenied) + ": " + path);
     language.entries = ParseLanguage(bytes);
     logs.MailLogAdd(GMTDate() + " Dorvane: Chargement du langage");
   });

@@ -132,8 +132,7 @@ FatalReport InstallFatalReport(FatalReport report) { return std::exchange(Instal
 void ProgramError(const std::string& where, const std::string& number,
                   const std::string& description) {
   ReportLogs().DbgAdd("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: " + where +
-                          "<BR>Num\xC3\xA9ro: " + number + "<BR>Description: " + description +
-                          "</B></FONT>",
+                          "<BR>Num\xC3\xA9ro: " + number + "<BR>Description: " + description + "</B></FONT>",
                       kDbgPlain);
   ReportDialogs().Message(
       "Une erreur est survenue dans Dorvane Version " + VersionText() +

@@ -107,7 +107,9 @@ void DNSWriteCache() { GlobalDnsCache().Write(); }
 int DnsCacheFind(const std::string& domain) { return GlobalDnsCache().Find(domain); }
 const DnsCacheEntry& DnsCacheAt(int k) { return GlobalDnsCache().At(k); }
 int DnsCacheCount() { return GlobalDnsCache().Count(); }
-int DnsCacheAppend(const std::string& domain, const CMXServer& mx) { return GlobalDnsCache().Append(domain, mx); }
+int DnsCacheAppend(const std::string& domain, const CMXServer& mx) {
+  return GlobalDnsCache().Append(domain, mx);
+}
 void DnsCacheReset() { GlobalDnsCache().Reset(); }
 
 }  // namespace dorvane

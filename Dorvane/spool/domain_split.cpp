@@ -35,8 +35,7 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
   return groups;
 }
 
-std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock,
-                                            const CMessage& message) {
+std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock, const CMessage& message) {
   std::vector<std::vector<std::string>> groups = GroupRcptToByDomain(message);
   SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
   std::vector<std::string> ids;

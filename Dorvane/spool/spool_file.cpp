@@ -65,7 +65,8 @@ std::vector<std::string> RemoveStaleStagingFiles() { return RemoveStaleStagingFi
 SpoolWriteBatch::SpoolWriteBatch(Files& files, std::string source)
     : files_(files), source_(std::move(source)) {}
 
-SpoolWriteBatch::SpoolWriteBatch(std::string source) : SpoolWriteBatch(StaticDiskFiles(), std::move(source)) {}
+SpoolWriteBatch::SpoolWriteBatch(std::string source)
+    : SpoolWriteBatch(StaticDiskFiles(), std::move(source)) {}
 
 SpoolWriteBatch::~SpoolWriteBatch() {
   for (const auto& e : staged_) files_.Remove(e.staging);

@@ -1,4 +1,3 @@
-#include "log/guard.h"
 #include "log/logs.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "log/guard.h"
 #include "tests/support/test_environment.h"
 
 namespace dorvane {
@@ -21,7 +21,9 @@ const std::string kSafeHeader =
 // and installed as the fatal report's logs.
 class LogsTest : public ::testing::Test {
  protected:
-  LogsTest() { InstallFatalReport({&logs_, &program_.dialogs, [](int status) { throw ProgramEnded{status}; }}); }
+  LogsTest() {
+    InstallFatalReport({&logs_, &program_.dialogs, [](int status) { throw ProgramEnded{status}; }});
+  }
   void Loaded(bool debug) { logs_.SetDebugMode(debug); }
 
   TestEnvironment t_;

@@ -1,3 +1,5 @@
+#include "mx/cdns.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "log/logs.h"
-#include "mx/cdns.h"
 #include "mx/dns_cache.h"
 #include "mx/mx_lookup.h"
 #include "tests/support/test_environment.h"
@@ -91,7 +92,8 @@ TEST_F(ResolveMxTest, CacheMissesFollowTheAnswer) {
     EXPECT_EQ(dns.MX.Host(0), c.mark) << c.answer;
     EXPECT_EQ(asked_, std::vector<std::string>{"dom.test @127.0.0.53"});
     int k = cache_.Find("dom.test");
-    EXPECT_EQ(k ? HostsOf(CMXServer(cache_.At(k).Mx)) : "not cached", c.hosts.empty() ? "not cached" : c.hosts);
+    EXPECT_EQ(k ? HostsOf(CMXServer(cache_.At(k).Mx)) : "not cached",
+              c.hosts.empty() ? "not cached" : c.hosts);
     EXPECT_EQ(t_.LogLines("maillog.txt"), c.mail_log) << c.answer;
   }
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>DNS: dom.test not in cache</FONT><BR>"));

@@ -1,3 +1,5 @@
+#include "mx/dns_cache.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "log/logs.h"
-#include "mx/dns_cache.h"
 #include "tests/support/test_environment.h"
 
 namespace dorvane {
@@ -41,7 +42,8 @@ TEST_F(DnsCacheTest, NoFileGivesAnEmptyCache) {
 }
 
 TEST_F(DnsCacheTest, SaveAndLoadKeepEveryDomainBeyond255ByExactName) {
-  for (int i = 1; i <= 300; ++i) cache_.Append("d" + std::to_string(i) + ".test", OneHost("mx" + std::to_string(i)));
+  for (int i = 1; i <= 300; ++i)
+    cache_.Append("d" + std::to_string(i) + ".test", OneHost("mx" + std::to_string(i)));
   cache_.Append("D1.test", OneHost("upper"));
   cache_.Write();
   EXPECT_FALSE(std::filesystem::exists(t_.program.Path(".Hosts.dns.tmp")));
@@ -53,7 +55,8 @@ TEST_F(DnsCacheTest, SaveAndLoadKeepEveryDomainBeyond255ByExactName) {
   EXPECT_EQ(loaded.At(loaded.Find("D1.test")).Mx.at(1).Host, "upper");
   EXPECT_EQ(loaded.Find("d1.test"), 1);
   EXPECT_EQ(loaded.Find("D2.test"), 0);
-  EXPECT_EQ(t_.LogLines("maillog.txt"), (Tails{" Dorvane Writing DNS cache (301) [OK]", " Dorvane Loading DNS cache (301) [OK]"}));
+  EXPECT_EQ(t_.LogLines("maillog.txt"),
+            (Tails{" Dorvane Writing DNS cache (301) [OK]", " Dorvane Loading DNS cache (301) [OK]"}));
   EXPECT_TRUE(DebugLogHas("<FONT COLOR='#FF8000'>Add in DNS cache #301: D1.test MX=upper</FONT><BR>"));
 }
 
@@ -66,10 +69,11 @@ TEST_F(DnsCacheTest, DamagedFileIsReportedAndItsWholeEntriesKept) {
   cache_.Open();
   EXPECT_EQ(cache_.Count(), 2);
   EXPECT_EQ(cache_.Find("c.test"), 0);
-  EXPECT_EQ(t_.LogLines("maillog.txt"), (Tails{" Dorvane Writing DNS cache (3) [OK]",
-                                         " Dorvane DNS cache file Hosts.dns damaged at byte " + std::to_string(bytes.size() - 58) +
-                                             " of " + std::to_string(bytes.size() - 3) + ": kept the 2 whole entries before it",
-                                         " Dorvane Loading DNS cache (2) [OK]"}));
+  EXPECT_EQ(t_.LogLines("maillog.txt"),
+            (Tails{" Dorvane Writing DNS cache (3) [OK]",
+                   " Dorvane DNS cache file Hosts.dns damaged at byte " + std::to_string(bytes.size() - 58) +
+                       " of " + std::to_string(bytes.size() - 3) + ": kept the 2 whole entries before it",
+                   " Dorvane Loading DNS cache (2) [OK]"}));
 }
 
 // An unreadable file or a failed save is unexpected: the fatal report,

@@ -18,9 +18,10 @@ TEST(MxfinderClientTest, LoadsTheLibraryBesideTheExecutableAndReadsItsVersion) {
 // Asked directly, or through the lookup that loads the library itself.
 TEST(MxfinderClientTest, ErrorInsideTheLibraryArrivesWithItsNumberAndSource) {
   MxfinderClient client;
-  const MxLookup lookups[] = {
-      [&client](std::string& domain, const std::string& server) { return client.ResolveDnsQuery(domain, server); },
-      LibraryMxLookup()};
+  const MxLookup lookups[] = {[&client](std::string& domain, const std::string& server) {
+                                return client.ResolveDnsQuery(domain, server);
+                              },
+                              LibraryMxLookup()};
   for (const MxLookup& lookup : lookups) {
     std::string domain = std::string(300, 'a') + ".test";
     try {

@@ -1,11 +1,12 @@
+#include "spool/message.h"
+
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 
-#include <gtest/gtest.h>
-
 #include "base/runtime_error.h"
-#include "spool/message.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
 #include "tests/support/test_environment.h"
@@ -231,7 +232,7 @@ TEST(CMessage, FailedWriteLeavesNothingBehind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.operation) + " " + std::to_string(c.error));
     TestEnvironment t;
-  t.ResetSpoolFolders();
+    t.ResetSpoolFolders();
     t.files.Fail(c.operation, "ABC", c.error);
     CMessage m = NewOneRecipientMessage();
     try {

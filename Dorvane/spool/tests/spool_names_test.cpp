@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "base/clock.h"
 #include "base/runtime_error.h"

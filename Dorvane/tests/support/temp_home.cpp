@@ -3,7 +3,8 @@
 namespace dorvane::testing_support {
 
 TempHome::TempHome() {
-  for (const char* folder : {"OutBox", "Deferred", "Error"}) std::filesystem::create_directory(program_.Path(folder));
+  for (const char* folder : {"OutBox", "Deferred", "Error"})
+    std::filesystem::create_directory(program_.Path(folder));
   Settings& settings = GlobalSettings();
   settings.config_loaded = true;
   settings.running.DebugMode = false;

@@ -32,7 +32,8 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
   ConfigLoaded = false;
   SetDebugSafeMode();
   SetDialogs(&dialogs);
-  previous_report_ = InstallFatalReport({&GlobalLogs(), &dialogs, [](int status) { throw ProgramEnded{status}; }});
+  previous_report_ =
+      InstallFatalReport({&GlobalLogs(), &dialogs, [](int status) { throw ProgramEnded{status}; }});
   for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
     const char* value = std::getenv(name);
     saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
