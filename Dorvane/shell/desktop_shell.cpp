@@ -17,7 +17,7 @@
 #include "shell/main_window.h"
 #include "shell/tray_icons.h"
 #include "shell/window_language.h"
-#include "update/exist_update_form.h"
+#include "shell/exist_update_form.h"
 #include "update/update_check.h"
 
 namespace dorvane {
@@ -45,8 +45,11 @@ const std::vector<MenuEntry>& TrayMenuEntries() {
   return entries;
 }
 
-DesktopShell::DesktopShell(ShellCommands commands)
-    : commands_(std::move(commands)), window_(std::make_unique<MainWindow>()) {
+DesktopShell::DesktopShell(ShellCommands commands, Dialogs& dialogs, Settings& settings)
+    : commands_(std::move(commands)),
+      dialogs_(dialogs),
+      settings_(settings),
+      window_(std::make_unique<MainWindow>()) {
   window_->query_unload = [this](bool from_close_box) {
     bool cancel = commands_.query_unload ? commands_.query_unload(from_close_box) : true;
     if (!cancel && commands_.unload) commands_.unload();
@@ -89,11 +92,10 @@ void DesktopShell::BuildMenu() {
 
   update_event_ = new QAction(QStringLiteral("systrayevent"), window_.get());
   update_event_->setObjectName("mnusystrayevent");
-  QObject::connect(update_event_, &QAction::triggered, [] {
-    Guard("FRM:MAIN[mnusystrayevent_Click]", [] {
-      CurrentDialogs().Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") +
-                                  kWebSite,
-                              "", DialogIcon::Information);
+  QObject::connect(update_event_, &QAction::triggered, [this] {
+    Guard("FRM:MAIN[mnusystrayevent_Click]", [this] {
+      dialogs_.Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") + kWebSite,
+                      "", DialogIcon::Information);
     });
   });
 }
@@ -139,6 +141,16 @@ void DesktopShell::OnEntry(QAction* entry, const std::string& name) {
     else if (name == "mnuhelp") Open(kHelpPage);
     else if (name == "mnuquit") run(commands_.quit);
   });
+}
+
+void DesktopShell::ShowConfigDialog() {
+  if (!config_dialog_) {
+    config_dialog_ = new ConfigDialog(settings_, commands_.reload);
+    config_dialog_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  config_dialog_->show();
+  config_dialog_->raise();
+  config_dialog_->activateWindow();
 }
 
 void DesktopShell::Open(const std::string& url) {

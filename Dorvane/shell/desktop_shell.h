@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
+
 #include "relay/form.h"
 
 class QAction;
@@ -18,10 +20,15 @@ class QTimer;
 
 namespace dorvane {
 
+class ConfigDialog;
 class ConnectionsView;
+class Dialogs;
 class MainWindow;
+struct Settings;
 
 // What the menu entries do; wired by main() to the service commands.
+// "Configuration ..." opens the settings dialog, whose "Enregistrer" runs
+// `reload`.
 struct ShellCommands {
   std::function<void()> start, stop, reload, flush, quit;
   // "Vérifier mises à jour".
@@ -51,7 +58,9 @@ const std::vector<MenuEntry>& TrayMenuEntries();
 
 class DesktopShell : public ShellView {
  public:
-  explicit DesktopShell(ShellCommands commands);
+  // `dialogs` tells what the update icon says; `settings` is what the
+  // settings dialog shows and writes. Both must outlive the shell.
+  DesktopShell(ShellCommands commands, Dialogs& dialogs, Settings& settings);
   ~DesktopShell() override;
 
   void ShowServiceState(bool started, const std::string& tooltip) override;
@@ -84,8 +93,13 @@ class DesktopShell : public ShellView {
   void ShowTraysWhenAvailable();
   void OnEntry(QAction* entry, const std::string& name);
   void Open(const std::string& url);
+  // Opens the settings dialog (one at a time; an open one is raised).
+  void ShowConfigDialog();
 
   ShellCommands commands_;
+  Dialogs& dialogs_;
+  Settings& settings_;
+  QPointer<ConfigDialog> config_dialog_;
   std::unique_ptr<MainWindow> window_;
   QMenu* menu_ = nullptr;  // child of the window, so language files reach it
   QAction* update_event_ = nullptr;
