@@ -108,6 +108,11 @@ class Program {
   void AfterCommand(const std::string& command);
   void OnSignal(int number);
 
+  // Transitional: the settings, slots and logs that the old accessors reach,
+  // until no module uses those; then this program owns them.
+  Settings& settings_ = GlobalSettings();
+  SlotPools& pools_ = GlobalSlots();
+  Logs& logs_ = GlobalLogs();
   DiskFiles files_;
   SystemClock clock_;
   QtEventLoop loop_;
@@ -133,7 +138,7 @@ Program::Program(bool headless, std::optional<UpdateServer> update_server)
       updates_(std::move(update_server), dialogs_, [this] { ShowNewer(); }),
       form_(MakeShell(headless)),
       globals_(form_, dialogs_),
-      env_{form_, GlobalSlots(), GlobalSettings(), GlobalLogs(), dialogs_, files_, clock_, loop_},
+      env_{form_, pools_, settings_, logs_, dialogs_, files_, clock_, loop_},
       delivery_(form_),
       control_(env_, autostart_, MakeServiceCalls()),
       startup_(env_, control_, MakeStartupCalls(), &registry_),
@@ -156,7 +161,8 @@ std::unique_ptr<ShellView> Program::MakeShell(bool headless) {
   commands.query_unload = [](bool from_close_box) {
     return Form_QueryUnload(from_close_box ? UnloadMode::CloseBox : UnloadMode::Program);
   };
-  auto shell = std::make_unique<DesktopShell>(std::move(commands), dialogs_, GlobalSettings());
+  auto shell = std::make_unique<DesktopShell>(std::move(commands),
+                                              DesktopEnvironment{dialogs_, settings_, pools_, logs_});
   desktop_ = shell.get();
   return shell;
 }

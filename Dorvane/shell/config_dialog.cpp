@@ -32,8 +32,8 @@ QString Name(const char* prefix, const std::string& key, const char* suffix = ""
 
 }  // namespace
 
-ConfigDialog::ConfigDialog(Settings& settings, std::function<void()> reload, QWidget* parent)
-    : QDialog(parent), settings_(settings), reload_(std::move(reload)) {
+ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent)
+    : QDialog(parent), settings_(settings), logs_(logs), reload_(std::move(reload)) {
   setObjectName("FRMConfiguration");
   setWindowTitle(QStringLiteral("Configuration de Dorvane"));
   auto* layout = new QVBoxLayout(this);
@@ -65,7 +65,7 @@ ConfigDialog::ConfigDialog(Settings& settings, std::function<void()> reload, QWi
   connect(write, &QPushButton::clicked, this, [this] { Write(); });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
 
-  LOADValues(*this);  // captions first: the check boxes are built from CONSTANTS
+  LOADValues(*this, logs_);  // captions first: the check boxes are built from CONSTANTS
   ShowValues();
   tree_->setCurrentItem(tree_->topLevelItem(0));
 }

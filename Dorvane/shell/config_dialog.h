@@ -19,14 +19,16 @@ class QTreeWidget;
 
 namespace dorvane {
 
+class Logs;
 struct SettingInfo;
 struct Settings;
 
 class ConfigDialog : public QDialog {
  public:
   // Shows the defaults and file values of `settings`; `reload` is the
-  // "Recharger" command. `settings` must outlive the dialog.
-  ConfigDialog(Settings& settings, std::function<void()> reload, QWidget* parent = nullptr);
+  // "Recharger" command; `logs` takes the language entries the dialog
+  // cannot apply. Both must outlive the dialog.
+  ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent = nullptr);
 
   // Builds the dialog instance of the settings from the boxes, writes it
   // (WriteConf) and runs `reload`, so the running configuration follows the
@@ -48,6 +50,7 @@ class ConfigDialog : public QDialog {
   void SetValueText(const Row& row, const std::string& text);
 
   Settings& settings_;
+  Logs& logs_;
   std::function<void()> reload_;
   QTreeWidget* tree_;
   QStackedWidget* pages_;

@@ -45,11 +45,8 @@ const std::vector<MenuEntry>& TrayMenuEntries() {
   return entries;
 }
 
-DesktopShell::DesktopShell(ShellCommands commands, Dialogs& dialogs, Settings& settings)
-    : commands_(std::move(commands)),
-      dialogs_(dialogs),
-      settings_(settings),
-      window_(std::make_unique<MainWindow>()) {
+DesktopShell::DesktopShell(ShellCommands commands, DesktopEnvironment env)
+    : commands_(std::move(commands)), env_(env), window_(std::make_unique<MainWindow>()) {
   window_->query_unload = [this](bool from_close_box) {
     bool cancel = commands_.query_unload ? commands_.query_unload(from_close_box) : true;
     if (!cancel && commands_.unload) commands_.unload();
@@ -94,8 +91,8 @@ void DesktopShell::BuildMenu() {
   update_event_->setObjectName("mnusystrayevent");
   QObject::connect(update_event_, &QAction::triggered, [this] {
     Guard("FRM:MAIN[mnusystrayevent_Click]", [this] {
-      dialogs_.Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") + kWebSite,
-                      "", DialogIcon::Information);
+      env_.dialogs.Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") + kWebSite,
+                          "", DialogIcon::Information);
     });
   });
 }
@@ -145,7 +142,7 @@ void DesktopShell::OnEntry(QAction* entry, const std::string& name) {
 
 void DesktopShell::ShowConfigDialog() {
   if (!config_dialog_) {
-    config_dialog_ = new ConfigDialog(settings_, commands_.reload);
+    config_dialog_ = new ConfigDialog(env_.settings, env_.logs, commands_.reload);
     config_dialog_->setAttribute(Qt::WA_DeleteOnClose);
   }
   config_dialog_->show();
@@ -191,7 +188,7 @@ void DesktopShell::SetStartStopEnabled(bool start_enabled, bool stop_enabled) {
 }
 
 void DesktopShell::RefreshConnection(const std::string& type, int slot) {
-  connections_->Refresh(type, slot, ReadSlot(type, slot));
+  connections_->Refresh(type, slot, ReadSlot(env_.pools, type, slot));
 }
 
 void DesktopShell::SetCaptions(const std::string& caption, const std::string& title) {
@@ -212,7 +209,7 @@ void DesktopShell::RemoveTrayIcons() {
   update_tray_->hide();
 }
 
-void DesktopShell::ApplyLanguage() { LOADValues(*window_); }
+void DesktopShell::ApplyLanguage() { LOADValues(*window_, env_.logs); }
 
 void DesktopShell::ShowUpdateAvailable(bool notice) {
   update_tray_->setToolTip(QString::fromStdString("Dorvane " + NewVersion));

@@ -23,7 +23,9 @@ namespace dorvane {
 class ConfigDialog;
 class ConnectionsView;
 class Dialogs;
+class Logs;
 class MainWindow;
+class SlotPools;
 struct Settings;
 
 // What the menu entries do; wired by main() to the service commands.
@@ -45,6 +47,15 @@ struct ShellCommands {
   std::function<bool()> tray_available;
 };
 
+// The parts of the environment that the desktop shows and changes; each
+// must outlive the shell.
+struct DesktopEnvironment {
+  Dialogs& dialogs;    // the update icon's notice
+  Settings& settings;  // what the settings dialog shows and writes
+  SlotPools& pools;    // what the connections grid shows
+  Logs& logs;          // the language entries a window cannot take
+};
+
 // How often a missing tray is looked for (a panel often starts after us).
 constexpr int kTrayPollMs = 1000;
 
@@ -58,9 +69,7 @@ const std::vector<MenuEntry>& TrayMenuEntries();
 
 class DesktopShell : public ShellView {
  public:
-  // `dialogs` tells what the update icon says; `settings` is what the
-  // settings dialog shows and writes. Both must outlive the shell.
-  DesktopShell(ShellCommands commands, Dialogs& dialogs, Settings& settings);
+  DesktopShell(ShellCommands commands, DesktopEnvironment env);
   ~DesktopShell() override;
 
   void ShowServiceState(bool started, const std::string& tooltip) override;
@@ -97,8 +106,7 @@ class DesktopShell : public ShellView {
   void ShowConfigDialog();
 
   ShellCommands commands_;
-  Dialogs& dialogs_;
-  Settings& settings_;
+  DesktopEnvironment env_;
   QPointer<ConfigDialog> config_dialog_;
   std::unique_ptr<MainWindow> window_;
   QMenu* menu_ = nullptr;  // child of the window, so language files reach it

@@ -38,7 +38,7 @@ class ConfigDialogTest : public ::testing::Test {
   }
   ConfigDialog& dialog() {
     // "Recharger" of the service: the file becomes the running configuration.
-    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>(t_.settings, [] { ChargerConfig(true); });
+    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>(t_.settings, t_.logs, [] { ChargerConfig(true); });
     return *dialog_;
   }
 

@@ -79,7 +79,8 @@ class DesktopShellTest : public ::testing::Test {
     commands.query_unload = [](bool box) { return Form_QueryUnload(box ? UnloadMode::CloseBox : UnloadMode::Program); };
     commands.open_url = [](const std::string&) {};  // no browser in tests
     commands.tray_available = [this] { return tray_available_; };
-    auto shell = std::make_unique<RecordingShell>(std::move(commands), t_.program.dialogs, t_.settings);
+    auto shell = std::make_unique<RecordingShell>(
+        std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, t_.pools, t_.logs});
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
     inbound_ = std::make_unique<InboundSession>();
