@@ -9,8 +9,8 @@
 #include <string>
 
 #include "log/guard.h"
-#include "relay/form.h"
 #include "qt/qt_socket.h"
+#include "relay/form.h"
 
 namespace dorvane {
 

@@ -14,10 +14,10 @@
 #include "log/guard.h"
 #include "shell/config_dialog.h"
 #include "shell/connections_view.h"
+#include "shell/exist_update_form.h"
 #include "shell/main_window.h"
 #include "shell/tray_icons.h"
 #include "shell/window_language.h"
-#include "shell/exist_update_form.h"
 #include "update/update_check.h"
 
 namespace dorvane {

@@ -10,10 +10,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QRandomGenerator>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWindow>
@@ -21,6 +19,7 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
+#include "qt/tests/event_loop_support.h"
 #include "qt/main_form.h"
 #include "relay/environment.h"
 #include "relay/form.h"
@@ -32,16 +31,6 @@
 
 namespace dorvane {
 namespace {
-
-// A free port that ListenPort (16 bits, signed) can hold.
-int FreePort() {
-  for (int tries = 0; tries < 100; ++tries) {
-    int port = 20000 + static_cast<int>(QRandomGenerator::global()->bounded(12000));
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port))) return port;
-  }
-  throw std::runtime_error("no free port");
-}
 
 // Keeps every text the grid's Command column shows, in order.
 class RecordingShell : public DesktopShell {
@@ -70,7 +59,7 @@ class DesktopShellTest : public ::testing::Test {
     for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(t_.program.Path(folder)));
     CConfiguration().WriteConf();
     ChargerConfig(true);
-    t_.settings.running.ListenPort = static_cast<int16_t>(FreePort());
+    t_.settings.running.ListenPort = static_cast<int16_t>(test::FreePort());
     ShellCommands commands;
     commands.start = [this] { control_->mnustart_Click(); };
     commands.stop = [this] { control_->mnustop_Click(); };
@@ -154,7 +143,7 @@ TEST_F(DesktopShellTest, CloseBoxMinimisesUntilATrayAppearsThenHidesAndQuitStops
   EXPECT_TRUE(window.isMinimized()) << "no icon to come back from: only minimised";
   EXPECT_FALSE(shell_->Tray().isVisible());
   tray_available_ = true;  // the panel starts after the program
-  ASSERT_TRUE(test::WaitFor([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
+  ASSERT_TRUE(test::PumpUntil([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
   EXPECT_TRUE(shell_->UpdateTray().isVisible());
   shell_->Entry("mnuopen").trigger();
   CloseBox();
@@ -187,7 +176,7 @@ TEST_F(DesktopShellTest, OneRightClickOnTheWindowPopsTheMenuOnce) {
   int popups = 0;
   window.popup_menu = [&popups](const QPoint&) { ++popups; };
   window.show();
-  ASSERT_TRUE(test::WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
   QPointF at(20, 20);
   for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
     QMouseEvent e(type, at, window.mapToGlobal(at), Qt::RightButton,
@@ -240,7 +229,7 @@ TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
   std::string received;
   auto say = [&](const std::string& line, const std::string& code) {
     if (!line.empty()) client.write(line.data(), static_cast<qint64>(line.size()));
-    bool got = test::WaitFor([&] {
+    bool got = test::PumpUntil([&] {
       received += client.readAll().toStdString();
       return received.find("\r\n") != std::string::npos;
     });
@@ -256,7 +245,7 @@ TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
   say("DATA\r\n", "354");
   say("Subject: t\r\n\r\nbody\r\n.\r\n", "250");
   say("QUIT\r\n", "221");
-  ASSERT_TRUE(test::WaitFor([&] { return shell_->stages.back() == "(free)"; }));
+  ASSERT_TRUE(test::PumpUntil([&] { return shell_->stages.back() == "(free)"; }));
 
   std::vector<std::string> stages;
   for (const std::string& s : shell_->stages)
@@ -269,7 +258,7 @@ TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
   shell_->rows.clear();
   QTcpSocket second;
   second.connectToHost(QHostAddress::LocalHost, t_.settings.running.ListenPort);
-  ASSERT_TRUE(test::WaitFor([&] { return !shell_->rows.empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !shell_->rows.empty(); }));
   EXPECT_EQ(shell_->rows.front(), 0) << "the freed row is taken again";
 }
 

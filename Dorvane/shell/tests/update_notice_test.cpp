@@ -11,9 +11,10 @@
 
 #include "base/program.h"
 #include "gui_support.h"
-#include "tests/support/test_harness.h"
-#include "shell/exist_update_form.h"
+#include "qt/tests/event_loop_support.h"
 #include "qt/update_service.h"
+#include "shell/exist_update_form.h"
+#include "tests/support/test_harness.h"
 
 namespace dorvane {
 namespace {
@@ -71,7 +72,7 @@ TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCornerAsPlainNumbers) {
   VersionHost host("BEGIN3.1.<h1>Big</h1><img src='http://127.0.0.1/x.png'>" + std::string(60000, 'A') + "END");
   UpdateService updates(host.Server(), program_.dialogs, ShowNotice());
   updates.StartBackground();
-  ASSERT_TRUE(test::WaitFor([] { return Notice() != nullptr; }));
+  ASSERT_TRUE(test::PumpUntil([] { return Notice() != nullptr; }));
   EXPECT_EQ(host.request, VersionRequest(host.Server().host, VersionText()));
   ExistUpdateForm& form = *Notice();
   EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->text().toStdString(), " La version 3.1 est disponible !");
@@ -91,7 +92,7 @@ TEST_F(UpdateNoticeTest, SameOrOlderVersionShowsNothing) {
     VersionHost host(body);
     UpdateService updates(host.Server(), program_.dialogs, ShowNotice());
     updates.StartBackground();
-    ASSERT_TRUE(test::WaitFor([&] { return host.hung_up > 0; })) << body;  // the check closes once it has read
+    ASSERT_TRUE(test::PumpUntil([&] { return host.hung_up > 0; })) << body;  // the check closes once it has read
     EXPECT_EQ(Notice(), nullptr) << body;
     EXPECT_EQ(NewVersion, "") << body;
     EXPECT_TRUE(program_.dialogs.boxes.empty()) << body;
@@ -109,7 +110,7 @@ TEST_F(UpdateNoticeTest, AnAskedCheckAlwaysAnswers) {
     program_.dialogs.boxes.clear();
     UpdateService updates(c.server, program_.dialogs, ShowNotice());
     updates.CheckNow();
-    ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); })) << c.box;
+    ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); })) << c.box;
     EXPECT_EQ(program_.dialogs.boxes[0].text, c.box);
     EXPECT_EQ(Notice(), nullptr);
   }
@@ -121,7 +122,7 @@ TEST_F(UpdateNoticeTest, ASilentServerEndsTheAskedCheckAtItsTimeLimit) {
   UpdateService updates(ParseUpdateServer("127.0.0.1:" + std::to_string(silent.serverPort())), program_.dialogs,
                         ShowNotice(), 200);
   updates.CheckNow();
-  ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); }));
   EXPECT_EQ(program_.dialogs.boxes[0].text, kUpdateTimedOutText);
   EXPECT_EQ(Notice(), nullptr);
 }
@@ -134,11 +135,11 @@ TEST_F(UpdateNoticeTest, RefusedConnectionChangesNothing) {
   }
   UpdateService updates(closed, program_.dialogs, ShowNotice());
   updates.StartBackground();
-  test::WaitFor([] { return Notice() != nullptr; }, 500);
+  test::PumpUntil([] { return Notice() != nullptr; }, 500);
   EXPECT_EQ(Notice(), nullptr);
   EXPECT_TRUE(program_.dialogs.boxes.empty());
   updates.CheckNow();  // asked: the failure is told, still no notice
-  ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); }));
   EXPECT_EQ(NewVersion, "");
 }
 
