@@ -28,7 +28,7 @@ class MainWindow;
 class SlotPools;
 struct Settings;
 
-// What the menu entries do; wired by main() to the service commands.
+// What the menu entries do; the program wires them to the service commands.
 // "Configuration ..." opens the settings dialog, whose "Enregistrer" runs
 // `reload`.
 struct ShellCommands {
