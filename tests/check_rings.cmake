@@ -1,34 +1,63 @@
 # Fails when a file under ROOT (the Dorvane/ source folder) includes a header
-# of a higher ring than its own. A test file belongs to its module's ring and
-# may also include the shared test support; production code may not.
+# of a higher ring than its own, or of a folder ordered above its own. A test
+# file belongs to its module's ring and may also include the shared test
+# support; production code may not.
 #   cmake -DROOT=Dorvane -P tests/check_rings.cmake
 
-# Folder -> ring. A folder missing from the table is an error: a new folder
-# must be given its place.
-set(_rings base logic core)
-set(_ring_of_base base)
-set(_ring_of_log logic)
-set(_ring_of_config logic)
-set(_ring_of_spool logic)
-set(_ring_of_mx logic)
-set(_ring_of_relay logic)
-set(_ring_of_qt core)
-set(_ring_of_service core)
-set(_ring_of_delivery core)
-set(_ring_of_shell core)
-set(_ring_of_update core)
-# The shared test support links the logic ring only.
-set(_ring_of_tests logic)
+# The rings, lowest first.
+set(_rings base logic core_transitional qt desktop app)
+
+# Every folder in its order, lowest first, with its ring: production code
+# includes only folders listed before its own (or its own), so the folders
+# form no cycle. Tests keep to their ring but may drive their module with
+# any folder of it. A folder missing from the table is an error: a new
+# folder must be given its place. The shared test support ("tests") links
+# the logic ring only.
+set(_folders
+  base:base
+  log:logic
+  config:logic
+  spool:logic
+  mx:logic
+  relay:logic
+  tests:logic
+  delivery:core_transitional
+  service:core_transitional
+  update:logic
+  qt:qt
+  shell:desktop
+  app:app
+)
 
 if(NOT ROOT OR NOT IS_DIRECTORY "${ROOT}")
   message(FATAL_ERROR "check_rings: ROOT must name the Dorvane source folder")
 endif()
 get_filename_component(ROOT "${ROOT}" ABSOLUTE)
 
-# The rank of RING (0 = lowest) in OUT.
-function(_rank RING OUT)
-  list(FIND _rings ${RING} _r)
-  set(${OUT} ${_r} PARENT_SCOPE)
+set(_order)
+foreach(_entry ${_folders})
+  string(REPLACE ":" ";" _pair "${_entry}")
+  list(GET _pair 0 _name)
+  list(GET _pair 1 _ring)
+  list(APPEND _order ${_name})
+  list(FIND _rings ${_ring} _ring_rank_of_${_name})
+  set(_ring_of_${_name} ${_ring})
+endforeach()
+
+# Why an include of header `inc` (in folder `to`) by a file of folder `from`
+# is wrong, in OUT; empty when it is fine. `is_test`: the file is a test.
+function(_judge from to inc is_test OUT)
+  set(_bad "")
+  list(FIND _order ${from} _mine)
+  list(FIND _order ${to} _theirs)
+  if(inc MATCHES "^([^/]+/)?tests/" AND NOT is_test)
+    set(_bad "production code includes test code")
+  elseif(_ring_rank_of_${to} GREATER _ring_rank_of_${from})
+    set(_bad "ring ${_ring_of_${from}} reaches up to ring ${_ring_of_${to}}")
+  elseif(NOT is_test AND _theirs GREATER _mine)
+    set(_bad "folder ${from} reaches up to folder ${to}, which comes after it")
+  endif()
+  set(${OUT} "${_bad}" PARENT_SCOPE)
 endfunction()
 
 set(_faults 0)
@@ -39,7 +68,7 @@ foreach(_f ${_files})
     continue()  # a file at the top: none today
   endif()
   if(NOT DEFINED _ring_of_${_folder})
-    message(SEND_ERROR "${_f}: folder ${_folder} has no ring in tests/check_rings.cmake")
+    message(SEND_ERROR "${_f}: folder ${_folder} has no place in tests/check_rings.cmake")
     math(EXPR _faults "${_faults} + 1")
     continue()
   endif()
@@ -47,7 +76,6 @@ foreach(_f ${_files})
   if(_f MATCHES "^[^/]+/tests/" OR _folder STREQUAL "tests")
     set(_is_test TRUE)
   endif()
-  _rank(${_ring_of_${_folder}} _own)
   file(STRINGS "${ROOT}/${_f}" _includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
   foreach(_line ${_includes})
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" _target "${_line}")
@@ -58,15 +86,7 @@ foreach(_f ${_files})
     if(NOT DEFINED _ring_of_${_to})
       continue()  # not one of our folders
     endif()
-    set(_bad "")
-    if(_target MATCHES "^([^/]+/)?tests/" AND NOT _is_test)
-      set(_bad "production code includes test code")
-    else()
-      _rank(${_ring_of_${_to}} _their)
-      if(_their GREATER _own)
-        set(_bad "ring ${_ring_of_${_folder}} reaches up to ring ${_ring_of_${_to}}")
-      endif()
-    endif()
+    _judge(${_folder} ${_to} "${_target}" ${_is_test} _bad)
     if(_bad)
       message(SEND_ERROR "${_f}: #include \"${_target}\": ${_bad}")
       math(EXPR _faults "${_faults} + 1")
@@ -75,7 +95,7 @@ foreach(_f ${_files})
 endforeach()
 
 if(_faults GREATER 0)
-  message(FATAL_ERROR "${_faults} include(s) cross the rings")
+  message(FATAL_ERROR "${_faults} include(s) cross the rings or the folder order")
 endif()
 list(LENGTH _files _n)
-message(STATUS "rings: ${_n} files, no include reaches up")
+message(STATUS "rings: ${_n} files, no include reaches up a ring or the folder order")

@@ -1,6 +1,5 @@
 #include "service/service_control.h"
 
-#include <QCoreApplication>
 #include <filesystem>
 
 #include "base/dates.h"
@@ -9,22 +8,14 @@
 #include "config/configuration.h"
 #include "log/guard.h"
 #include "log/logs.h"
+#include "relay/environment.h"
 #include "relay/form.h"
-#include "service/hooks.h"
-#include "service/startup.h"
 
 namespace dorvane {
 namespace {
 
 std::string Tooltip(bool started) {
   return "Dorvane " + VersionText() + (started ? " [Démarré]" : " [Arrêté]");
-}
-
-// "Démarrer" is enabled exactly while the service is stopped.
-void SetMenus(Form& form, bool started) {
-  form.mnustartEnabled = !started;
-  form.mnustopEnabled = started;
-  form.Shell().SetStartStopEnabled(!started, started);
 }
 
 size_t CountFiles(const std::string& folder) {
@@ -39,87 +30,96 @@ size_t CountFiles(const std::string& folder) {
 
 }  // namespace
 
-void Demarrer() {
-  Guard("MOD:MODULE[Demarrer]", [] {
-    Form& form = CurrentForm();
-    SocketControl& listener = form.Smtp()[0];
-    std::string port = std::to_string(Config().ListenPort);
-    listener.SetLocalPort(Config().ListenPort);
+ServiceControl::ServiceControl(Environment& env, Autostart& autostart, ServiceCalls calls)
+    : env_(env), autostart_(autostart), calls_(std::move(calls)) {}
+
+// "Démarrer" is enabled exactly while the service is stopped.
+void ServiceControl::SetMenus(bool started) {
+  env_.form.mnustartEnabled = !started;
+  env_.form.mnustopEnabled = started;
+  env_.form.Shell().SetStartStopEnabled(!started, started);
+}
+
+void ServiceControl::Demarrer() {
+  Guard("MOD:MODULE[Demarrer]", [this] {
+    SocketControl& listener = env_.form.Smtp()[0];
+    int16_t listen_port = env_.settings.running.ListenPort;
+    std::string port = std::to_string(listen_port);
+    listener.SetLocalPort(listen_port);
     int rc = listener.Listen();
     // Both are conditions of the machine, not faults: the user frees the
     // port or changes ListenPort and starts again.
     if (rc == kWsaEaddrinuse) {
-      ErrorLogAdd(GMTDate() + " Port " + port + " utilisé par une autre application");
+      env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " utilisé par une autre application");
       return;
     }
     if (rc == kWsaEacces) {
-      ErrorLogAdd(GMTDate() + " Port " + port + " non autorisé (droits insuffisants)");
+      env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " non autorisé (droits insuffisants)");
       return;
     }
     if (rc != 0) Raise(rc, "Smtp", WinsockErrorText(rc));
-    MailLogAdd(GMTDate() + " Dorvane Start of SMTP service");
-    form.Shell().ShowServiceState(true, Tooltip(true));
-    RunHook(Hooks().dns_open_cache);
-    SetMenus(form, true);
+    env_.logs.MailLogAdd(GMTDate() + " Dorvane Start of SMTP service");
+    env_.form.Shell().ShowServiceState(true, Tooltip(true));
+    RunIfSet(calls_.open_dns_cache);
+    SetMenus(true);
   });
 }
 
-void Arreter() {
-  Guard("MOD:MODULE[Arreter]", [] {
-    Form& form = CurrentForm();
-    form.Smtp()[0].Close();
-    MailLogAdd(GMTDate() + " Dorvane SMTP service stopped");
-    form.Shell().ShowServiceState(false, Tooltip(false));
-    RunHook(Hooks().dns_write_cache);
-    SetMenus(form, false);
+void ServiceControl::Arreter() {
+  Guard("MOD:MODULE[Arreter]", [this] {
+    env_.form.Smtp()[0].Close();
+    env_.logs.MailLogAdd(GMTDate() + " Dorvane SMTP service stopped");
+    env_.form.Shell().ShowServiceState(false, Tooltip(false));
+    RunIfSet(calls_.write_dns_cache);
+    SetMenus(false);
   });
 }
 
-bool ServiceStarted() { return CurrentForm().mnustopEnabled; }
+bool ServiceControl::Started() const { return env_.form.mnustopEnabled; }
 
-void mnustart_Click() { Demarrer(); }
-void mnustop_Click() { Arreter(); }
-void mnureload_Click() { LoadConfiguration(); }
-
-void mnuflush_Click() {
-  RunHook(Hooks().flush);
-  RunHook(Hooks().verif_outbox);
+void ServiceControl::LoadConfiguration() {
+  ChargerConfig(true);
+  autostart_.Follow(env_.settings.running.ComputerStart);
 }
 
-void mnuquit_Click() {
+void ServiceControl::mnuflush_Click() {
+  RunIfSet(calls_.flush);
+  RunIfSet(calls_.scan_outbox);
+}
+
+void ServiceControl::mnuquit_Click() {
   if (!Form_QueryUnload(UnloadMode::Program)) Form_Unload();
 }
 
 bool Form_QueryUnload(UnloadMode mode) { return mode == UnloadMode::CloseBox; }
 
-void Form_Unload() {
+void ServiceControl::Form_Unload() {
   UnloadOnce();
-  QCoreApplication::exit(0);
+  RunIfSet(calls_.leave_loop);
 }
 
-void UnloadOnce() {
-  Form& form = CurrentForm();
+void ServiceControl::UnloadOnce() {
+  Form& form = env_.form;
   if (form.unloaded) return;
   form.unloaded = true;
   Arreter();
   form.Shell().RemoveTrayIcons();
 }
 
-std::string StatusText() {
-  Form& form = CurrentForm();
-  bool started = ServiceStarted();
-  int port = started ? form.Smtp()[0].LocalPort() : Config().ListenPort;
+std::string ServiceControl::StatusText() const {
+  bool started = Started();
+  int port = started ? env_.form.Smtp()[0].LocalPort() : env_.settings.running.ListenPort;
   return std::string("state=") + (started ? "started" : "stopped") + "\nport=" + std::to_string(port) +
          "\nOutBox=" + std::to_string(CountFiles("OutBox")) + "\nDeferred=" +
          std::to_string(CountFiles("Deferred")) + "\nError=" + std::to_string(CountFiles("Error")) + "\n";
 }
 
-std::string RunCommand(const std::string& command) {
-  Form& form = CurrentForm();
+std::string ServiceControl::RunCommand(const std::string& command) {
+  Form& form = env_.form;
   if (command == "start") {
     if (!form.mnustartEnabled) return "Service déjà démarré\n";
     mnustart_Click();
-    return ServiceStarted() ? "Service démarré\n" : "Service arrêté (voir error.txt)\n";
+    return Started() ? "Service démarré\n" : "Service arrêté (voir error.txt)\n";
   }
   if (command == "stop") {
     if (!form.mnustopEnabled) return "Service déjà arrêté\n";

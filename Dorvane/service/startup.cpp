@@ -17,14 +17,13 @@
 #include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
+#include "config/shipped_languages.h"
 #include "log/guard.h"
 #include "log/logs.h"
 #include "relay/connexion.h"
+#include "relay/environment.h"
 #include "relay/form.h"
-#include "service/hooks.h"
 #include "service/service_control.h"
-#include "shell/autostart.h"
-#include "shell/shipped_languages.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {
@@ -49,8 +48,6 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-void Refuse(const std::string& text) { CurrentDialogs().Message(text, "", DialogIcon::Critical); }
-
 // Runs one component check; a failure is fatal and names the step.
 template <class F>
 auto InitStep(const std::string& step, F&& body) -> decltype(body()) {
@@ -61,44 +58,6 @@ auto InitStep(const std::string& step, F&& body) -> decltype(body()) {
   } catch (const std::exception& e) {
     ProgramError(kWhere, std::to_string(kErrInvalidCall), std::string(e.what()) + "<BR>INIT: " + step);
   }
-}
-
-bool CheckComponents(Form& form) {
-  std::string version = InitStep("Mxfinder", [] {
-    if (!Hooks().mxfinder_version) Raise(429, "Mxfinder", "ActiveX component can't create object");
-    return Hooks().mxfinder_version();
-  });
-  if (version != kNeededMxfinder) {
-    Refuse(std::string("Cette version Dorvane nécessite Mxfinder ") + kNeededMxfinder + " !" + kCannotGoOn);
-    return false;
-  }
-  form.Shell().SetMxfinderVersion("Mxfinder version detected: " + version);
-  InitStep("Winsock", [&form] {
-    form.Smtp().Load(1);
-    form.Smtp().Unload(1);
-  });
-  InitStep("Dictionary", [] {
-    std::unordered_map<std::string, std::string> dictionary;
-    dictionary["Dorvane"] = VersionText();
-  });
-  return true;
-}
-
-void CreateFolders() {
-  for (const char* name : {"OutBox", "Deferred", "Error", "language"}) {
-    std::string path = ProgramPath(name);
-    if (FolderExists(path)) continue;
-    if (::mkdir(path.c_str(), 0700) != 0)
-      Raise(kErrPathNotFound, "Form_Load", "Path/File access error: " + path);
-    MailLogAdd(GMTDate() + " Dorvane: '" + name + "' directory creation");
-  }
-  // A crash can leave a half-written file under its staging name; no scan
-  // takes it, so without this they would pile up.
-  for (const std::string& path : RemoveStaleStagingFiles())
-    MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
-  if (size_t changed = RestrictProgramFolderModes())
-    MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire sur " +
-               std::to_string(changed) + " fichier(s) ou dossier(s)");
 }
 
 // Takes the group and other bits off `path`, a file or folder (never
@@ -121,41 +80,6 @@ pid_t PidInLock(int fd) {
 
 bool OtherProcessLives(pid_t pid) {
   return pid > 0 && pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
-// Steps 10 and 11: false when a read-only file stops start-up.
-bool CheckFiles() {
-  for (const char* name : {"maillog.txt", "error.txt", "update.txt"}) {
-    if (!IsReadOnlyFile(ProgramPath(name))) continue;
-    Refuse(std::string("Fichier de log '") + name + "' en lecture seule !" + kCannotGoOn);
-    return false;
-  }
-  std::string ini = ProgramPath("Dorvane.ini");
-  if (!FileExists(ini)) {
-    CConfiguration().WriteConf();  // a fresh instance: the key-less file
-  } else if (IsReadOnlyFile(ini)) {
-    Refuse(std::string("Fichier de configuration en lecture seule !") + kCannotGoOn);
-    return false;
-  }
-  return true;
-}
-
-StartOutcome LoadRest(Form& form) {
-  CreateFolders();
-  InstallShippedLanguages();
-  if (!CheckFiles()) return StartOutcome::Ended;
-  LoadConfiguration();
-  RunHook(Hooks().apply_language);
-  if (Hooks().registry) CleanupRegistry(*Hooks().registry);
-  DbgAdd("<P><HR><FONT face='Verdana' size='2'>Lancement de Dorvane</FONT><BR>", kDbgPlain);
-  form.Smtp()[0].SetProtocol(sckTCPProtocol);
-  form.SmtpDistant()[0].SetProtocol(sckTCPProtocol);
-  ResetSlotPools();
-  form.Shell().ShowServiceState(false, "Dorvane " + VersionText() + " [Arrêté]");
-  form.Shell().SetStartStopEnabled(form.mnustartEnabled, form.mnustopEnabled);
-  if (Config().LaunchStart) mnustart_Click();
-  RunHook(Hooks().version_check);
-  return StartOutcome::Running;
 }
 
 }  // namespace
@@ -189,11 +113,6 @@ bool InstanceLock::Acquire(const std::string& path) {
   return true;
 }
 
-bool AcquireInstanceLock() {
-  static InstanceLock lock;
-  return lock.Acquire(ProgramPath("Dorvane.lock"));
-}
-
 size_t RestrictProgramFolderModes() {
   namespace fs = std::filesystem;
   size_t changed = 0;
@@ -211,9 +130,8 @@ size_t RestrictProgramFolderModes() {
   return changed;
 }
 
-void CleanupRegistry(RegistryAccess& registry) {
+void CleanupRegistry(RegistryAccess& registry, Dialogs& dialogs) {
   const std::string title = "Information Dorvane";
-  Dialogs& dialogs = CurrentDialogs();
   if (registry.KeyExists("Software\\Dorvane") &&
       dialogs.Question("Les enregistrements d'une version ancienne de Dorvane ont été trouvés dans le "
                        "registre !\r\nCes enregistrements ne sont plus utiles et occupent inutilement de "
@@ -243,26 +161,100 @@ void CleanupRegistry(RegistryAccess& registry) {
   }
 }
 
-void LoadConfiguration() {
-  ChargerConfig(true);
-  SetComputerStart(Config().ComputerStart);
+Startup::Startup(Environment& env, ServiceControl& control, StartupCalls calls, RegistryAccess* registry)
+    : env_(env), control_(control), calls_(std::move(calls)), registry_(registry) {}
+
+void Startup::Refuse(const std::string& text) { env_.dialogs.Message(text, "", DialogIcon::Critical); }
+
+bool Startup::CheckComponents() {
+  Form& form = env_.form;
+  std::string version = InitStep("Mxfinder", [this] {
+    if (!calls_.resolver_version) Raise(429, "Mxfinder", "ActiveX component can't create object");
+    return calls_.resolver_version();
+  });
+  if (version != kNeededMxfinder) {
+    Refuse(std::string("Cette version Dorvane nécessite Mxfinder ") + kNeededMxfinder + " !" + kCannotGoOn);
+    return false;
+  }
+  form.Shell().SetMxfinderVersion("Mxfinder version detected: " + version);
+  InitStep("Winsock", [&form] {
+    form.Smtp().Load(1);
+    form.Smtp().Unload(1);
+  });
+  InitStep("Dictionary", [] {
+    std::unordered_map<std::string, std::string> dictionary;
+    dictionary["Dorvane"] = VersionText();
+  });
+  return true;
 }
 
-StartOutcome Form_Load() {
-  Form& form = CurrentForm();
+void Startup::CreateFolders() {
+  for (const char* name : {"OutBox", "Deferred", "Error", "language"}) {
+    std::string path = ProgramPath(name);
+    if (FolderExists(path)) continue;
+    if (::mkdir(path.c_str(), 0700) != 0)
+      Raise(kErrPathNotFound, "Form_Load", "Path/File access error: " + path);
+    env_.logs.MailLogAdd(GMTDate() + " Dorvane: '" + name + "' directory creation");
+  }
+  // A crash can leave a half-written file under its staging name; no scan
+  // takes it, so without this they would pile up.
+  for (const std::string& path : RemoveStaleStagingFiles())
+    env_.logs.MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
+  if (size_t changed = RestrictProgramFolderModes())
+    env_.logs.MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire sur " +
+                         std::to_string(changed) + " fichier(s) ou dossier(s)");
+}
+
+// Steps 10 and 11: false when a read-only file stops start-up.
+bool Startup::CheckFiles() {
+  for (const char* name : {"maillog.txt", "error.txt", "update.txt"}) {
+    if (!IsReadOnlyFile(ProgramPath(name))) continue;
+    Refuse(std::string("Fichier de log '") + name + "' en lecture seule !" + kCannotGoOn);
+    return false;
+  }
+  std::string ini = ProgramPath("Dorvane.ini");
+  if (!FileExists(ini)) {
+    CConfiguration().WriteConf();  // a fresh instance: the key-less file
+  } else if (IsReadOnlyFile(ini)) {
+    Refuse(std::string("Fichier de configuration en lecture seule !") + kCannotGoOn);
+    return false;
+  }
+  return true;
+}
+
+StartOutcome Startup::LoadRest() {
+  Form& form = env_.form;
+  CreateFolders();
+  InstallShippedLanguages();
+  if (!CheckFiles()) return StartOutcome::Ended;
+  control_.LoadConfiguration();
+  RunIfSet(calls_.apply_language);
+  if (registry_) CleanupRegistry(*registry_, env_.dialogs);
+  env_.logs.DbgAdd("<P><HR><FONT face='Verdana' size='2'>Lancement de Dorvane</FONT><BR>", kDbgPlain);
+  form.Smtp()[0].SetProtocol(sckTCPProtocol);
+  form.SmtpDistant()[0].SetProtocol(sckTCPProtocol);
+  env_.pools.Reset();
+  form.Shell().ShowServiceState(false, "Dorvane " + VersionText() + " [Arrêté]");
+  form.Shell().SetStartStopEnabled(form.mnustartEnabled, form.mnustopEnabled);
+  if (env_.settings.running.LaunchStart) control_.mnustart_Click();
+  RunIfSet(calls_.check_version);
+  return StartOutcome::Running;
+}
+
+StartOutcome Startup::Form_Load() {
+  Form& form = env_.form;
   form.Shell().SetMainVisible(false);
-  if (!AcquireInstanceLock()) {
-    CurrentDialogs().Message("Dorvane est déjà lancé !", "", DialogIcon::None);
+  if (!lock_.Acquire(ProgramPath("Dorvane.lock"))) {
+    env_.dialogs.Message("Dorvane est déjà lancé !", "", DialogIcon::None);
     return StartOutcome::Ended;
   }
   ConfigLoaded = false;
-  SetDebugSafeMode();
-  return Guard(kWhere, [&form] {
+  env_.logs.SetDebugSafeMode();
+  return Guard(kWhere, [this, &form] {
     std::string caption = "Dorvane - Version " + VersionText();
     form.Shell().SetCaptions(caption + " [" + form.Smtp()[0].LocalIP() + "]", caption);
-    if (!CheckComponents(form)) return StartOutcome::Ended;
-    RunHook(Hooks().setup_connections_view);
-    return LoadRest(form);
+    if (!CheckComponents()) return StartOutcome::Ended;
+    return LoadRest();
   });
 }
 

@@ -1,11 +1,18 @@
 // Start-up of the program (Form_Load): instance check, component checks,
 // folders, log and configuration files, configuration, registry clean-up,
-// slot pools, tray, and the service start when LaunchStart is on.
+// slot pools, tray, and the service start when LaunchStart is on; and the
+// pieces of it that stand alone (the instance lock, the owner-only modes,
+// the installation records).
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace dorvane {
+
+class Dialogs;
+class ServiceControl;
+struct Environment;
 
 // The installation records of the registry layer, as start-up uses them.
 class RegistryAccess {
@@ -27,13 +34,18 @@ enum class StartOutcome {
   Ended,    // a check refused to go on (its message was shown)
 };
 
-// Runs the whole start-up on CurrentForm() with CurrentDialogs() and Hooks().
-// Unexpected errors end the program through ProgramError.
-StartOutcome Form_Load();
-
-// ChargerConfig(true), then the autostart entry follows the loaded
-// ComputerStart: what start-up and the reload command run.
-void LoadConfiguration();
+// What start-up needs from the modules around it; an empty call does
+// nothing.
+struct StartupCalls {
+  // The resolver library's version read through its component boundary.
+  // Throws RuntimeError when the library or its object cannot be created;
+  // empty counts as a library that cannot be loaded.
+  std::function<std::string()> resolver_version;
+  // Applies the loaded language texts (to the main window when there is one).
+  std::function<void()> apply_language;
+  // Starts the background check for a newer program version.
+  std::function<void()> check_version;
+};
 
 // An exclusive lock on one lock file, held while the object lives. The
 // file holds the holder's pid; the holder also keeps a flock on it, which
@@ -55,22 +67,46 @@ class InstanceLock {
   int fd_ = -1;
 };
 
-// Takes the program folder's instance lock (Dorvane.lock) for the life of
-// the process; false when another instance holds it.
-bool AcquireInstanceLock();
-
 // Takes group and other permissions away from what the relay keeps in the
 // program folder (spool and language folders and their files, logs,
 // settings, lock, DNS cache, registry store): mail and logs are private to
 // their user. Symbolic links are left alone. Returns how many were changed.
 size_t RestrictProgramFolderModes();
 
-// Removes the records of older installations (asking first) and marks this
-// one as installed.
-void CleanupRegistry(RegistryAccess& registry);
+// Removes the records of older installations (asking through `dialogs`
+// first) and marks this one as installed.
+void CleanupRegistry(RegistryAccess& registry, Dialogs& dialogs);
 
 // A file counts as read-only when its owner may not write it (the mode
 // bits, not access(), so that it also holds for root). Missing: false.
 bool IsReadOnlyFile(const std::string& path);
+
+// Start-up of the program (Form_Load) on one environment: the form, the
+// settings, the logs and the dialogs all come from `env`.
+class Startup {
+ public:
+  // `control` starts the service when LaunchStart is on and loads the
+  // settings; `registry` null skips the clean-up of the installation
+  // records. All must outlive this object.
+  Startup(Environment& env, ServiceControl& control, StartupCalls calls, RegistryAccess* registry);
+
+  // Runs the whole start-up. The instance lock (Dorvane.lock) is taken here
+  // and held while this object lives. Unexpected errors end the program
+  // through ProgramError.
+  StartOutcome Form_Load();
+
+ private:
+  bool CheckComponents();
+  void CreateFolders();
+  bool CheckFiles();
+  StartOutcome LoadRest();
+  void Refuse(const std::string& text);
+
+  Environment& env_;
+  ServiceControl& control_;
+  StartupCalls calls_;
+  RegistryAccess* registry_;
+  InstanceLock lock_;
+};
 
 }  // namespace dorvane

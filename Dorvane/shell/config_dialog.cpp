@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -17,9 +16,9 @@
 
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "config/language.h"
 #include "log/guard.h"
-#include "service/service_control.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
 
@@ -33,7 +32,8 @@ QString Name(const char* prefix, const std::string& key, const char* suffix = ""
 
 }  // namespace
 
-ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
+ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent)
+    : QDialog(parent), settings_(settings), logs_(logs), reload_(std::move(reload)) {
   setObjectName("FRMConfiguration");
   setWindowTitle(QStringLiteral("Configuration de Dorvane"));
   auto* layout = new QVBoxLayout(this);
@@ -65,7 +65,7 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
   connect(write, &QPushButton::clicked, this, [this] { Write(); });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
 
-  LOADValues(*this);  // captions first: the check boxes are built from CONSTANTS
+  LOADValues(*this, logs_);  // captions first: the check boxes are built from CONSTANTS
   ShowValues();
   tree_->setCurrentItem(tree_->topLevelItem(0));
 }
@@ -142,8 +142,8 @@ QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent)
 }
 
 void ConfigDialog::ShowValues() {
-  auto defaults = AllTexts(DefaultConfig());
-  auto defined = DefinedTexts(FileConfig());
+  auto defaults = AllTexts(settings_.defaults);
+  auto defined = DefinedTexts(settings_.file);
   for (const Row& row : rows_) {
     std::string key = row.setting->key;
     row.check->setText(Text(OverrideCaption(DefaultShown(*row.setting, defaults[key]))));
@@ -187,22 +187,11 @@ void ConfigDialog::Write() {
     for (const Row& row : rows_) {
       if (row.check->isChecked()) defined[row.setting->key] = ValueText(row);
     }
-    DialogConfig() = ConfigFromTexts(defined);
-    DialogConfig().WriteConf();
-    mnureload_Click();  // the running service follows the file at once
+    settings_.dialog = ConfigFromTexts(defined);
+    settings_.dialog.WriteConf();
+    if (reload_) reload_();  // the running service follows the file at once
     accept();
   });
-}
-
-void ShowConfigDialog() {
-  static QPointer<ConfigDialog> open;
-  if (!open) {
-    open = new ConfigDialog;
-    open->setAttribute(Qt::WA_DeleteOnClose);
-  }
-  open->show();
-  open->raise();
-  open->activateWindow();
 }
 
 }  // namespace dorvane

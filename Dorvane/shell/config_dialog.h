@@ -1,14 +1,16 @@
 // FRMConfiguration: the settings dialog. A category tree (Categories) on
 // the left, the settings of the chosen category on the right; beside each
 // setting a check box that overrides the default, the value editable only
-// while it is checked. "Enregistrer" writes Dorvane.ini through DialogConfig
-// and reloads it as "Recharger" does, so the running service uses exactly
-// what the file now says.
+// while it is checked. "Enregistrer" writes Dorvane.ini through the dialog's
+// settings instance and reloads it as "Recharger" does, so the running
+// service uses exactly what the file now says.
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 class QAbstractButton;
 class QCheckBox;
@@ -17,14 +19,20 @@ class QTreeWidget;
 
 namespace dorvane {
 
+class Logs;
 struct SettingInfo;
+struct Settings;
 
 class ConfigDialog : public QDialog {
  public:
-  explicit ConfigDialog(QWidget* parent = nullptr);
+  // Shows the defaults and file values of `settings`; `reload` is the
+  // "Recharger" command; `logs` takes the language entries the dialog
+  // cannot apply. Both must outlive the dialog.
+  ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent = nullptr);
 
-  // Builds DialogConfig from the boxes, writes it (WriteConf) and reloads
-  // the file into the running configuration (as "Recharger").
+  // Builds the dialog instance of the settings from the boxes, writes it
+  // (WriteConf) and runs `reload`, so the running configuration follows the
+  // file.
   void Write();
 
  private:
@@ -41,13 +49,13 @@ class ConfigDialog : public QDialog {
   std::string ValueText(const Row& row) const;
   void SetValueText(const Row& row, const std::string& text);
 
+  Settings& settings_;
+  Logs& logs_;
+  std::function<void()> reload_;
   QTreeWidget* tree_;
   QStackedWidget* pages_;
   std::map<std::string, QWidget*> page_of_;  // node key -> page
   std::vector<Row> rows_;
 };
-
-// Opens the dialog (one at a time; an open one is raised).
-void ShowConfigDialog();
 
 }  // namespace dorvane

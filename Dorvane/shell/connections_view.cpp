@@ -66,8 +66,8 @@ void ConnectionsView::Refresh(const std::string& type, int slot, const SlotState
   }
 }
 
-SlotState ReadSlot(const std::string& type, int slot) {
-  CConnexion& cnx = type == "IN" ? CnxIn(slot) : CnxOut(slot);
+SlotState ReadSlot(SlotPools& pools, const std::string& type, int slot) {
+  CConnexion& cnx = type == "IN" ? pools.In(slot) : pools.Out(slot);
   SlotState state;
   state.status = cnx.Status();
   state.srv_client = cnx.SrvClient;

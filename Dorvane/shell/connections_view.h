@@ -10,6 +10,8 @@ class QTableWidget;
 
 namespace dorvane {
 
+class SlotPools;
+
 // Data rows the grid shows before any are added on demand.
 constexpr int kInitialGridRows = 8;
 
@@ -31,7 +33,8 @@ class ConnectionsView {
   ConnectionGrid grid_{kInitialGridRows};
 };
 
-// What the grid shows of CnxIn(slot) ("IN") or CnxOut(slot) ("OUT").
-SlotState ReadSlot(const std::string& type, int slot);
+// What the grid shows of inbound slot `slot` ("IN") or outbound slot
+// `slot` ("OUT") of `pools`.
+SlotState ReadSlot(SlotPools& pools, const std::string& type, int slot);
 
 }  // namespace dorvane

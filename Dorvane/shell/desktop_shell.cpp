@@ -14,10 +14,10 @@
 #include "log/guard.h"
 #include "shell/config_dialog.h"
 #include "shell/connections_view.h"
+#include "shell/exist_update_form.h"
 #include "shell/main_window.h"
 #include "shell/tray_icons.h"
 #include "shell/window_language.h"
-#include "update/exist_update_form.h"
 #include "update/update_check.h"
 
 namespace dorvane {
@@ -45,8 +45,8 @@ const std::vector<MenuEntry>& TrayMenuEntries() {
   return entries;
 }
 
-DesktopShell::DesktopShell(ShellCommands commands)
-    : commands_(std::move(commands)), window_(std::make_unique<MainWindow>()) {
+DesktopShell::DesktopShell(ShellCommands commands, DesktopEnvironment env)
+    : commands_(std::move(commands)), env_(env), window_(std::make_unique<MainWindow>()) {
   window_->query_unload = [this](bool from_close_box) {
     bool cancel = commands_.query_unload ? commands_.query_unload(from_close_box) : true;
     if (!cancel && commands_.unload) commands_.unload();
@@ -89,11 +89,10 @@ void DesktopShell::BuildMenu() {
 
   update_event_ = new QAction(QStringLiteral("systrayevent"), window_.get());
   update_event_->setObjectName("mnusystrayevent");
-  QObject::connect(update_event_, &QAction::triggered, [] {
-    Guard("FRM:MAIN[mnusystrayevent_Click]", [] {
-      CurrentDialogs().Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") +
-                                  kWebSite,
-                              "", DialogIcon::Information);
+  QObject::connect(update_event_, &QAction::triggered, [this] {
+    Guard("FRM:MAIN[mnusystrayevent_Click]", [this] {
+      env_.dialogs.Notice(std::string("Une version plus r\xC3\xA9" "cente de Dorvane est disponible sur ") + kWebSite,
+                          "", DialogIcon::Information);
     });
   });
 }
@@ -141,6 +140,16 @@ void DesktopShell::OnEntry(QAction* entry, const std::string& name) {
   });
 }
 
+void DesktopShell::ShowConfigDialog() {
+  if (!config_dialog_) {
+    config_dialog_ = new ConfigDialog(env_.settings, env_.logs, commands_.reload);
+    config_dialog_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  config_dialog_->show();
+  config_dialog_->raise();
+  config_dialog_->activateWindow();
+}
+
 void DesktopShell::Open(const std::string& url) {
   if (commands_.open_url) return commands_.open_url(url);
   QUrl target = url.find("://") != std::string::npos || url.starts_with("mailto:")
@@ -179,7 +188,7 @@ void DesktopShell::SetStartStopEnabled(bool start_enabled, bool stop_enabled) {
 }
 
 void DesktopShell::RefreshConnection(const std::string& type, int slot) {
-  connections_->Refresh(type, slot, ReadSlot(type, slot));
+  connections_->Refresh(type, slot, ReadSlot(env_.pools, type, slot));
 }
 
 void DesktopShell::SetCaptions(const std::string& caption, const std::string& title) {
@@ -200,7 +209,7 @@ void DesktopShell::RemoveTrayIcons() {
   update_tray_->hide();
 }
 
-void DesktopShell::ApplyLanguage() { LOADValues(*window_); }
+void DesktopShell::ApplyLanguage() { LOADValues(*window_, env_.logs); }
 
 void DesktopShell::ShowUpdateAvailable(bool notice) {
   update_tray_->setToolTip(QString::fromStdString("Dorvane " + NewVersion));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
+
 #include "relay/form.h"
 
 class QAction;
@@ -18,10 +20,17 @@ class QTimer;
 
 namespace dorvane {
 
+class ConfigDialog;
 class ConnectionsView;
+class Dialogs;
+class Logs;
 class MainWindow;
+class SlotPools;
+struct Settings;
 
-// What the menu entries do; wired by main() to the service commands.
+// What the menu entries do; the program wires them to the service commands.
+// "Configuration ..." opens the settings dialog, whose "Enregistrer" runs
+// `reload`.
 struct ShellCommands {
   std::function<void()> start, stop, reload, flush, quit;
   // "Vérifier mises à jour".
@@ -38,6 +47,15 @@ struct ShellCommands {
   std::function<bool()> tray_available;
 };
 
+// The parts of the environment that the desktop shows and changes; each
+// must outlive the shell.
+struct DesktopEnvironment {
+  Dialogs& dialogs;    // the update icon's notice
+  Settings& settings;  // what the settings dialog shows and writes
+  SlotPools& pools;    // what the connections grid shows
+  Logs& logs;          // the language entries a window cannot take
+};
+
 // How often a missing tray is looked for (a panel often starts after us).
 constexpr int kTrayPollMs = 1000;
 
@@ -51,7 +69,7 @@ const std::vector<MenuEntry>& TrayMenuEntries();
 
 class DesktopShell : public ShellView {
  public:
-  explicit DesktopShell(ShellCommands commands);
+  DesktopShell(ShellCommands commands, DesktopEnvironment env);
   ~DesktopShell() override;
 
   void ShowServiceState(bool started, const std::string& tooltip) override;
@@ -84,8 +102,12 @@ class DesktopShell : public ShellView {
   void ShowTraysWhenAvailable();
   void OnEntry(QAction* entry, const std::string& name);
   void Open(const std::string& url);
+  // Opens the settings dialog (one at a time; an open one is raised).
+  void ShowConfigDialog();
 
   ShellCommands commands_;
+  DesktopEnvironment env_;
+  QPointer<ConfigDialog> config_dialog_;
   std::unique_ptr<MainWindow> window_;
   QMenu* menu_ = nullptr;  // child of the window, so language files reach it
   QAction* update_event_ = nullptr;

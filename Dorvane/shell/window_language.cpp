@@ -64,38 +64,41 @@ QObject* FindControl(QWidget& window, const std::string& name) {
   return window.findChild<QObject*>(wanted);
 }
 
-void SkipEntry(QWidget& window, const ControlText& text, const char* why) {
-  DbgAdd("<FONT color='#808080'>Langue: " + HtmlEscape(text.prefix + " " + text.name) + " ignor\xC3\xA9 (" +
-             why + " dans " + window.objectName().toStdString() + ")</FONT><BR>",
-         kDbgPlain);
+void SkipEntry(Logs& logs, QWidget& window, const ControlText& text, const char* why) {
+  logs.DbgAdd("<FONT color='#808080'>Langue: " + HtmlEscape(text.prefix + " " + text.name) + " ignor\xC3\xA9 (" +
+                  why + " dans " + window.objectName().toStdString() + ")</FONT><BR>",
+              kDbgPlain);
 }
 
-void Apply(QWidget& window, const ControlText& text) {
+// Applies one entry to `window`; why it was skipped, or nullptr.
+const char* Apply(QWidget& window, const ControlText& text) {
   QString value = Text(text.value);
   if (text.prefix == "NOD") {
     QTreeWidgetItem* node = FindNode(window, text.name);
-    if (!node) return SkipEntry(window, text, "noeud introuvable");
+    if (!node) return "noeud introuvable";
     node->setText(0, value);
-    return;
+    return nullptr;
   }
   if (QTableWidgetItem* header = FindColumnHeader(window, text.name)) {
     if (text.prefix == "CPT") header->setText(value);
     else header->setToolTip(value);
-    return;
+    return nullptr;
   }
   QObject* control = FindControl(window, text.name);
-  if (!control) return SkipEntry(window, text, "contr\xC3\xB4le introuvable");
+  if (!control) return "contr\xC3\xB4le introuvable";
   bool done = text.prefix == "CPT" ? SetCaption(control, value) : SetTip(control, value);
-  if (!done) SkipEntry(window, text, "propri\xC3\xA9t\xC3\xA9 absente");
+  return done ? nullptr : "propri\xC3\xA9t\xC3\xA9 absente";
 }
 
 }  // namespace
 
-void LOADValues(QWidget& window) {
-  Guard("MOD:LANGUAGE[LOADValues]", [&window] {
+void LOADValues(QWidget& window, Logs& logs) {
+  Guard("MOD:LANGUAGE[LOADValues]", [&window, &logs] {
     WindowLanguage language = WindowTexts(window.objectName().toStdString(), LangEntries);
     CONSTANTS = language.constants;
-    for (const ControlText& text : language.controls) Apply(window, text);
+    for (const ControlText& text : language.controls) {
+      if (const char* why = Apply(window, text)) SkipEntry(logs, window, text, why);
+    }
   });
 }
 

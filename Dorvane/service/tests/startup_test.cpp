@@ -14,9 +14,11 @@
 
 #include "base/dialogs.h"
 #include "base/program.h"
+#include "base/runtime_error.h"
+#include "log/logs.h"
 #include "service/command_line.h"
-#include "shell/autostart.h"
-#include "tests/support/test_harness.h"
+#include "service/service_control.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -42,34 +44,21 @@ struct FakeRegistry : RegistryAccess {
   }
 };
 
-struct AnsweringDialogs : Dialogs {
-  bool answer = true;
-  std::vector<std::string> questions;
-  void Message(const std::string&, const std::string&, DialogIcon) override {}
-  void Notice(const std::string&, const std::string&, DialogIcon) override {}
-  bool Question(const std::string& text, const std::string& title, bool) override {
-    questions.push_back(title + "|" + text);
-    return answer;
-  }
-};
-
 class RegistryCleanupTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetDialogs(&dialogs); }
-  void TearDown() override { SetDialogs(nullptr); }
   void Install(const std::string& version) {
     registry.keys.insert(kProductKey);
     registry.values[{kProductKey, "System"}] = "Installed";
     registry.values[{kProductKey, "Version"}] = version;
   }
   FakeRegistry registry;
-  AnsweringDialogs dialogs;
+  RecordingDialogs dialogs;
   const std::string product = kProductKey;
 };
 
 TEST_F(RegistryCleanupTest, FirstRunMarksTheInstallationWithoutAsking) {
-  CleanupRegistry(registry);
-  EXPECT_TRUE(dialogs.questions.empty());
+  CleanupRegistry(registry, dialogs);
+  EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_EQ("Installed", registry.QueryString(product, "System"));
   EXPECT_EQ(VersionText(), registry.QueryString(product, "Version"));
   EXPECT_TRUE(registry.KeyExists(product + "\\Configuration"));
@@ -77,8 +66,8 @@ TEST_F(RegistryCleanupTest, FirstRunMarksTheInstallationWithoutAsking) {
 
 TEST_F(RegistryCleanupTest, SameVersionIsLeftAlone) {
   Install(VersionText());
-  CleanupRegistry(registry);
-  EXPECT_TRUE(dialogs.questions.empty());
+  CleanupRegistry(registry, dialogs);
+  EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_TRUE(registry.deleted.empty());
 }
 
@@ -87,13 +76,14 @@ TEST_F(RegistryCleanupTest, OlderRecordsGoOnlyOnYes) {
   for (bool yes : {true, false}) {
     SCOPED_TRACE(yes);
     registry = FakeRegistry();
-    dialogs.questions.clear();
+    dialogs.boxes.clear();
     dialogs.answer = yes;
     registry.keys.insert("Software\\Dorvane");
     Install("2.5");
-    CleanupRegistry(registry);
-    ASSERT_EQ(2u, dialogs.questions.size());
-    EXPECT_NE(std::string::npos, dialogs.questions[1].find("Version détectée: 2.5\r\nVersion à installer: " + VersionText()));
+    CleanupRegistry(registry, dialogs);
+    ASSERT_EQ(2u, dialogs.boxes.size());
+    EXPECT_EQ("Information Dorvane", dialogs.boxes[1].title);
+    EXPECT_NE(std::string::npos, dialogs.boxes[1].text.find("Version détectée: 2.5\r\nVersion à installer: " + VersionText()));
     if (yes) {
       EXPECT_EQ((std::vector<std::string>{"Software\\Dorvane\\Configuration", "Software\\Dorvane",
                                           product + "\\Configuration", product}),
@@ -156,17 +146,57 @@ TEST(InstanceLockTest, OnlyALiveHolderRefusesTheStart) {
   }
 }
 
-// Start-up and the reload command load the settings, then the autostart
-// entry follows the loaded ComputerStart.
-TEST(LoadConfigurationTest, AutostartEntryFollowsComputerStart) {
-  TestProgram program;
-  program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
-  LoadConfiguration();
-  EXPECT_EQ(ReadAutostartExec(), std::optional<std::string>(ComputerStartCommand()));
-
-  program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOff\r\n</Registry>\r\n");
-  LoadConfiguration();
-  EXPECT_EQ(ReadAutostartExec(), std::nullopt);
+// What stops start-up, and what a whole start leaves running: the key-less
+// settings of a fresh folder have LaunchStart on.
+TEST(StartupTest, FormLoadRefusesOrStartsTheService) {
+  struct Case {
+    std::string name;
+    std::function<std::string()> resolver_version;
+    bool other_instance;
+    std::optional<StartOutcome> outcome;  // nothing: a fatal report
+    std::string box;
+  };
+  const std::string refused = "Cette version Dorvane n\xC3\xA9" "cessite Mxfinder 3.0 !\r\n\r\nL'application ne peut continuer ...";
+  const Case cases[] = {
+      {"all in order", [] { return std::string("3.0"); }, false, StartOutcome::Running, ""},
+      {"resolver of another version", [] { return std::string("2.9"); }, false, StartOutcome::Ended, refused},
+      {"no resolver library", [] { return Raise(429, "Mxfinder", "ActiveX component can't create object"), std::string(); },
+       false, std::nullopt, ""},
+      {"another instance runs", [] { return std::string("3.0"); }, true, StartOutcome::Ended,
+       "Dorvane est d\xC3\xA9j\xC3\xA0 lanc\xC3\xA9 !"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestEnvironment t;
+    t.form->smtp.Load(0);
+    t.form->distant.Load(0);
+    InstanceLock other;
+    if (c.other_instance) {
+      ASSERT_TRUE(other.Acquire(t.program.Path("Dorvane.lock")));
+    }
+    struct : Autostart {
+      void Follow(bool) override {}
+    } autostart;
+    ServiceControl control(t.env, autostart, {});
+    std::vector<std::string> calls;
+    StartupCalls around{c.resolver_version, [&] { calls.push_back("language"); },
+                        [&] { calls.push_back("version check"); }};
+    FakeRegistry registry;
+    Startup startup(t.env, control, around, &registry);
+    if (!c.outcome) {
+      EXPECT_THROW(startup.Form_Load(), ProgramEnded);
+      continue;
+    }
+    EXPECT_EQ(*c.outcome, startup.Form_Load());
+    bool running = *c.outcome == StartOutcome::Running;
+    EXPECT_EQ(running, control.Started());
+    std::vector<std::string> around_calls;
+    if (running) around_calls = {"language", "version check"};
+    EXPECT_EQ(around_calls, calls);
+    EXPECT_EQ(running ? "Installed" : "", registry.QueryString(kProductKey, "System"));
+    std::string box = t.program.dialogs.boxes.empty() ? "" : t.program.dialogs.boxes.back().text;
+    EXPECT_EQ(c.box, box);
+  }
 }
 
 // Files and folders of an older run (or made by hand) lose their group

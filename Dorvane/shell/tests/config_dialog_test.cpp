@@ -17,7 +17,7 @@
 #include "service/inbound_text.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
-#include "tests/support/test_harness.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
@@ -26,7 +26,7 @@ class ConfigDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::EnsureGuiApp();
-    program_.Write("Dorvane.ini", "ListenPort\t2525\r\nRelay\tOff\r\n");
+    t_.program.Write("Dorvane.ini", "ListenPort\t2525\r\nRelay\tOff\r\n");
     ChargerConfig(false);
     LangEntries.clear();
   }
@@ -37,11 +37,12 @@ class ConfigDialogTest : public ::testing::Test {
     return *control;
   }
   ConfigDialog& dialog() {
-    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>();
+    // "Recharger" of the service: the file becomes the running configuration.
+    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>(t_.settings, t_.logs, [] { ChargerConfig(true); });
     return *dialog_;
   }
 
-  TestProgram program_;
+  TestEnvironment t_;
   std::unique_ptr<ConfigDialog> dialog_;
 };
 
@@ -87,13 +88,13 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnT
 
   std::map<std::string, std::string> expected = {
       {"SmtpServer", "smarthost.example"}, {"MaxNbrAttempt", "7"}, {"Relay", "Off"}};
-  EXPECT_EQ(DefinedTexts(FileConfig()), expected);
-  EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
+  EXPECT_EQ(DefinedTexts(t_.settings.file), expected);
+  EXPECT_EQ(t_.program.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
   // The running configuration is the file's, as after "Recharger".
-  EXPECT_EQ(Config().SmtpServer, "smarthost.example");
-  EXPECT_EQ(Config().MaxNbrAttempt, 7);
-  EXPECT_EQ(Config().ListenPort, 25);
-  EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", Config().Relay)) << "Relay Off holds at once";
+  EXPECT_EQ(t_.settings.running.SmtpServer, "smarthost.example");
+  EXPECT_EQ(t_.settings.running.MaxNbrAttempt, 7);
+  EXPECT_EQ(t_.settings.running.ListenPort, 25);
+  EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", t_.settings.running.Relay)) << "Relay Off holds at once";
 }
 
 TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
@@ -122,8 +123,8 @@ TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {
 }
 
 TEST_F(ConfigDialogTest, LanguageListShowsEachLanguageWithItsFlag) {
-  program_.Write("language/en.ini", "");
-  program_.Write("language/en.ico", test::ReadSource("language/en.ico"));
+  t_.program.Write("language/en.ini", "");
+  t_.program.Write("language/en.ico", test::ReadSource("language/en.ico"));
   auto& list = Control<QComboBox>("cboLanguage");
   ASSERT_EQ(list.count(), 1);
   EXPECT_FALSE(list.itemIcon(0).pixmap(16, 16).isNull()) << "the flag is read from en.ico";
@@ -133,7 +134,7 @@ TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {
   Control<QCheckBox>("chkListenPort").setChecked(false);
   Control<QCheckBox>("chkRelay").setChecked(false);
   dialog().Write();
-  EXPECT_EQ(program_.Read("Dorvane.ini"), ConfText(CConfiguration()));
+  EXPECT_EQ(t_.program.Read("Dorvane.ini"), ConfText(CConfiguration()));
 }
 
 TEST_F(ConfigDialogTest, ShippedEnglishRenamesNodesBoxesAndOptions) {
@@ -155,11 +156,11 @@ TEST_F(ConfigDialogTest, EntriesForMissingControlsAreSkippedWithOneDebugLineEach
                  {"CONFIGURATION", "NOD_nowhere_9", "y"},
                  {"CONFIGURATION", "TIP_btnWrite", "Write the file"},
                  {"CONFIGURATION", "CPT_btnWrite", "Go"}};
-  Config().DebugMode = true;  // the debug log is written in debug mode only
+  t_.settings.running.DebugMode = true;  // the debug log is written in debug mode only
   PushDebugMode();
   EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Go");
   EXPECT_EQ(Control<QPushButton>("btnWrite").toolTip().toStdString(), "Write the file");
-  std::string log = program_.Read("Debug.html");
+  std::string log = t_.program.Read("Debug.html");
   for (const char* name : {"CPT chkNothing", "NOD cat_nowhere_9"}) {
     size_t first = log.find(name);
     EXPECT_NE(first, std::string::npos) << name;

@@ -7,6 +7,7 @@
 #include <QWindow>
 
 #include "gui_support.h"
+#include "qt/tests/event_loop_support.h"
 #include "shell/connections_view.h"
 #include "shell/main_window.h"
 
@@ -104,7 +105,7 @@ TEST(ConnectionGridTest, EveryColumnIsReadableAtTheWindowsDefaultSize) {
   ConnectionsView view(table);
   view.Refresh("IN", 99, Slot(6, "203.0.113.254", "<claire.dupont@exemple-mail.fr>", "<service.clients@exemple.org>", 12));
   window.show();
-  ASSERT_TRUE(test::WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
   EXPECT_EQ(window.size(), kMainWindowSize);
   QFont bold = table.font();
   bold.setBold(true);

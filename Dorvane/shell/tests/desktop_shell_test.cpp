@@ -10,10 +10,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QRandomGenerator>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWindow>
@@ -21,25 +19,18 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
-#include "relay/connexion.h"
-#include "service/main_form.h"
+#include "qt/tests/event_loop_support.h"
+#include "qt/main_form.h"
+#include "relay/environment.h"
+#include "relay/form.h"
+#include "service/inbound_session.h"
 #include "service/service_control.h"
 #include "shell/connections_view.h"
 #include "shell/main_window.h"
-#include "tests/support/test_harness.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
-
-// A free port that ListenPort (16 bits, signed) can hold.
-int FreePort() {
-  for (int tries = 0; tries < 100; ++tries) {
-    int port = 20000 + static_cast<int>(QRandomGenerator::global()->bounded(12000));
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port))) return port;
-  }
-  throw std::runtime_error("no free port");
-}
 
 // Keeps every text the grid's Command column shows, in order.
 class RecordingShell : public DesktopShell {
@@ -56,33 +47,44 @@ class RecordingShell : public DesktopShell {
   std::vector<std::string> stages, to;
 };
 
+struct NoAutostart : Autostart {
+  void Follow(bool) override {}
+};
+
+// The desktop over the real form and the service, on a test environment.
 class DesktopShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::EnsureGuiApp();
-    for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(program_.Path(folder)));
+    for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(t_.program.Path(folder)));
     CConfiguration().WriteConf();
     ChargerConfig(true);
-    Config().ListenPort = static_cast<int16_t>(FreePort());
+    t_.settings.running.ListenPort = static_cast<int16_t>(test::FreePort());
     ShellCommands commands;
-    commands.start = mnustart_Click;
-    commands.stop = mnustop_Click;
-    commands.quit = mnuquit_Click;
-    commands.unload = Form_Unload;
+    commands.start = [this] { control_->mnustart_Click(); };
+    commands.stop = [this] { control_->mnustop_Click(); };
+    commands.quit = [this] { control_->mnuquit_Click(); };
+    commands.unload = [this] { control_->Form_Unload(); };
     commands.query_unload = [](bool box) { return Form_QueryUnload(box ? UnloadMode::CloseBox : UnloadMode::Program); };
     commands.open_url = [](const std::string&) {};  // no browser in tests
     commands.tray_available = [this] { return tray_available_; };
-    auto shell = std::make_unique<RecordingShell>(std::move(commands));
+    auto shell = std::make_unique<RecordingShell>(
+        std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, t_.pools, t_.logs});
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
-    SetForm(form_.get());
-    ResetSlotPools();
+    inbound_ = std::make_unique<InboundSession>();
+    form_->Smtp().SetEvents(inbound_.get());
+    SetForm(form_.get());  // the inbound session still finds its form here
+    env_ = std::make_unique<Environment>(
+        Environment{*form_, t_.pools, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
+    ServiceCalls calls;
+    calls.leave_loop = [] { QCoreApplication::exit(0); };
+    control_ = std::make_unique<ServiceControl>(*env_, autostart_, calls);
     shell_->ShowServiceState(false, "Dorvane 3.0 [Arr\xC3\xAAt\xC3\xA9]");
   }
   void TearDown() override {
-    for (const auto& box : program_.dialogs.boxes) ADD_FAILURE() << "box: " << box.text;
-    if (ServiceStarted()) Arreter();
-    SetForm(nullptr);
+    for (const auto& box : t_.program.dialogs.boxes) ADD_FAILURE() << "box: " << box.text;
+    if (control_->Started()) control_->Arreter();
   }
   std::string Tooltip() { return shell_->Tray().toolTip().toStdString(); }
   bool Enabled(const char* entry) { return shell_->Entry(entry).isEnabled(); }
@@ -93,9 +95,13 @@ class DesktopShellTest : public ::testing::Test {
     QApplication::sendEvent(shell_->Window().windowHandle(), &close_box);
   }
 
-  TestProgram program_;
+  TestEnvironment t_;
   bool tray_available_ = false;  // no panel until a test brings one
+  NoAutostart autostart_;
   std::unique_ptr<QtForm> form_;
+  std::unique_ptr<InboundSession> inbound_;
+  std::unique_ptr<Environment> env_;
+  std::unique_ptr<ServiceControl> control_;
   RecordingShell* shell_ = nullptr;
 };
 
@@ -119,7 +125,7 @@ TEST_F(DesktopShellTest, StartAndStopFromTheMenuSwitchTooltipAndEntries) {
   EXPECT_FALSE(Enabled("mnustart"));
   EXPECT_TRUE(Enabled("mnustop"));
   QTcpSocket client;
-  client.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
+  client.connectToHost(QHostAddress::LocalHost, t_.settings.running.ListenPort);
   EXPECT_TRUE(client.waitForConnected(2000)) << "the service listens";
   client.abort();
   shell_->Entry("mnustop").trigger();
@@ -137,21 +143,21 @@ TEST_F(DesktopShellTest, CloseBoxMinimisesUntilATrayAppearsThenHidesAndQuitStops
   EXPECT_TRUE(window.isMinimized()) << "no icon to come back from: only minimised";
   EXPECT_FALSE(shell_->Tray().isVisible());
   tray_available_ = true;  // the panel starts after the program
-  ASSERT_TRUE(test::WaitFor([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
+  ASSERT_TRUE(test::PumpUntil([&] { return shell_->Tray().isVisible(); }, 5 * kTrayPollMs));
   EXPECT_TRUE(shell_->UpdateTray().isVisible());
   shell_->Entry("mnuopen").trigger();
   CloseBox();
   EXPECT_FALSE(window.isVisible());
-  EXPECT_TRUE(ServiceStarted());
+  EXPECT_TRUE(control_->Started());
   emit shell_->Tray().activated(QSystemTrayIcon::DoubleClick);
   EXPECT_TRUE(window.isVisible());
 
   QTimer::singleShot(0, [this] { shell_->Entry("mnuquit").trigger(); });
   QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });  // bound if it never ends
   EXPECT_EQ(QApplication::exec(), 0);
-  EXPECT_FALSE(ServiceStarted());
+  EXPECT_FALSE(control_->Started());
   EXPECT_FALSE(shell_->Tray().isVisible());
-  EXPECT_NE(program_.Read("maillog.txt").find("SMTP service stopped"), std::string::npos);
+  EXPECT_NE(t_.program.Read("maillog.txt").find("SMTP service stopped"), std::string::npos);
 }
 
 TEST_F(DesktopShellTest, AlwaysOnTopTogglesAndMovesToTheCorner) {
@@ -170,7 +176,7 @@ TEST_F(DesktopShellTest, OneRightClickOnTheWindowPopsTheMenuOnce) {
   int popups = 0;
   window.popup_menu = [&popups](const QPoint&) { ++popups; };
   window.show();
-  ASSERT_TRUE(test::WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
   QPointF at(20, 20);
   for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
     QMouseEvent e(type, at, window.mapToGlobal(at), Qt::RightButton,
@@ -219,11 +225,11 @@ TEST_F(DesktopShellTest, ShippedEnglishSwitchesEveryCaptionOfTheMainWindow) {
 TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
   shell_->Entry("mnustart").trigger();
   QTcpSocket client;
-  client.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
+  client.connectToHost(QHostAddress::LocalHost, t_.settings.running.ListenPort);
   std::string received;
   auto say = [&](const std::string& line, const std::string& code) {
     if (!line.empty()) client.write(line.data(), static_cast<qint64>(line.size()));
-    bool got = test::WaitFor([&] {
+    bool got = test::PumpUntil([&] {
       received += client.readAll().toStdString();
       return received.find("\r\n") != std::string::npos;
     });
@@ -239,7 +245,7 @@ TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
   say("DATA\r\n", "354");
   say("Subject: t\r\n\r\nbody\r\n.\r\n", "250");
   say("QUIT\r\n", "221");
-  ASSERT_TRUE(test::WaitFor([&] { return shell_->stages.back() == "(free)"; }));
+  ASSERT_TRUE(test::PumpUntil([&] { return shell_->stages.back() == "(free)"; }));
 
   std::vector<std::string> stages;
   for (const std::string& s : shell_->stages)
@@ -251,8 +257,8 @@ TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {
 
   shell_->rows.clear();
   QTcpSocket second;
-  second.connectToHost(QHostAddress::LocalHost, Config().ListenPort);
-  ASSERT_TRUE(test::WaitFor([&] { return !shell_->rows.empty(); }));
+  second.connectToHost(QHostAddress::LocalHost, t_.settings.running.ListenPort);
+  ASSERT_TRUE(test::PumpUntil([&] { return !shell_->rows.empty(); }));
   EXPECT_EQ(shell_->rows.front(), 0) << "the freed row is taken again";
 }
 

@@ -1,7 +1,6 @@
 #include "gui_support.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,13 +17,6 @@ void EnsureGuiApp() {
   // Never destroyed: tearing Qt down among other statics at exit crashes.
   auto* app = new QApplication(argc, argv);
   app->setQuitOnLastWindowClosed(false);
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-  EnsureGuiApp();
-  QDeadlineTimer deadline(timeout_ms);
-  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
 }
 
 std::string ReadSource(const std::string& path) {

@@ -11,9 +11,10 @@
 
 #include "base/program.h"
 #include "gui_support.h"
+#include "qt/tests/event_loop_support.h"
+#include "qt/update_service.h"
+#include "shell/exist_update_form.h"
 #include "tests/support/test_harness.h"
-#include "update/exist_update_form.h"
-#include "update/update_service.h"
 
 namespace dorvane {
 namespace {
@@ -69,9 +70,9 @@ class UpdateNoticeTest : public ::testing::Test {
 TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCornerAsPlainNumbers) {
   // Whatever rides along the version stays out of the notice.
   VersionHost host("BEGIN3.1.<h1>Big</h1><img src='http://127.0.0.1/x.png'>" + std::string(60000, 'A') + "END");
-  UpdateService updates(host.Server(), ShowNotice());
+  UpdateService updates(host.Server(), program_.dialogs, ShowNotice());
   updates.StartBackground();
-  ASSERT_TRUE(test::WaitFor([] { return Notice() != nullptr; }));
+  ASSERT_TRUE(test::PumpUntil([] { return Notice() != nullptr; }));
   EXPECT_EQ(host.request, VersionRequest(host.Server().host, VersionText()));
   ExistUpdateForm& form = *Notice();
   EXPECT_EQ(form.findChild<QLabel*>("lblNewVersion")->text().toStdString(), " La version 3.1 est disponible !");
@@ -89,9 +90,9 @@ TEST_F(UpdateNoticeTest, NewerVersionBringsTheNoticeToTheCornerAsPlainNumbers) {
 TEST_F(UpdateNoticeTest, SameOrOlderVersionShowsNothing) {
   for (const char* body : {"BEGIN3.0END", "BEGIN2.9END"}) {
     VersionHost host(body);
-    UpdateService updates(host.Server(), ShowNotice());
+    UpdateService updates(host.Server(), program_.dialogs, ShowNotice());
     updates.StartBackground();
-    ASSERT_TRUE(test::WaitFor([&] { return host.hung_up > 0; })) << body;  // the check closes once it has read
+    ASSERT_TRUE(test::PumpUntil([&] { return host.hung_up > 0; })) << body;  // the check closes once it has read
     EXPECT_EQ(Notice(), nullptr) << body;
     EXPECT_EQ(NewVersion, "") << body;
     EXPECT_TRUE(program_.dialogs.boxes.empty()) << body;
@@ -107,9 +108,9 @@ TEST_F(UpdateNoticeTest, AnAskedCheckAlwaysAnswers) {
                {garbled.Server(), "Le serveur de mises \xC3\xA0 jour n'a pas donn\xC3\xA9 de version."}};
   for (const Case& c : cases) {
     program_.dialogs.boxes.clear();
-    UpdateService updates(c.server, ShowNotice());
+    UpdateService updates(c.server, program_.dialogs, ShowNotice());
     updates.CheckNow();
-    ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); })) << c.box;
+    ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); })) << c.box;
     EXPECT_EQ(program_.dialogs.boxes[0].text, c.box);
     EXPECT_EQ(Notice(), nullptr);
   }
@@ -118,9 +119,10 @@ TEST_F(UpdateNoticeTest, AnAskedCheckAlwaysAnswers) {
 TEST_F(UpdateNoticeTest, ASilentServerEndsTheAskedCheckAtItsTimeLimit) {
   QTcpServer silent;  // accepts, reads nothing, answers nothing
   ASSERT_TRUE(silent.listen(QHostAddress("127.0.0.1"), 0));
-  UpdateService updates(ParseUpdateServer("127.0.0.1:" + std::to_string(silent.serverPort())), ShowNotice(), 200);
+  UpdateService updates(ParseUpdateServer("127.0.0.1:" + std::to_string(silent.serverPort())), program_.dialogs,
+                        ShowNotice(), 200);
   updates.CheckNow();
-  ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); }));
   EXPECT_EQ(program_.dialogs.boxes[0].text, kUpdateTimedOutText);
   EXPECT_EQ(Notice(), nullptr);
 }
@@ -131,13 +133,13 @@ TEST_F(UpdateNoticeTest, RefusedConnectionChangesNothing) {
     VersionHost gone("BEGIN9.9END");
     closed = gone.Server();
   }
-  UpdateService updates(closed, ShowNotice());
+  UpdateService updates(closed, program_.dialogs, ShowNotice());
   updates.StartBackground();
-  test::WaitFor([] { return Notice() != nullptr; }, 500);
+  test::PumpUntil([] { return Notice() != nullptr; }, 500);
   EXPECT_EQ(Notice(), nullptr);
   EXPECT_TRUE(program_.dialogs.boxes.empty());
   updates.CheckNow();  // asked: the failure is told, still no notice
-  ASSERT_TRUE(test::WaitFor([&] { return !program_.dialogs.boxes.empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !program_.dialogs.boxes.empty(); }));
   EXPECT_EQ(NewVersion, "");
 }
 

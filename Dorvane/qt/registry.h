@@ -3,7 +3,7 @@
 // use), compared without regard to case; values are strings or 32-bit
 // numbers. Every helper loads the store, does its one thing and saves it, so
 // nothing stays open between calls. The Run key's value "Dorvane" is not in
-// the store: it is the autostart entry (shell/autostart.h).
+// the store: it is the autostart entry (qt/autostart.h).
 //
 // The store is the file "registry" in RegistryRoot(): $DORVANE_REGISTRY_ROOT
 // when set (tests), else $XDG_CONFIG_HOME/dorvane (or ~/.config/dorvane).

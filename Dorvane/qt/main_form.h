@@ -1,5 +1,6 @@
 // The form on Qt: the two socket arrays, the two queue timers and the shell
-// (windows and tray on the desktop, nothing headless).
+// (windows and tray on the desktop, nothing headless). The sessions that
+// handle the arrays' events are set by whoever builds the form.
 #pragma once
 
 #include <QTimer>
@@ -8,9 +9,8 @@
 #include <string>
 
 #include "log/guard.h"
+#include "qt/qt_socket.h"
 #include "relay/form.h"
-#include "service/inbound_session.h"
-#include "service/qt_socket.h"
 
 namespace dorvane {
 
@@ -33,6 +33,8 @@ class QtForm : public Form {
   // Element 0 of both arrays exists from the start; `shell` (may be null:
   // the no-op view) is owned.
   explicit QtForm(std::unique_ptr<ShellView> shell);
+  // Detaches the arrays' handlers first: no event reaches a session while
+  // the sockets close.
   ~QtForm() override;
 
   SocketArray& Smtp() override { return smtp_; }
@@ -45,7 +47,6 @@ class QtForm : public Form {
   void SetTimerActions(std::function<void()> verif_outbox, std::function<void()> verif_deferred);
 
  private:
-  InboundSession inbound_;  // declared first: outlives the arrays that call it
   QtSocketArray smtp_{"Smtp"};
   QtSocketArray smtp_distant_{"SmtpDistant"};
   QtFormTimer outbox_timer_{10000, "FRM:MAIN[tmrVerifOutBox_Timer]"};

@@ -1,4 +1,4 @@
-#include "update/exist_update_form.h"
+#include "shell/exist_update_form.h"
 
 #include <QGuiApplication>
 #include <QLabel>

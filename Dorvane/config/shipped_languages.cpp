@@ -1,4 +1,4 @@
-#include "shell/shipped_languages.h"
+#include "config/shipped_languages.h"
 
 #include <filesystem>
 

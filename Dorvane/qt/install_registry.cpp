@@ -1,6 +1,7 @@
-#include "service/install_registry.h"
+#include "qt/install_registry.h"
 
-#include "shell/registry.h"
+#include "qt/autostart.h"
+#include "qt/registry.h"
 
 namespace dorvane {
 
@@ -20,5 +21,7 @@ void StoreRegistry::SetString(const std::string& key, const std::string& name, c
 }
 
 void StoreRegistry::DeleteKey(const std::string& key) { dorvane::DeleteKey(kHKeyLocalMachine, key); }
+
+void DesktopAutostart::Follow(bool computer_start) { SetComputerStart(computer_start); }
 
 }  // namespace dorvane

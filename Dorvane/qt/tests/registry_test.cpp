@@ -1,11 +1,11 @@
-#include "shell/registry.h"
+#include "qt/registry.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "base/program.h"
-#include "shell/autostart.h"
+#include "qt/autostart.h"
 #include "tests/support/test_harness.h"
 
 namespace dorvane {

@@ -1,4 +1,4 @@
-#include "service/main_form.h"
+#include "qt/main_form.h"
 
 #include "base/runtime_error.h"
 #include "log/guard.h"
@@ -22,10 +22,12 @@ QtForm::QtForm(std::unique_ptr<ShellView> shell)
     : shell_(shell ? std::move(shell) : std::make_unique<ShellView>()) {
   smtp_.Load(0);
   smtp_distant_.Load(0);
-  smtp_.SetEvents(&inbound_);
 }
 
-QtForm::~QtForm() = default;
+QtForm::~QtForm() {
+  smtp_.SetEvents(nullptr);
+  smtp_distant_.SetEvents(nullptr);
+}
 
 void QtForm::SetTimerActions(std::function<void()> verif_outbox, std::function<void()> verif_deferred) {
   outbox_timer_.SetOnTick(std::move(verif_outbox));

@@ -1,4 +1,4 @@
-#include "service/qt_socket.h"
+#include "qt/qt_socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

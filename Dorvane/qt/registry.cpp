@@ -1,4 +1,4 @@
-#include "shell/registry.h"
+#include "qt/registry.h"
 
 #include <unistd.h>
 
@@ -13,7 +13,7 @@
 
 #include "base/field_reader.h"
 #include "base/runtime_error.h"
-#include "shell/autostart.h"
+#include "qt/autostart.h"
 
 namespace dorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "service/signals.h"
+#include "qt/signals.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "update/update_service.h"
+#include "qt/update_service.h"
 
 #include <QTimer>
 
@@ -6,12 +6,13 @@
 #include "base/program.h"
 #include "base/runtime_error.h"
 #include "log/guard.h"
-#include "service/qt_socket.h"
+#include "qt/qt_socket.h"
 
 namespace dorvane {
 
-UpdateService::UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer, int limit_ms)
-    : server_(std::move(server)), on_newer_(std::move(on_newer)) {
+UpdateService::UpdateService(std::optional<UpdateServer> server, Dialogs& dialogs, std::function<void()> on_newer,
+                             int limit_ms)
+    : server_(std::move(server)), dialogs_(dialogs), on_newer_(std::move(on_newer)) {
   if (!server_) return;
   limit_ = std::make_unique<QTimer>();
   limit_->setSingleShot(true);
@@ -42,8 +43,8 @@ void UpdateService::Start() {
 
 void UpdateService::CheckNow() {
   if (!check_) {
-    CurrentDialogs().Notice("Aucun serveur de mises \xC3\xA0 jour n'est configur\xC3\xA9 (option --update-host).", "",
-                            DialogIcon::Information);
+    dialogs_.Notice("Aucun serveur de mises \xC3\xA0 jour n'est configur\xC3\xA9 (option --update-host).", "",
+                    DialogIcon::Information);
     return;
   }
   asked_ = true;
@@ -60,12 +61,12 @@ void UpdateService::Done(UpdateCheck::Outcome outcome) {
   }
   if (!asked) return;
   if (outcome == UpdateCheck::Outcome::Current)
-    CurrentDialogs().Notice("Dorvane " + VersionText() + " est \xC3\xA0 jour.", "", DialogIcon::Information);
+    dialogs_.Notice("Dorvane " + VersionText() + " est \xC3\xA0 jour.", "", DialogIcon::Information);
   else if (outcome == UpdateCheck::Outcome::TimedOut)
-    CurrentDialogs().Notice(kUpdateTimedOutText, "", DialogIcon::Information);
+    dialogs_.Notice(kUpdateTimedOutText, "", DialogIcon::Information);
   else
-    CurrentDialogs().Notice("Le serveur de mises \xC3\xA0 jour n'a pas donn\xC3\xA9 de version.", "",
-                            DialogIcon::Information);
+    dialogs_.Notice("Le serveur de mises \xC3\xA0 jour n'a pas donn\xC3\xA9 de version.", "",
+                    DialogIcon::Information);
 }
 
 }  // namespace dorvane

@@ -1,4 +1,4 @@
-#include "shell/autostart.h"
+#include "qt/autostart.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include "base/field_reader.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
-#include "shell/registry.h"
+#include "qt/registry.h"
 
 namespace dorvane {
 namespace {

@@ -13,6 +13,7 @@ class QTimer;
 
 namespace dorvane {
 
+class Dialogs;
 class QtSingleSocket;
 
 // How long a check may take before it ends as a failure: a server that
@@ -25,8 +26,9 @@ inline constexpr const char* kUpdateTimedOutText =
 class UpdateService {
  public:
   // `server` empty: the check is off. `on_newer` shows a newer version
-  // (NewVersion is set). A check ends after `limit_ms` at the latest.
-  UpdateService(std::optional<UpdateServer> server, std::function<void()> on_newer,
+  // (NewVersion is set); `dialogs` (which must outlive this object) answers
+  // an asked check. A check ends after `limit_ms` at the latest.
+  UpdateService(std::optional<UpdateServer> server, Dialogs& dialogs, std::function<void()> on_newer,
                 int limit_ms = kUpdateCheckLimitMs);
   ~UpdateService();
 
@@ -40,6 +42,7 @@ class UpdateService {
   void Done(UpdateCheck::Outcome outcome);
 
   std::optional<UpdateServer> server_;
+  Dialogs& dialogs_;
   std::function<void()> on_newer_;
   std::unique_ptr<QtSingleSocket> socket_;
   std::unique_ptr<UpdateCheck> check_;

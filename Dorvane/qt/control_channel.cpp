@@ -1,4 +1,4 @@
-#include "service/control_channel.h"
+#include "qt/control_channel.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "service/qt_socket.h"
+#include "qt/qt_socket.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -47,19 +47,6 @@ struct Recorder : SocketEvents {
   }
   size_t Count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
 };
-
-// A loopback port that nothing listens on (bound, then released).
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 class QtSocketTest : public ::testing::Test {
  protected:
@@ -128,7 +115,7 @@ TEST_F(QtSocketTest, TakenPortGivesAddressInUse) {
 
 TEST_F(QtSocketTest, RefusedConnectGivesErrorWithText) {
   client[1].SetRemoteHost("127.0.0.1");
-  client[1].SetRemotePort(FreePort());
+  client[1].SetRemotePort(test::FreePort());
   client[1].Connect();
   ASSERT_TRUE(PumpUntil([&] { return client_events.last_error != 0; }));
   EXPECT_EQ(kWsaEconnrefused, client_events.last_error);

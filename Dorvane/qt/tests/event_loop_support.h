@@ -1,0 +1,21 @@
+// Test helpers of every test that runs Qt's event loop: one Qt application
+// for the whole test binary, a bounded wait that runs the event loop until a
+// condition holds, and a free port.
+#pragma once
+
+#include <functional>
+
+namespace dorvane::test {
+
+// Creates the QCoreApplication on first use.
+void EnsureApp();
+
+// Runs the event loop until `done` is true or `timeout_ms` have passed;
+// returns done().
+bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
+
+// A port that nothing listens on now, below 32768 so that ListenPort (16
+// bits, signed) can hold it. Throws std::runtime_error when none is found.
+int FreePort();
+
+}  // namespace dorvane::test
