@@ -65,9 +65,6 @@ void WireHooks() {
   Hooks().registry = &registry;
   Hooks().dns_open_cache = DNSOpenCache;
   Hooks().dns_write_cache = DNSWriteCache;
-  Hooks().flush = Flush;
-  Hooks().verif_outbox = VerifOutBox;
-  Hooks().verif_deferred = VerifDeferred;
 }
 
 std::unique_ptr<DesktopShell> MakeDesktopShell(UpdateService& updates) {
@@ -150,13 +147,17 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   QtForm form(std::move(shell));
   SetForm(&form);
   g_form_installed = true;
-  form.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
   DiskFiles files;
   SystemClock clock;
   QtEventLoop loop;
   Environment env{form, GlobalSlots(), GlobalSettings(), GlobalLogs(), CurrentDialogs(), files, clock, loop};
   (void)env;
-  DeliveryService delivery(form);
+  DeliveryService delivery(env);
+  QueueScan& queue = delivery.queue();
+  form.SetTimerActions([&queue] { queue.OutBoxTick(); }, [&queue] { queue.DeferredTick(); });
+  Hooks().flush = [&queue] { queue.Flush(); };
+  Hooks().verif_outbox = [&queue] { queue.VerifOutBox(); };
+  Hooks().verif_deferred = [&queue] { queue.VerifDeferred(); };
   if (Form_Load() == StartOutcome::Ended) return 1;
   form.tmrVerifOutBox().SetEnabled(true);
   form.tmrVerifDeferred().SetEnabled(true);

@@ -1,5 +1,9 @@
 #include "tests/support/test_environment.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
 #include "config/configuration.h"
 #include "log/logs.h"
 #include "relay/connexion.h"
@@ -118,6 +122,34 @@ TestEnvironment::TestEnvironment()
 TestEnvironment::~TestEnvironment() {
   GlobalSettings() = saved_->settings;
   HostName = saved_->host_name;
+}
+
+std::vector<std::string> TestEnvironment::LogLines(const std::string& name) const {
+  const size_t stamp = std::string("Dec 06 2026 19:52:52").size();
+  std::vector<std::string> lines;
+  std::istringstream in(program.Read(name));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line.size() < stamp ? line : line.substr(stamp));
+  }
+  return lines;
+}
+
+void TestEnvironment::ResetSpoolFolders() const {
+  for (const char* folder : {"OutBox", "Deferred", "Error"}) {
+    std::error_code ec;
+    std::filesystem::remove_all(program.Path(folder), ec);
+    std::filesystem::create_directories(program.Path(folder));
+  }
+}
+
+std::vector<std::string> TestEnvironment::FolderFiles(const std::string& folder) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(program.Path(folder), ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace dorvane

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/event_loop.h"
@@ -98,6 +99,16 @@ class TestEnvironment {
   ~TestEnvironment();
   TestEnvironment(const TestEnvironment&) = delete;
   TestEnvironment& operator=(const TestEnvironment&) = delete;
+
+  // The lines of log file `name` of the program folder (maillog.txt,
+  // error.txt), each without its leading GMTDate stamp.
+  std::vector<std::string> LogLines(const std::string& name) const;
+  // The names in folder `folder` of the program folder, sorted; none when
+  // it is missing.
+  std::vector<std::string> FolderFiles(const std::string& folder) const;
+  // Creates the three spool folders (OutBox, Deferred, Error) empty,
+  // emptying them first when they exist.
+  void ResetSpoolFolders() const;
 
   TestProgram program;
   fake::ScopedFakeForm form;
