@@ -139,13 +139,14 @@ Program::Program(bool headless, std::optional<UpdateServer> update_server)
       form_(MakeShell(headless)),
       globals_(form_, dialogs_),
       env_{form_, pools_, settings_, logs_, dialogs_, files_, clock_, loop_},
-      delivery_(form_),
+      delivery_(env_),
       control_(env_, autostart_, MakeServiceCalls()),
       startup_(env_, control_, MakeStartupCalls(), &registry_),
       channel_([this](const std::string& command) { return control_.RunCommand(command); },
                [this](const std::string& command) { AfterCommand(command); }) {
   form_.Smtp().SetEvents(&inbound_);
-  form_.SetTimerActions(tmrVerifOutBox_Timer, tmrVerifDeferred_Timer);
+  QueueScan& queue = delivery_.queue();
+  form_.SetTimerActions([&queue] { queue.OutBoxTick(); }, [&queue] { queue.DeferredTick(); });
 }
 
 std::unique_ptr<ShellView> Program::MakeShell(bool headless) {
@@ -171,8 +172,8 @@ ServiceCalls Program::MakeServiceCalls() {
   ServiceCalls calls;
   calls.open_dns_cache = DNSOpenCache;
   calls.write_dns_cache = DNSWriteCache;
-  calls.flush = Flush;
-  calls.scan_outbox = VerifOutBox;
+  calls.flush = [this] { delivery_.queue().Flush(); };
+  calls.scan_outbox = [this] { delivery_.queue().VerifOutBox(); };
   calls.leave_loop = [] { QCoreApplication::exit(0); };
   return calls;
 }

@@ -5,6 +5,7 @@
 #include "base/runtime_error.h"
 #include "delivery/notice_message.h"
 #include "log/guard.h"
+#include "relay/environment.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 
@@ -24,11 +25,11 @@ std::string BounceText(const ReportedMessage& message, const NoticeStamp& stamp)
   return NoticeText(kind, message, stamp);
 }
 
-void GenerateError(const std::string& file) {
+void GenerateError(Environment& env, const std::string& file) {
   const char* where = "CLS:CLASS[GenerateError]";
   Guard(where, [&] {
-    CMessage message = LoadOutBoxMessage(file, where);
-    TurnIntoNotice(message, BounceText(ReportedFrom(message), CurrentNoticeStamp()));
+    CMessage message = LoadOutBoxMessage(env.files, file, where);
+    TurnIntoNotice(message, BounceText(ReportedFrom(message), CurrentNoticeStamp(env.clock)));
     message.MWrite(SpoolPath(kOutBox, file));
   });
 }

@@ -1,39 +1,66 @@
-// The client side of the SMTP dialogue on outbound slot i, driven by the
-// events of element i of the SmtpDistant array: greeting, HELO, MAIL FROM,
-// one RCPT TO per recipient, DATA, the body and QUIT. A table over the
-// slot's state picks the one action for each reply. It talks to the
-// network only through the SocketArray of the current form.
+// The client side of the SMTP dialogue on the outbound slots, as the
+// handler of the form's SmtpDistant array: it assembles each slot's replies,
+// feeds events to the dialogue (client_dialogue.h) and runs the actions it
+// gives against the socket, the spool, the logs, the failure decisions and
+// the queue.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "base/socket_control.h"
+#include "delivery/client_dialogue.h"
+#include "delivery/server_reply.h"
+#include "relay/connexion.h"
 
 namespace dorvane {
 
-// The event handler of the SmtpDistant array.
+class DeliveryFailure;
+class QueueScan;
+class SessionLimits;
+class SpoolMoves;
+struct Environment;
+
 class ClientSession : public SocketEvents {
  public:
-  // Writes the connect line to the mail log; the slot waits for the greeting.
+  ClientSession(Environment& env, SpoolMoves& moves, DeliveryFailure& failure, SessionLimits& limits,
+                QueueScan& queue);
+
+  // Writes the connect line to the mail log; the slot waits for the
+  // greeting. Guarded ("FRM:MAIN[SmtpDistant_Connect]").
   void OnConnect(int index) override;
-  // Reads everything received and runs one row of the state table.
+  // Reads everything received and runs one step per complete reply.
   // Guarded ("FRM:MAIN[SmtpDistant_DataArrival]").
   void OnDataArrival(int index, long bytes) override;
-  // The body has been handed over completely: only now is the final reply
-  // accepted.
+  // The body, or the QUIT, has been handed over completely.
+  // Guarded ("FRM:MAIN[SmtpDistant_SendComplete]").
   void OnSendComplete(int index) override;
   // A peer that closes a live session is a failure (10053).
+  // Guarded ("FRM:MAIN[SmtpDistant_Close]").
   void OnClose(int index) override;
-  // Failure decisions (SmtpDistant_Error).
+  // Failure decisions; a session that sent QUIT ends.
+  // Guarded ("FRM:MAIN[SmtpDistant_Error]").
   void OnError(int index, int number, const std::string& description) override;
+
+  // Fails every live session (slot states 3 to 11) whose limit has passed
+  // with error 10060 "Connection timed out.", and ends those whose QUIT did
+  // not leave in time. Guarded ("FRM:MAIN[tmrSessionLimit_Timer]").
+  void CheckLimits();
+
+ private:
+  // Feeds `event` to slot i's dialogue and runs what it asks.
+  void Step(int i, const DialogueEvent& event);
+  void Run(int i, const DialogueAction& action);
+  DialogueState StateOf(int i);
+
+  Environment& env_;
+  SpoolMoves& moves_;
+  DeliveryFailure& failure_;
+  SessionLimits& limits_;
+  QueueScan& queue_;
+  // Per slot: the reply in progress, and how a session that sent QUIT ends.
+  std::array<ReplyBuffer, kLastSlot + 1> received_;
+  std::array<DialogueEnding, kLastSlot + 1> endings_;
 };
-
-// One row of the state table for slot i with the received text `reply`.
-void SmtpDistant_DataArrival(int i, const std::string& reply);
-
-// Sends "QUIT" on slot i (announced in the debug log), yields, closes the
-// element and drops what it received and did not act on. The reply to QUIT
-// is not awaited.
-void SendQuitAndClose(int i);
 
 }  // namespace dorvane

@@ -1,11 +1,13 @@
 #include "delivery/delay_notice.h"
 
-#include <filesystem>
+#include <cerrno>
 #include <vector>
 
+#include "base/files.h"
 #include "base/runtime_error.h"
 #include "delivery/notice_message.h"
 #include "log/guard.h"
+#include "relay/environment.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
@@ -31,16 +33,15 @@ std::string DelayNoticeText(const ReportedMessage& message, const NoticeStamp& s
   return NoticeText(kind, message, stamp);
 }
 
-void GenerateDeferred(const std::string& file) {
+void GenerateDeferred(Environment& env, const std::string& file) {
   const char* where = "CLS:GENERATEDEFERREDMAIL[GenerateDeferred]";
   Guard(where, [&] {
-    CMessage message = LoadOutBoxMessage(file, where);
-    TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp()));
+    CMessage message = LoadOutBoxMessage(env.files, file, where);
+    TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp(env.clock)));
     message.ID = FreshSpoolName();
     message.MWrite(SpoolPath(kOutBox, message.ID));
-    std::error_code ec;
-    std::filesystem::remove(SpoolPath(kOutBox, file), ec);
-    if (ec) Raise(kErrPermissionDenied, where, ErrorDescription(kErrPermissionDenied) + ": " + file);
+    const int err = env.files.Remove(SpoolPath(kOutBox, file));
+    if (err != 0 && err != ENOENT) Raise(kErrPermissionDenied, where, ErrorDescription(kErrPermissionDenied) + ": " + file);
   });
 }
 

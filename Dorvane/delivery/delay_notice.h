@@ -12,11 +12,13 @@ namespace dorvane {
 // Action "delayed", the attempt number taken from message.Essai).
 std::string DelayNoticeText(const ReportedMessage& message, const NoticeStamp& stamp);
 
+struct Environment;
+
 // Queues a delay notice for the OutBox message `file` (a name, no folder)
 // under a fresh name in OutBox, then removes `file` from OutBox; the caller
 // has already written the delayed message to Deferred. The notice is on
 // disk before the OutBox copy goes, so a crash never loses the message.
 // Guarded ("CLS:GENERATEDEFERREDMAIL[GenerateDeferred]").
-void GenerateDeferred(const std::string& file);
+void GenerateDeferred(Environment& env, const std::string& file);
 
 }  // namespace dorvane

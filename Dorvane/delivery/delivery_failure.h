@@ -7,7 +7,14 @@
 
 #include <string>
 
+#include "delivery/session_states.h"
+
 namespace dorvane {
+
+class CMessage;
+class SessionLimits;
+class SpoolMoves;
+struct Environment;
 
 // "host [ip]" of a log line; the host alone when no address is known
 // (the name did not resolve).
@@ -17,35 +24,52 @@ std::string PeerText(const std::string& host, const std::string& ip);
 // by peer" for 10061, ..., "unknown reason: n" for others).
 std::string FailureReason(int number);
 
-// The socket of outbound slot i failed (error number and description):
-// next host, Error folder, deferral or bounce as the route, the attempt
-// count and the message allow. Only a slot in a live session (states 3 to
-// 11) is handled; events of a slot that is already ending are ignored.
-// Guarded ("FRM:MAIN[SmtpDistant_Error]").
-void SmtpDistant_Error(int i, int number, const std::string& description);
+class DeliveryFailure {
+ public:
+  DeliveryFailure(Environment& env, SpoolMoves& moves, SessionLimits& limits)
+      : env_(env), moves_(moves), limits_(limits) {}
 
-// Where a refusal came: at a recipient (the last one sent) or for the
-// message as a whole (greeting, HELO, MAIL FROM, after the body).
-enum class RefusedAt { Recipient, Message };
+  // The socket of outbound slot i failed (error number and description):
+  // next host, Error folder, deferral or bounce as the route, the attempt
+  // count and the message allow. Only a slot in a live session (states 3 to
+  // 11) is handled; events of a slot that is already ending are ignored.
+  // Guarded ("FRM:MAIN[SmtpDistant_Error]").
+  void SocketError(int i, int number, const std::string& description);
 
-// The server of slot i refused for good with `reply` (a whole 5xx reply):
-// QUIT, then a bounce at once, or the Error folder for a notice. The
-// reply's first line is the reason. Runs inside the data-arrival handler,
-// under its guard.
-void RefuseMessage(int i, const std::string& reply, RefusedAt where);
+  // The server of slot i refused for good with `reply` (a whole 5xx reply)
+  // and its QUIT is out: a bounce at once, or the Error folder for a notice.
+  // The reply's first line is the reason. Frees the slot.
+  void Refuse(int i, const std::string& reply, RefusedAt where);
 
-// The server of slot i failed the attempt for now with `reply` (a 4xx, or
-// a reply that fits no state): QUIT, close, then as for a socket error but
-// with the reply's first line as the reason: the next exchanger, else a
-// deferral with its notice, a bounce once the attempts are used up. A
-// smarthost's reply is no reason to give up its route: the message is
-// deferred. Runs inside the data-arrival handler, under its guard.
-void ReplyFailure(int i, const std::string& reply);
+  // The server of slot i failed the attempt for now with `reply` (a 4xx, or
+  // a reply that fits no state) and its QUIT is out: as for a socket error
+  // but with the reply's first line as the reason: the next exchanger, else
+  // a deferral with its notice, a bounce once the attempts are used up. A
+  // smarthost's reply is no reason to give up its route: the message is
+  // deferred.
+  void ReplyFailure(int i, const std::string& reply);
 
-// The route of slot i's message is "NONE" for `domain`: the "421 No MX DNS
-// available" line, then a bounce once the attempts are used up (never for a
-// notice), otherwise a quiet deferral. Frees the slot and enables the
-// outbox timer.
-void NoRouteOutcome(int i, const std::string& domain);
+  // The route of slot i's message is "NONE" for `domain`: the "421 No MX DNS
+  // available" line, then a bounce once the attempts are used up (never for
+  // a notice), otherwise a quiet deferral. Frees the slot and enables the
+  // outbox timer.
+  void NoRoute(int i, const std::string& domain);
+
+ private:
+  struct Failure;
+  static std::string FailedFor(const Failure& failure);
+  Failure AtPeer(int i, Failure failure);
+  std::string LogPrefix(int i);
+  void Bounce(const CMessage& message, const std::string& file);
+  void Defer(const CMessage& message, const std::string& file);
+  void AttemptFailed(int i, const Failure& failure);
+  void SmarthostFailed(int i, const Failure& failure);
+  void TryNextHost(int i, const Failure& failure);
+  void AllHostsFailed(int i, const Failure& failure);
+
+  Environment& env_;
+  SpoolMoves& moves_;
+  SessionLimits& limits_;
+};
 
 }  // namespace dorvane

@@ -1,22 +1,30 @@
 #include "delivery/delivery_service.h"
 
-#include "delivery/session_limits.h"
+#include <chrono>
+
+#include "base/event_loop.h"
+#include "relay/environment.h"
 #include "relay/form.h"
 
 namespace dorvane {
 namespace {
 
 // Far below the limits themselves (60 s, 5 min).
-constexpr int kLimitCheckMs = 5000;
+constexpr std::chrono::milliseconds kLimitCheck{5000};
 
 }  // namespace
 
-DeliveryService::DeliveryService(Form& form) : form_(form) {
-  form_.SmtpDistant().SetEvents(&session_);
-  QObject::connect(&limits_, &QTimer::timeout, [] { CheckSessionLimits(); });
-  limits_.start(kLimitCheckMs);
+DeliveryService::DeliveryService(Environment& env)
+    : env_(env),
+      moves_(env),
+      limits_(env.clock),
+      failure_(env, moves_, limits_),
+      queue_(env, moves_, failure_, limits_),
+      session_(env, moves_, failure_, limits_, queue_) {
+  env_.form.SmtpDistant().SetEvents(&session_);
+  limit_timer_ = env_.loop.Every(kLimitCheck, [this] { session_.CheckLimits(); });
 }
 
-DeliveryService::~DeliveryService() { form_.SmtpDistant().SetEvents(nullptr); }
+DeliveryService::~DeliveryService() { env_.form.SmtpDistant().SetEvents(nullptr); }
 
 }  // namespace dorvane

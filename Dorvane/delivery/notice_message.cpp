@@ -1,18 +1,17 @@
 #include "delivery/notice_message.h"
 
-#include <filesystem>
 #include <utility>
 
+#include "base/files.h"
 #include "base/runtime_error.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {
 
-CMessage LoadOutBoxMessage(const std::string& file, const std::string& source) {
-  std::string path = SpoolPath(kOutBox, file);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec))
+CMessage LoadOutBoxMessage(Files& files, const std::string& file, const std::string& source) {
+  const std::string path = SpoolPath(kOutBox, file);
+  if (!files.IsFile(path))
     Raise(kErrFileNotFound, source, ErrorDescription(kErrFileNotFound) + ": " + path);
   CMessage message;
   message.MOpen(path);

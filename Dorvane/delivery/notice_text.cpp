@@ -1,8 +1,8 @@
 #include "delivery/notice_text.h"
 
-#include <random>
 #include <utility>
 
+#include "base/clock.h"
 #include "base/dates.h"
 #include "base/program.h"
 #include "config/configuration.h"
@@ -43,10 +43,9 @@ class Lines {
 
 }  // namespace
 
-std::string RandomIdToken() {
-  static std::mt19937_64 engine{std::random_device{}()};
+std::string RandomIdToken(Clock& clock) {
   static const char kHex[] = "0123456789ABCDEF";
-  uint64_t bits = engine();
+  uint64_t bits = (static_cast<uint64_t>(clock.Random()) << 32) | clock.Random();
   std::string token(10, '0');
   for (char& c : token) {
     c = kHex[bits & 0xF];
@@ -62,7 +61,9 @@ NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string h
                      std::move(id_token)};
 }
 
-NoticeStamp CurrentNoticeStamp() { return MakeNoticeStamp(std::time(nullptr), RandomIdToken(), HostName); }
+NoticeStamp CurrentNoticeStamp(Clock& clock) {
+  return MakeNoticeStamp(clock.Now(), RandomIdToken(clock), HostName);
+}
 
 std::vector<std::string> AssistanceLines() {
   return {"For further assistance, please send mail to <postmaster>", "",

@@ -29,14 +29,18 @@ struct NoticeStamp {
   std::string IdToken;     // ten upper-case hexadecimal digits, fresh each time
 };
 
-// Ten random upper-case hexadecimal digits (leading zeros kept).
-std::string RandomIdToken();
+class Clock;
+
+// Ten random upper-case hexadecimal digits (leading zeros kept), drawn from
+// the clock's random numbers.
+std::string RandomIdToken(Clock& clock);
 
 // The stamp for local time `now` with the given token and host name.
 NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string host_name);
 
-// The stamp for this moment, a fresh token and the global HostName.
-NoticeStamp CurrentNoticeStamp();
+// The stamp for the clock's present moment, a fresh token and the global
+// HostName.
+NoticeStamp CurrentNoticeStamp(Clock& clock);
 
 // Which notification is being written.
 struct NoticeKind {

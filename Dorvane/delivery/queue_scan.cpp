@@ -1,9 +1,13 @@
 #include "delivery/queue_scan.h"
 
-#include "base/dates.h"
+#include <algorithm>
+
+#include "base/clock.h"
+#include "base/event_loop.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "delivery/delivery_failure.h"
+#include "delivery/outbound_slot.h"
 #include "delivery/session_limits.h"
 #include "delivery/session_states.h"
 #include "delivery/spool_moves.h"
@@ -12,22 +16,25 @@
 #include "log/logs.h"
 #include "mx/cdns.h"
 #include "relay/connexion.h"
+#include "relay/environment.h"
 #include "relay/form.h"
 #include "spool/domain_split.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {
-namespace {
 
-void DbgPlain(const std::string& text) {
-  DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": " + text + "</FONT><BR>");
+QueueScan::QueueScan(Environment& env, SpoolMoves& moves, DeliveryFailure& failure, SessionLimits& limits)
+    : env_(env), moves_(moves), failure_(failure), limits_(limits) {}
+
+void QueueScan::DbgPlain(const std::string& text) {
+  env_.logs.DbgAdd("<FONT face='Verdana' size='2'>" + LogStamp(env_.clock) + ": " + text + "</FONT><BR>");
 }
 
 // A file bound to a busy slot is being delivered.
-bool InProgress(const std::string& file) {
+bool QueueScan::InProgress(const std::string& file) {
   for (int i = 0; i <= kLastSlot; ++i) {
-    const CConnexion& cnx = CnxOut(i);
+    const CConnexion& cnx = env_.pools.Out(i);
     if (cnx.Status() != kOutFree && cnx.CurrentOutFile == file) return true;
   }
   return false;
@@ -37,7 +44,7 @@ bool InProgress(const std::string& file) {
 // its first recipient, the one route for all of them. An unreadable file,
 // one without a usable recipient, or one whose text could end the DATA
 // phase early goes to Error: false.
-bool LoadBound(CConnexion& cnx, const std::string& file, std::string* domain) {
+bool QueueScan::LoadBound(CConnexion& cnx, const std::string& file, std::string* domain) {
   std::string why;
   try {
     cnx.Message().MOpen(SpoolPath(kOutBox, file));
@@ -49,110 +56,90 @@ bool LoadBound(CConnexion& cnx, const std::string& file, std::string* domain) {
   } catch (const RuntimeError& e) {
     why = e.description();
   }
-  PutAsideUnreadable(kOutBox, file, why);
+  moves_.PutAsideUnreadable(kOutBox, file, why);
   return false;
 }
 
-void Connect(int i, CConnexion& cnx) {
+void QueueScan::Connect(int i, CConnexion& cnx) {
   CDns& dns = cnx.DNS();
   cnx.CnxType = "OUT";
   cnx.SrvClient = dns.MX.Host(1);
   cnx.SetStatus(kOutConnecting);
   dns.CurrentMX = 1;
   DbgPlain("Chargement connexion OUT[" + std::to_string(i) + "]");
-  SocketArray& distant = CurrentForm().SmtpDistant();
+  SocketArray& distant = env_.form.SmtpDistant();
   if (distant.Exists(i)) distant.Unload(i);  // a slot's element never outlives its session
   distant.Load(i);
   distant[i].SetRemoteHost(dns.MX.Host(1));
   distant[i].SetRemotePort(25);
   distant[i].Connect();
-  StartConnectLimit(i);
-}
-
-// Where the scans are in their pass over OutBox. A scan goes on from the
-// last one instead of listing the folder again, so a queue of N files costs
-// one listing per pass, not one per dispatch (scans run after every command
-// a session sends). A scan that reaches the end lists the folder afresh
-// once: "nothing to send" is only concluded from a whole, fresh listing.
-struct OutBoxPass {
-  std::string folder;  // the OutBox path the names were listed from
-  std::vector<std::string> names;
-  size_t next = 0;
-};
-
-OutBoxPass& Pass() {
-  static OutBoxPass pass;
-  return pass;
+  limits_.StartConnect(i);
 }
 
 // The next name of the pass; false when a fresh listing is exhausted too.
-bool NextCandidate(bool* relisted, std::string* name) {
-  OutBoxPass& pass = Pass();
+bool QueueScan::NextCandidate(bool* relisted, std::string* name) {
   const std::string folder = SpoolPath(kOutBox, "");
-  if (pass.folder != folder) pass = OutBoxPass{folder, {}, 0};
-  if (pass.next >= pass.names.size()) {
+  if (pass_folder_ != folder) pass_folder_ = folder, pass_names_.clear(), pass_next_ = 0;
+  if (pass_next_ >= pass_names_.size()) {
     if (*relisted) return false;
-    pass.names = SpoolFileNames(kOutBox);
-    pass.next = 0;
+    pass_names_ = moves_.Names(kOutBox);
+    pass_next_ = 0;
     *relisted = true;
-    if (pass.names.empty()) return false;
+    if (pass_names_.empty()) return false;
   }
-  *name = pass.names[pass.next++];  // a copy: a nested scan may list again
+  *name = pass_names_[pass_next_++];
   return true;
 }
 
-// How many scans are under way on the stack (a resolver's wait and a
-// session's yield run events inside a scan).
-int g_scans = 0;
-
-struct ScanScope {
-  ScanScope() { ++g_scans; }
-  ~ScanScope() { --g_scans; }
-};
-
-void MoveAllDue(bool whatever_age) {
-  const int delay = EffectiveAttemptDelay();
-  const std::time_t now = std::time(nullptr);
-  for (const std::string& name : SpoolFileNames(kDeferred)) {
-    long long modified = SpoolFileTime(kDeferred, name);
-    if (modified < 0) continue;
-    if (whatever_age || DeferredDue(static_cast<std::time_t>(modified), now, delay))
-      MoveSpoolFile(name, kDeferred, kOutBox);
+void QueueScan::MoveAllDue(bool whatever_age) {
+  const int delay = std::min(env_.settings.running.AttemptDelay, kMaxAttemptDelay);
+  const std::time_t now = env_.clock.Now();
+  for (const std::string& name : moves_.Names(kDeferred)) {
+    std::optional<long long> modified = moves_.Time(kDeferred, name);
+    if (!modified) continue;
+    if (whatever_age || DeferredDue(static_cast<std::time_t>(*modified), now, delay))
+      moves_.Move(name, kDeferred, kOutBox);
   }
 }
 
-}  // namespace
-
-void VerifOutBox() {
-  Guard("MOD:MODULE[VerifOutBox]", [] {
-    if (Config().KeepLocal) return;
-    ScanScope scope;
-    // Names come from a listing taken earlier: a dispatch may yield, and
-    // nested scans may move files meanwhile, so each name is checked again
-    // when its turn comes.
+void QueueScan::VerifOutBox() {
+  Guard("MOD:MODULE[VerifOutBox]", [this] {
+    if (env_.settings.running.KeepLocal) return;
     bool relisted = false;
     std::string name;
     while (NextCandidate(&relisted, &name)) {
-      if (InProgress(name) || !SpoolFileExists(kOutBox, name)) continue;
+      if (InProgress(name)) continue;
       DbgPlain("OUT demande d'envoi demandée (" + name + ")");
       Dispatch done = SendOutSmtp(name);
       if (done == Dispatch::Started) return;
       if (done == Dispatch::NoFreeSlot) {
-        --Pass().next;  // no yield on this path: the same file is first next time
+        --pass_next_;  // the same file is first next time
         break;
       }
     }
-    CurrentForm().tmrVerifOutBox().SetEnabled(true);
+    env_.form.tmrVerifOutBox().SetEnabled(true);
   });
 }
 
-Dispatch SendOutSmtp(const std::string& file) {
+void QueueScan::PostScan() {
+  if (scan_posted_) return;
+  scan_posted_ = true;
+  env_.loop.Post([this, alive = std::weak_ptr<char>(alive_)] {
+    if (alive.expired()) return;
+    scan_posted_ = false;
+    VerifOutBox();
+  });
+}
+
+Dispatch QueueScan::SendOutSmtp(const std::string& file) {
   return Guard("MOD:MODULE[SendOutSmtp]", [&] {
+    // The pass was listed earlier: a file delivered since then is gone.
+    if (!moves_.Exists(kOutBox, file)) return Dispatch::Skipped;
     DbgPlain("Recherche d'une connexion OUT libre");
-    int i = FindFreeOutSlot();
+    int i = env_.pools.FindFreeOut();
     if (i == 0) return Dispatch::NoFreeSlot;
     DbgPlain("Connexion OUT trouvée: " + std::to_string(i));
-    CConnexion& cnx = CnxOut(i);
+    CConnexion& cnx = env_.pools.Out(i);
     cnx.Connexion = static_cast<uint8_t>(i);
     cnx.CnxType = "OUT";
     cnx.SetStatus(kOutReserved);
@@ -168,7 +155,7 @@ Dispatch SendOutSmtp(const std::string& file) {
     cnx.DNS().ClearMx();  // a route left by an earlier no-route case must not leak in
     cnx.DNS().ResolveMx(domain);
     if (cnx.DNS().MX.Host(0) == kNoRoute || cnx.DNS().MX.Count() == 0) {
-      NoRouteOutcome(i, domain);
+      failure_.NoRoute(i, domain);
       return Dispatch::Skipped;  // settled without a session: the scan goes on
     }
     Connect(i, cnx);
@@ -180,25 +167,22 @@ bool DeferredDue(std::time_t modified, std::time_t now, int delay_minutes) {
   return static_cast<long long>(now - modified) > static_cast<long long>(delay_minutes) * 60;
 }
 
-void VerifDeferred() {
-  Guard("MOD:MODULE[VerifDeferred]", [] { MoveAllDue(false); });
+void QueueScan::VerifDeferred() {
+  Guard("MOD:MODULE[VerifDeferred]", [this] { MoveAllDue(false); });
 }
 
-void Flush() {
-  Guard("MOD:MODULE[Flush]", [] { MoveAllDue(true); });
+void QueueScan::Flush() {
+  Guard("MOD:MODULE[Flush]", [this] { MoveAllDue(true); });
 }
 
-void tmrVerifOutBox_Timer() {
-  Guard("FRM:MAIN[tmrVerifOutBox_Timer]", [] {
-    // The timer stays on: a session that waits on a silent exchanger must
-    // not hold back the files behind it. A tick inside a scan (a resolver
-    // waiting for an answer runs events) would only nest another one.
-    if (!Config().KeepLocal && g_scans == 0) VerifOutBox();
-  });
+void QueueScan::OutBoxTick() {
+  // The timer stays on: a session that waits on a silent exchanger must not
+  // hold back the files behind it.
+  Guard("FRM:MAIN[tmrVerifOutBox_Timer]", [this] { VerifOutBox(); });
 }
 
-void tmrVerifDeferred_Timer() {
-  Guard("FRM:MAIN[tmrVerifDeferred_Timer]", [] { VerifDeferred(); });
+void QueueScan::DeferredTick() {
+  Guard("FRM:MAIN[tmrVerifDeferred_Timer]", [this] { VerifDeferred(); });
 }
 
 }  // namespace dorvane

@@ -1,67 +1,20 @@
 #include "delivery/session_limits.h"
 
-#include <array>
-#include <chrono>
-
-#include "base/runtime_error.h"
-#include "base/socket_control.h"
-#include "delivery/delivery_failure.h"
-#include "delivery/session_states.h"
-#include "log/guard.h"
-#include "relay/connexion.h"
+#include "base/clock.h"
 
 namespace dorvane {
-namespace {
 
-struct Limit {
-  int64_t deadline = 0;
-  bool set = false;
-};
-
-std::array<Limit, kLastSlot + 1>& Limits() {
-  static std::array<Limit, kLastSlot + 1> limits;
-  return limits;
-}
-
-std::function<int64_t()>& Clock() {
-  static std::function<int64_t()> clock;
-  return clock;
-}
-
-void Start(int i, int64_t seconds) {
+void SessionLimits::Start(int i, int64_t seconds) {
   if (i < 0 || i > kLastSlot) return;
-  Limits()[i] = Limit{SessionClockNow() + seconds, true};
+  limits_[static_cast<size_t>(i)] = Limit{clock_.Steady() + std::chrono::seconds(seconds), true};
 }
 
-}  // namespace
-
-int64_t SessionClockNow() {
-  if (Clock()) return Clock()();
-  auto since = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::seconds>(since).count();
-}
-
-void SetSessionClock(std::function<int64_t()> clock) { Clock() = std::move(clock); }
-
-void StartConnectLimit(int i) { Start(i, kConnectLimitSeconds); }
-void StartReplyLimit(int i) { Start(i, kReplyLimitSeconds); }
-
-bool SessionLimitPassed(int i, int64_t now) {
+bool SessionLimits::TakePassed(int i) {
   if (i < 0 || i > kLastSlot) return false;
-  const Limit& limit = Limits()[i];
-  return limit.set && now > limit.deadline;
-}
-
-void CheckSessionLimits() {
-  Guard("FRM:MAIN[tmrSessionLimit_Timer]", [] {
-    for (int i = kFirstSlot; i <= kLastSlot; ++i) {
-      // A failure handler may yield; re-read the clock and state per slot.
-      if (!InSession(CnxOut(i).Status())) continue;
-      if (!SessionLimitPassed(i, SessionClockNow())) continue;
-      Limits()[i].set = false;
-      SmtpDistant_Error(i, kWsaEtimedout, "Connection timed out.");
-    }
-  });
+  Limit& limit = limits_[static_cast<size_t>(i)];
+  if (!limit.set || clock_.Steady() <= limit.deadline) return false;
+  limit.set = false;
+  return true;
 }
 
 }  // namespace dorvane

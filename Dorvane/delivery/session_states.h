@@ -24,4 +24,8 @@ enum OutState : int32_t {
 // already ending is left alone.
 inline bool InSession(int32_t status) { return status >= kOutConnecting && status <= kOutBodySent; }
 
+// Where a refusal came: at a recipient (the last one sent) or for the
+// message as a whole (greeting, HELO, MAIL FROM, after the body).
+enum class RefusedAt { Recipient, Message };
+
 }  // namespace dorvane

@@ -105,22 +105,6 @@ void ReleaseSmtpLocal(int i) {
   });
 }
 
-void ReleaseSmtpDistant(int i) {
-  Guard("MOD:MODConnexion[ReleaseSmtpDistant]", [&] {
-    CConnexion& cnx = CnxOut(i);
-    cnx.SetStatus(0);
-    cnx.SmtpCommand.clear();
-    cnx.Message().MClear();
-    cnx.DNS().ClearMx();
-    SocketArray& distant = CurrentForm().SmtpDistant();
-    if (distant.Exists(i)) distant.Unload(i);
-    DbgAdd("<FONT face='Verdana' size='2'>Release connexion out: " + std::to_string(i) +
-           "</FONT><BR>");
-    CurrentForm().Shell().RefreshConnection("OUT", i);
-    CurrentForm().tmrVerifOutBox().SetEnabled(true);
-  });
-}
-
 std::string GetResponseCode(const std::string& reply) {
   return Guard("MOD:MODConnexion[GetResponseCode]", [&] { return reply.substr(0, 3); });
 }

@@ -1,22 +1,18 @@
-// Fixture for the delivery tests: a temporary program folder with the three
-// spool folders, the fake form with the client session on its SmtpDistant
-// array, a known configuration, an empty DNS cache with routes the test
-// declares, a resolver that finds nothing, a yield that does nothing and a
-// session clock the test moves.
+// Fixture for the delivery tests: a TestEnvironment with the three spool
+// folders, the delivery side built on it (the client session on the fake
+// SmtpDistant array), a known configuration, an empty DNS cache with routes
+// the test declares and a resolver that finds nothing.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "config/configuration.h"
-#include "delivery/client_session.h"
-#include "tests/support/fake_form.h"
+#include "delivery/delivery_service.h"
 #include "spool/message.h"
-#include "tests/support/test_harness.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane::testing {
 
@@ -30,32 +26,26 @@ class DeliveryTest : public ::testing::Test {
              bool for_sender = false, const char* folder = "OutBox");
   // Declares the MX hosts of `domain` (in this order) in the DNS cache.
   void Route(const std::string& domain, const std::vector<std::string>& hosts);
+  // Empties the slots and the three spool folders, between the rows of a table.
+  void Reset();
 
   // The message of `folder`/`name`; fails the test when it is missing.
   CMessage Read(const std::string& folder, const std::string& name);
-  // The files of a spool folder, sorted.
-  std::vector<std::string> Files(const std::string& folder) const;
-  // maillog.txt / error.txt lines, each without its leading GMTDate stamp.
-  std::vector<std::string> MailLog() const;
-  std::vector<std::string> ErrorLog() const;
+  std::vector<std::string> Files(const std::string& folder) const { return test.FolderFiles(folder); }
+  std::vector<std::string> MailLog() const { return test.LogLines("maillog.txt"); }
+  std::vector<std::string> ErrorLog() const { return test.LogLines("error.txt"); }
 
-  // Runs a whole dialogue on slot i after its connect: every reply in turn,
-  // with the send-complete event after the body.
+  // Plays the exchanger of slot i: each reply in turn, with the
+  // send-complete event after the body and after the QUIT.
   void Converse(int i, const std::vector<std::string>& replies);
   // Commands sent on element i, as sent.
-  const std::vector<std::string>& Sent(int i) { return form->distant.Sent(i); }
+  const std::vector<std::string>& Sent(int i) { return test.form->distant.Sent(i); }
+  CConnexion& Out(int i) { return test.pools.Out(i); }
+  QueueScan& queue() { return delivery.queue(); }
 
-  TestProgram program;
-  fake::ScopedFakeForm form;
-  ClientSession session;
-  int64_t now = 1000;  // the session clock
-
- private:
-  CConfiguration saved_config_, saved_file_config_;
-  std::string saved_host_;
+  TestEnvironment test;
+  fake::FakeForm& form{*test.form};
+  DeliveryService delivery{test.env};
 };
-
-// A line of a log without its GMTDate stamp (its first 20 characters).
-std::string WithoutStamp(const std::string& line);
 
 }  // namespace dorvane::testing

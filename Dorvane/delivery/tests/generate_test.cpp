@@ -7,13 +7,12 @@
 #include "delivery/delay_notice.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
-#include "spool/tests/temp_home.h"
+#include "log/logs.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
 
-using testing_support::FatalReport;
-using testing_support::TempHome;
 using Names = std::vector<std::string>;
 
 // A failed message written to OutBox (and, when `deferred`, to Deferred).
@@ -51,21 +50,23 @@ void ExpectNoticeFor(const CMessage& notice, const CMessage& failed, const std::
 }
 
 TEST(GenerateError, ReplacesTheMessageByItsBounceUnderTheSameName) {
-  TempHome home;
+  TestEnvironment test;
+  test.ResetSpoolFolders();
   CMessage failed = Queue("A1B2C3");
-  GenerateError("A1B2C3");
-  EXPECT_EQ(home.Files("OutBox"), Names{"A1B2C3"});
+  GenerateError(test.env, "A1B2C3");
+  EXPECT_EQ(test.FolderFiles("OutBox"), Names{"A1B2C3"});
   CMessage bounce = Read(kOutBox, "A1B2C3");
   EXPECT_EQ(bounce.ID, "A1B2C3");
   ExpectNoticeFor(bounce, failed, "Undelivered Mail Returned to Sender");
 }
 
 TEST(GenerateDeferred, QueuesTheNoticeUnderANewNameAndLeavesTheMessageDeferred) {
-  TempHome home;
+  TestEnvironment test;
+  test.ResetSpoolFolders();
   CMessage delayed = Queue("D4E5F6", true);
-  GenerateDeferred("D4E5F6");
-  EXPECT_EQ(home.Files("Deferred"), Names{"D4E5F6"});
-  Names outbox = home.Files("OutBox");
+  GenerateDeferred(test.env, "D4E5F6");
+  EXPECT_EQ(test.FolderFiles("Deferred"), Names{"D4E5F6"});
+  Names outbox = test.FolderFiles("OutBox");
   ASSERT_EQ(outbox.size(), 1u);
   EXPECT_NE(outbox[0], "D4E5F6");
   CMessage notice = Read(kOutBox, outbox[0]);
@@ -76,10 +77,11 @@ TEST(GenerateDeferred, QueuesTheNoticeUnderANewNameAndLeavesTheMessageDeferred) 
 }
 
 TEST(Generators, MissingMessageIsAFatalError) {
-  TempHome home;
-  EXPECT_THROW(GenerateError("NOPE"), FatalReport);
-  EXPECT_THROW(GenerateDeferred("NOPE"), FatalReport);
-  EXPECT_TRUE(home.Files("OutBox").empty());
+  TestEnvironment test;
+  test.ResetSpoolFolders();
+  EXPECT_THROW(GenerateError(test.env, "NOPE"), ProgramEnded);
+  EXPECT_THROW(GenerateDeferred(test.env, "NOPE"), ProgramEnded);
+  EXPECT_TRUE(test.FolderFiles("OutBox").empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "delivery/bounce.h"
 #include "delivery/delay_notice.h"
 #include "delivery/wire_text.h"
@@ -128,7 +129,8 @@ TEST(Notices, EmptyHostNameLeavesTheFixedPartsWellFormed) {
 
 TEST(Notices, EachNoticeGetsItsOwnMessageId) {
   std::time_t now = std::time(nullptr);
-  NoticeStamp a = MakeNoticeStamp(now, RandomIdToken(), "h"), b = CurrentNoticeStamp();
+  SystemClock clock;
+  NoticeStamp a = MakeNoticeStamp(now, RandomIdToken(clock), "h"), b = CurrentNoticeStamp(clock);
   EXPECT_NE(a.IdToken, b.IdToken);
   for (const std::string& token : {a.IdToken, b.IdToken}) {
     EXPECT_EQ(token.size(), 10u) << token;

@@ -5,13 +5,11 @@
 #include <filesystem>
 #include <set>
 
+#include "config/configuration.h"
 #include "delivery/queue_scan.h"
 #include "delivery/session_states.h"
-#include "delivery/spool_moves.h"
 #include "delivery/tests/delivery_support.h"
-#include "mx/mx_lookup.h"
 #include "relay/connexion.h"
-#include "service/inbound_session.h"
 #include "spool/message_format.h"
 #include "spool/spool_file.h"
 
@@ -24,77 +22,126 @@ class QueueScanTest : public DeliveryTest {
  protected:
   // Sets the modification time of `folder`/`name` to `seconds` ago.
   void Age(const std::string& folder, const std::string& name, int seconds) {
-    fs::path path = program.Path(folder + "/" + name);
-    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
+    fs::path path = test.program.Path(folder + "/" + name);
+    const auto when = std::chrono::system_clock::from_time_t(test.clock.now - seconds);
+    fs::last_write_time(path, fs::file_time_type::clock::from_sys(when));
   }
 };
 
+// A whole delivery through the session's socket events: each reply sends
+// the next command; the file goes and the slot is freed once QUIT is out.
+TEST_F(QueueScanTest, DeliveredFileGoesAndItsSlotIsFreedOnceQuitIsOut) {
+  Route("dest.test", {"mx1.dest.test"});
+  Queue("F1", {"<a@dest.test>", "<b@dest.test>"});
+  queue().VerifOutBox();
+  EXPECT_EQ(form.distant.At(1).RemoteHost(), "mx1.dest.test");
+  EXPECT_EQ(form.distant.At(1).RemotePort(), 25);
+  form.distant.At(1).peer.remote_ip = "127.0.0.7";
+  form.distant.FireConnect(1);
+  Converse(1, {"220 hi\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"});
+  form.distant.Receive(1, "250 2.0.0 queued as X\r\n");
+  EXPECT_EQ(Sent(1), (std::vector<std::string>{"HELO relay.test\r\n", "MAIL FROM: <sender@origin.test>\r\n",
+                                               "RCPT TO: <a@dest.test>\r\n", "RCPT TO: <b@dest.test>\r\n",
+                                               "DATA\r\n", "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n",
+                                               "QUIT\r\n"}));
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
+  EXPECT_EQ(Out(1).Status(), kOutEnding);  // until the QUIT is handed over
+  EXPECT_EQ(form.distant.CloseCount(1), 0);
+  form.outbox_timer.SetEnabled(false);
+  form.distant.FireSendComplete(1);
+  EXPECT_EQ(form.distant.CloseCount(1), 1);
+  EXPECT_EQ(Out(1).Status(), kOutFree);
+  EXPECT_FALSE(form.distant.Exists(1));
+  EXPECT_TRUE(form.outbox_timer.Enabled());
+  EXPECT_EQ(form.shell.refreshes.back(), std::make_pair(std::string("OUT"), 1));
+  const std::string sent = ", relay=mx1.dest.test [127.0.0.7], status=sent (250 2.0.0 queued as X)";
+  EXPECT_EQ(MailLog(), (std::vector<std::string>{
+                           " Dorvane/smtpdistant[1]: F1 connect to mx1.dest.test [127.0.0.7]",
+                           " Dorvane/smtpdistant[1]: F1 to=<a@dest.test>" + sent,
+                           " Dorvane/smtpdistant[1]: F1 to=<b@dest.test>" + sent,
+                       }));
+}
+
+// Scans asked for by the sessions run once the event is handled, never
+// inside it; a burst of replies waits for one scan, which uses a free slot.
+TEST_F(QueueScanTest, SessionsAskForOnePostedScanThatDispatchesTheNextFile) {
+  Route("dest.test", {"mx1.dest.test"});
+  for (const char* name : {"F1", "F2", "F3", "F4"}) Queue(name, {"<a@dest.test>"});
+  queue().VerifOutBox();
+  queue().VerifOutBox();
+  for (int i : {1, 2}) form.distant.FireConnect(i), form.distant.Receive(i, "220 hi\r\n");
+  EXPECT_EQ(Out(3).Status(), kOutFree);  // not yet: the scan waits for the loop
+  EXPECT_EQ(test.loop.tasks.size(), 1u);
+  EXPECT_EQ(test.loop.RunPosted(), 1);
+  EXPECT_EQ(Out(3).Status(), kOutConnecting);
+  std::set<std::string> bound;
+  for (int i : {1, 2, 3}) bound.insert(Out(i).CurrentOutFile);
+  EXPECT_EQ(bound.size(), 3u);
+  // A file gone since the pass listed it (delivered meanwhile) is passed
+  // over, not put aside as unreadable.
+  for (const std::string& name : Files("OutBox"))
+    if (!bound.count(name)) fs::remove(test.program.Path("OutBox/" + name));
+  form.outbox_timer.SetEnabled(false);
+  queue().VerifOutBox();
+  EXPECT_EQ(Files("Error"), std::vector<std::string>{});
+  EXPECT_EQ(Out(4).Status(), kOutFree);
+  EXPECT_TRUE(form.outbox_timer.Enabled());
+}
+
 TEST_F(QueueScanTest, ScanWithNothingToSendEnablesTheTimer) {
-  fs::create_directories(program.Path("OutBox/sub"));
-  program.Write("OutBox/.F9.tmp", "half written");  // a spool write in progress
+  fs::create_directories(test.program.Path("OutBox/sub"));
+  test.program.Write("OutBox/.F9.tmp", "half written");  // a spool write in progress
   Queue("F1", {"<a@dest.test>"});
-  CnxOut(7).CurrentOutFile = "F1";
-  CnxOut(7).SetStatus(kOutHeloSent);  // F1 is being delivered
-  VerifOutBox();
-  EXPECT_TRUE(form->outbox_timer.Enabled());
-  EXPECT_EQ(form->distant.LoadCount(1), 0);
-  EXPECT_EQ(CnxOut(1).Status(), kOutFree);
+  Out(7).CurrentOutFile = "F1";
+  Out(7).SetStatus(kOutHeloSent);  // F1 is being delivered
+  queue().VerifOutBox();
+  EXPECT_TRUE(form.outbox_timer.Enabled());
+  EXPECT_EQ(form.distant.LoadCount(1), 0);
+  EXPECT_EQ(Out(1).Status(), kOutFree);
 }
 
 TEST_F(QueueScanTest, KeepLocalHoldsOutBoxButDeferredStillMoves) {
-  Config().KeepLocal = true;
+  test.settings.running.KeepLocal = true;
   Queue("F1", {"<a@dest.test>"});
   Queue("D1", {"<a@dest.test>"}, 1, false, "Deferred");
-  tmrVerifOutBox_Timer();
-  VerifOutBox();
-  EXPECT_EQ(form->outbox_timer.set_calls, 0);
-  Flush();
+  queue().OutBoxTick();
+  queue().VerifOutBox();
+  EXPECT_EQ(form.outbox_timer.set_calls, 0);
+  queue().Flush();
   EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"D1", "F1"}));
-  EXPECT_EQ(CnxOut(1).Status(), kOutFree);
+  EXPECT_EQ(Out(1).Status(), kOutFree);
 }
 
 TEST_F(QueueScanTest, TimerGoesOnTickingWhileSessionsWait) {
   Route("dest.test", {"mx.dest.test"});
   Queue("F1", {"<a@dest.test>"});
-  form->outbox_timer.SetEnabled(true);
-  tmrVerifOutBox_Timer();
-  EXPECT_TRUE(form->outbox_timer.Enabled());
-  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
-  EXPECT_EQ(CnxOut(1).Message().Essai, 1);
+  form.outbox_timer.SetEnabled(true);
+  queue().OutBoxTick();
+  EXPECT_TRUE(form.outbox_timer.Enabled());
+  EXPECT_EQ(Out(1).Status(), kOutConnecting);
+  EXPECT_EQ(Out(1).Message().Essai, 1);
   // F1's exchanger says nothing; the next tick still dispatches F2.
   Queue("F2", {"<b@dest.test>"});
-  tmrVerifOutBox_Timer();
-  EXPECT_TRUE(form->outbox_timer.Enabled());
-  EXPECT_EQ(CnxOut(2).Status(), kOutConnecting);
-  EXPECT_EQ(CnxOut(2).CurrentOutFile, "F2");
-  // A tick while a resolver waits (and runs events) starts no nested scan.
-  int depth = 0, deepest = 0;
-  SetMxLookup([&](std::string&, const std::string&) {
-    deepest = std::max(deepest, ++depth);
-    tmrVerifOutBox_Timer();
-    --depth;
-    return std::string();
-  });
-  for (const char* name : {"N1", "N2", "N3"}) Queue(name, {"<a@nomx.test>"});
-  tmrVerifOutBox_Timer();
-  EXPECT_EQ(deepest, 1);
-  EXPECT_EQ(Files("Deferred"), (std::vector<std::string>{"N1", "N2", "N3"}));
+  queue().OutBoxTick();
+  EXPECT_TRUE(form.outbox_timer.Enabled());
+  EXPECT_EQ(Out(2).Status(), kOutConnecting);
+  EXPECT_EQ(Out(2).CurrentOutFile, "F2");
 }
 
 TEST_F(QueueScanTest, DeferredFilesReturnOnlyWhenStrictlyOlderThanTheDelay) {
   EXPECT_FALSE(DeferredDue(1000, 1000 + 3600, 60));
   EXPECT_TRUE(DeferredDue(1000, 1000 + 3601, 60));
   EXPECT_TRUE(DeferredDue(1000, 1001, 0));
-  Config().AttemptDelay = 1000;  // used as 546 minutes
+  test.settings.running.AttemptDelay = 1000;  // used as 546 minutes
   Queue("OLD", {"<a@dest.test>"}, 1, false, "Deferred");
   Queue("NEW", {"<a@dest.test>"}, 1, false, "Deferred");
   Age("Deferred", "OLD", 546 * 60 + 30);
   Age("Deferred", "NEW", 546 * 60 - 30);
-  fs::create_directories(program.Path("Deferred/sub"));
-  VerifDeferred();
+  fs::create_directories(test.program.Path("Deferred/sub"));
+  queue().VerifDeferred();
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"OLD"});
   EXPECT_EQ(Read("OutBox", "OLD").Essai, 1);
-  Flush();
+  queue().Flush();
   EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"NEW", "OLD"}));
   EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"sub"});
 }
@@ -104,7 +151,7 @@ TEST_F(QueueScanTest, DeferredFilesReturnOnlyWhenStrictlyOlderThanTheDelay) {
 // and each scan starts at most one session.
 TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
   Route("dest.test", {"mx.dest.test"});
-  program.Write("OutBox/BAD", std::string("\x05\x00" "ab", 4));  // a truncated record
+  test.program.Write("OutBox/BAD", std::string("\x05\x00" "ab", 4));  // a truncated record
   const std::pair<const char*, std::string> texts[] = {
       {"DOT", "Subject: x\r\n\r\nend\r\n.\r\nMAIL FROM:<ceo@bank.test>\r\n"},
       {"LF", "Subject: x\n\nbare line ends\n"},
@@ -114,7 +161,7 @@ TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
     Queue(name, {"<a@dest.test>"});
     CMessage m = Read("OutBox", name);
     m.Data = data;
-    m.MWrite(program.Path(std::string("OutBox/") + name));
+    m.MWrite(test.program.Path(std::string("OutBox/") + name));
   }
   // A whole record whose text is larger than any message the relay takes:
   // refused by its size before it is read (sparse, so the test stays cheap).
@@ -124,29 +171,29 @@ TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
   bytes.resize(bytes.size() - big.Data.size());
   const uint32_t huge = kMaxMessageBytes + 2 * 1024 * 1024;
   for (int k = 0; k < 4; ++k) bytes[bytes.size() - 4 + k] = static_cast<char>((huge >> (8 * k)) & 0xFF);
-  program.Write("OutBox/BIG", bytes);
-  fs::resize_file(program.Path("OutBox/BIG"), bytes.size() + huge);
+  test.program.Write("OutBox/BIG", bytes);
+  fs::resize_file(test.program.Path("OutBox/BIG"), bytes.size() + huge);
   Queue("NOMX1", {"<a@nomx.test>"});
   Queue("NOMX2", {"<b@nomx.test>"});
   Queue("F1", {"<a@dest.test>"});
-  VerifOutBox();
-  VerifOutBox();
+  queue().VerifOutBox();
+  queue().VerifOutBox();
   EXPECT_EQ(Files("Error"), (std::vector<std::string>{"BAD", "BIG", "DOT", "LEADING", "LF"}));
   EXPECT_EQ(Files("Deferred"), (std::vector<std::string>{"NOMX1", "NOMX2"}));
   std::vector<std::string> why;
   for (const std::string& line : ErrorLog()) why.push_back(line.substr(0, line.find(" The spool")));
   std::sort(why.begin(), why.end());
   EXPECT_EQ(why, (std::vector<std::string>{" BAD", " BIG", " DOT", " LEADING", " LF"}));
-  EXPECT_EQ(CnxOut(1).CurrentOutFile, "F1");
-  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
-  EXPECT_EQ(CnxOut(2).Status(), kOutFree);
+  EXPECT_EQ(Out(1).CurrentOutFile, "F1");
+  EXPECT_EQ(Out(1).Status(), kOutConnecting);
+  EXPECT_EQ(Out(2).Status(), kOutFree);
 }
 
 TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueued) {
-  for (int i = 1; i <= 99; ++i) CnxOut(i).SetStatus(kOutHeloSent);
+  for (int i = 1; i <= 99; ++i) Out(i).SetStatus(kOutHeloSent);
   Queue("F1", {"<a@dest.test>"});
-  VerifOutBox();
-  EXPECT_TRUE(form->outbox_timer.Enabled());
+  queue().VerifOutBox();
+  EXPECT_TRUE(form.outbox_timer.Enabled());
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"F1"});
   EXPECT_EQ(Read("OutBox", "F1").Essai, 0);
 }
@@ -167,13 +214,13 @@ TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.essai));
     Queue("F1", {"<a@nomx.test>"}, c.essai, c.for_sender);
-    VerifOutBox();
+    queue().VerifOutBox();
     EXPECT_EQ(MailLog().back(), " Dorvane/smtpdistant: F1 421 No MX DNS available for nomx.test using NS 127.0.0.53 status=bounced");
     CMessage m = Read(c.folder, "F1");
     EXPECT_EQ(m.Essai, c.essai_after);
-    EXPECT_EQ(CnxOut(1).Status(), kOutFree);
-    EXPECT_TRUE(form->outbox_timer.Enabled());
-    fs::remove(program.Path(std::string(c.folder) + "/F1"));
+    EXPECT_EQ(Out(1).Status(), kOutFree);
+    EXPECT_TRUE(form.outbox_timer.Enabled());
+    fs::remove(test.program.Path(std::string(c.folder) + "/F1"));
   }
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
 }
@@ -183,31 +230,31 @@ TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {
 TEST_F(QueueScanTest, ScansTakeEachFileOnceIncludingFilesQueuedDuringAPass) {
   Route("dest.test", {"mx.dest.test"});
   for (const char* name : {"F1", "F2", "F3"}) Queue(name, {"<a@dest.test>"});
-  VerifOutBox();
+  queue().VerifOutBox();
   Queue("F4", {"<a@dest.test>"});
-  for (int scan = 0; scan < 3; ++scan) VerifOutBox();
-  form->outbox_timer.SetEnabled(false);
-  VerifOutBox();  // everything is in progress now
+  for (int scan = 0; scan < 3; ++scan) queue().VerifOutBox();
+  form.outbox_timer.SetEnabled(false);
+  queue().VerifOutBox();  // everything is in progress now
   std::set<std::string> bound;
   for (int i = 1; i <= 4; ++i) {
-    EXPECT_EQ(CnxOut(i).Status(), kOutConnecting) << i;
-    bound.insert(CnxOut(i).CurrentOutFile);
+    EXPECT_EQ(Out(i).Status(), kOutConnecting) << i;
+    bound.insert(Out(i).CurrentOutFile);
   }
   EXPECT_EQ(bound, (std::set<std::string>{"F1", "F2", "F3", "F4"}));
-  EXPECT_EQ(CnxOut(5).Status(), kOutFree);
-  EXPECT_TRUE(form->outbox_timer.Enabled());
+  EXPECT_EQ(Out(5).Status(), kOutFree);
+  EXPECT_TRUE(form.outbox_timer.Enabled());
 }
 
 TEST_F(QueueScanTest, SlotAfterANoRouteCaseTakesTheNextRouteWhole) {
   Queue("F1", {"<a@nomx.test>"});
-  VerifOutBox();
+  queue().VerifOutBox();
   Route("dest.test", {"mx.dest.test"});
   // Recipients in two domains: the first one's route serves them all.
   Queue("F2", {"<a@dest.test>", "<b@other.test>"});
-  VerifOutBox();
-  EXPECT_EQ(CnxOut(1).CurrentOutFile, "F2");
-  EXPECT_EQ(CnxOut(1).Status(), kOutConnecting);
-  EXPECT_EQ(form->distant.At(1).RemoteHost(), "mx.dest.test");
+  queue().VerifOutBox();
+  EXPECT_EQ(Out(1).CurrentOutFile, "F2");
+  EXPECT_EQ(Out(1).Status(), kOutConnecting);
+  EXPECT_EQ(form.distant.At(1).RemoteHost(), "mx.dest.test");
 }
 
 }  // namespace

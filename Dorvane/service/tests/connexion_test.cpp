@@ -79,19 +79,6 @@ TEST(Slots, ReleaseLocalFreesTheSlotAndItsSocket) {
   EXPECT_EQ(2, form->smtp.LoadCount(5));
 }
 
-TEST(Slots, ReleaseDistantAlsoWakesTheOutboxScan) {
-  testing_support::TempHome home;
-  ScopedFakeForm form;
-  CnxOut(2).CnxType = "OUT";
-  CnxOut(2).SetStatus(6);
-  form->distant.Load(2);
-  ReleaseSmtpDistant(2);
-  EXPECT_EQ(0, CnxOut(2).Status());
-  EXPECT_FALSE(form->distant.Exists(2));
-  EXPECT_TRUE(form->outbox_timer.Enabled());
-  EXPECT_EQ(std::make_pair(std::string("OUT"), 2), form->shell.refreshes.back());
-}
-
 TEST(ReplyParsing, CommandWordAndReplyCode) {
   struct {
     const char* line;

@@ -1,0 +1,93 @@
+// The client side of the SMTP dialogue on one outbound slot as a pure state
+// machine: greeting, HELO, MAIL FROM, one RCPT TO per recipient, DATA, the
+// body and QUIT. A step takes the slot's state, one event (a complete reply,
+// a connect, a send-complete, a close or an error) and gives the next state
+// and the actions to run, in order. No sockets, files, logs or clocks here:
+// the adapter (ClientSession) runs the actions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "delivery/session_states.h"
+
+namespace dorvane {
+
+class CMessage;
+
+// What one step asks for, in the order given.
+struct DialogueAction {
+  enum Kind {
+    kSend,             // text: bytes for the socket, as they are
+    kDebugLog,         // text: one whole Debug.html entry
+    kMailLog,          // text: one maillog.txt line, after its date stamp
+    kUnexpected,       // text: the maillog.txt line (after its stamp) of a
+                       // headless run; on the desktop a box says it
+    kStartReplyLimit,  // the reply limit starts again
+    kClose,            // closes the slot's socket
+    kDelivered,        // the message is delivered: its OutBox file goes
+    kRefuse,           // text: the whole 5xx reply; where: what it refused
+    kReplyFailure,     // text: the whole reply that failed the attempt for now
+    kSocketFailure,    // number, text: the socket error and its description
+    kRelease,          // frees the slot
+    kScan,             // asks for a scan of the queue
+  };
+  Kind kind;
+  std::string text;
+  int number = 0;
+  RefusedAt where = RefusedAt::Message;
+
+  bool operator==(const DialogueAction&) const = default;
+};
+
+// How a session that sent QUIT ends once the QUIT is handed over (or the
+// connection ends first).
+struct DialogueEnding {
+  enum Kind { kNone, kDelivered, kRefused, kFailed };
+  Kind kind = kNone;
+  std::string reply;  // the reply that ended the session
+  RefusedAt where = RefusedAt::Message;
+
+  bool operator==(const DialogueEnding&) const = default;
+};
+
+// The state of one slot's dialogue: CConnexion's Status and CurrentRcptTo,
+// and the ending that waits for the QUIT.
+struct DialogueState {
+  int32_t status = kOutFree;
+  uint8_t rcpt = 0;  // the recipient sent last (1 to n), 0 before the first
+  DialogueEnding ending;
+
+  bool operator==(const DialogueState&) const = default;
+};
+
+// One event of the slot's socket.
+struct DialogueEvent {
+  enum Kind { kConnect, kReply, kSendComplete, kClose, kError };
+  Kind kind;
+  std::string bytes;  // kReply: one complete reply; kError: the description
+  int number = 0;     // kError: the socket error number
+};
+
+// What the dialogue reads of its slot: the number, the bound message, the
+// HELO argument and the peer as "host [ip]".
+struct DialogueFacts {
+  int slot;
+  const CMessage& message;
+  const std::string& helo_name;
+  std::string peer;
+};
+
+struct DialogueStep {
+  DialogueState next;
+  std::vector<DialogueAction> actions;
+};
+
+// One step of the dialogue. Replies act only in a live session (states 3 to
+// 11); a session that sent QUIT ends on the next send-complete, close or
+// error event; every other event of a slot that is not in session is
+// ignored (no actions, state unchanged).
+DialogueStep StepDialogue(const DialogueState& state, const DialogueEvent& event, const DialogueFacts& facts);
+
+}  // namespace dorvane
