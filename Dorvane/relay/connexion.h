@@ -101,9 +101,6 @@ void ResetSlotPools();
 int FindFreeInSlot();
 int FindFreeOutSlot();
 
-// Frees inbound slot i: Status 0, buffer and message cleared, socket
-// element unloaded, connections-view row emptied.
-void ReleaseSmtpLocal(int i);
 // Frees outbound slot i likewise, clears its MX list and enables the
 // outbox timer so the queue is scanned again.
 void ReleaseSmtpDistant(int i);

@@ -28,6 +28,7 @@
 #include "service/command_line.h"
 #include "service/control_channel.h"
 #include "service/hooks.h"
+#include "service/inbound_session.h"
 #include "service/install_registry.h"
 #include "service/main_form.h"
 #include "service/service_control.h"
@@ -155,7 +156,7 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
   SystemClock clock;
   QtEventLoop loop;
   Environment env{form, GlobalSlots(), GlobalSettings(), GlobalLogs(), CurrentDialogs(), files, clock, loop};
-  (void)env;
+  InboundSession inbound(env, tmrVerifOutBox_Timer);
   DeliveryService delivery(form);
   if (Form_Load() == StartOutcome::Ended) return 1;
   form.tmrVerifOutBox().SetEnabled(true);

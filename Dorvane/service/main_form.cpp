@@ -22,7 +22,6 @@ QtForm::QtForm(std::unique_ptr<ShellView> shell)
     : shell_(shell ? std::move(shell) : std::make_unique<ShellView>()) {
   smtp_.Load(0);
   smtp_distant_.Load(0);
-  smtp_.SetEvents(&inbound_);
 }
 
 QtForm::~QtForm() = default;

@@ -9,7 +9,6 @@
 
 #include "log/guard.h"
 #include "relay/form.h"
-#include "service/inbound_session.h"
 #include "service/qt_socket.h"
 
 namespace dorvane {
@@ -45,7 +44,6 @@ class QtForm : public Form {
   void SetTimerActions(std::function<void()> verif_outbox, std::function<void()> verif_deferred);
 
  private:
-  InboundSession inbound_;  // declared first: outlives the arrays that call it
   QtSocketArray smtp_{"Smtp"};
   QtSocketArray smtp_distant_{"SmtpDistant"};
   QtFormTimer outbox_timer_{10000, "FRM:MAIN[tmrVerifOutBox_Timer]"};

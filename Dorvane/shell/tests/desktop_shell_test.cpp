@@ -18,10 +18,16 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "base/clock.h"
+#include "base/files.h"
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
+#include "log/logs.h"
+#include "qt/qt_event_loop.h"
 #include "relay/connexion.h"
+#include "relay/environment.h"
+#include "service/inbound_session.h"
 #include "service/main_form.h"
 #include "service/service_control.h"
 #include "shell/connections_view.h"
@@ -77,6 +83,9 @@ class DesktopShellTest : public ::testing::Test {
     form_ = std::make_unique<QtForm>(std::move(shell));
     SetForm(form_.get());
     ResetSlotPools();
+    env_ = std::make_unique<Environment>(Environment{*form_, GlobalSlots(), GlobalSettings(), GlobalLogs(),
+                                                     program_.dialogs, files_, clock_, loop_});
+    inbound_ = std::make_unique<InboundSession>(*env_, nullptr);
     shell_->ShowServiceState(false, "Dorvane 3.0 [Arr\xC3\xAAt\xC3\xA9]");
   }
   void TearDown() override {
@@ -97,6 +106,11 @@ class DesktopShellTest : public ::testing::Test {
   bool tray_available_ = false;  // no panel until a test brings one
   std::unique_ptr<QtForm> form_;
   RecordingShell* shell_ = nullptr;
+  DiskFiles files_;
+  SystemClock clock_;
+  QtEventLoop loop_;
+  std::unique_ptr<Environment> env_;
+  std::unique_ptr<InboundSession> inbound_;  // after form_: gone before it
 };
 
 TEST_F(DesktopShellTest, TrayMenuHoldsEveryEntryInOrderWithQuitAsDefault) {
