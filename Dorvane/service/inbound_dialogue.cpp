@@ -25,13 +25,23 @@ std::vector<InboundAction> InboundDialogue::Step(InboundEvent event, std::string
                                                  CMessage& message) {
   message_ = &message;
   switch (event) {
-    case InboundEvent::kGreet: Greet(); break;
-    case InboundEvent::kTurnAway: TurnAway(); break;
-    case InboundEvent::kBytes: Arrival(bytes); break;
+    case InboundEvent::kGreet:
+      Greet();
+      break;
+    case InboundEvent::kTurnAway:
+      TurnAway();
+      break;
+    case InboundEvent::kBytes:
+      Arrival(bytes);
+      break;
     case InboundEvent::kQueued:
     case InboundEvent::kNoRoom:
-    case InboundEvent::kQueueFailed: QueueOutcome(event, bytes); break;
-    case InboundEvent::kTimeUp: TimeUp(); break;
+    case InboundEvent::kQueueFailed:
+      QueueOutcome(event, bytes);
+      break;
+    case InboundEvent::kTimeUp:
+      TimeUp();
+      break;
     case InboundEvent::kFlushed:
       if (status_ == kInQuit) Close();
       break;
@@ -179,8 +189,10 @@ void InboundDialogue::Helo(const std::string& line) {
 void InboundDialogue::Mail(const std::string& line, bool log_client) {
   std::string arg;
   if (!ArgumentAfter(line, "mail from:", &arg)) return Reply(kSyntaxError);
-  if (log_client) LogLocal("client=" + peer_.host + " [" + peer_.ip + "]");
-  else message_->MClear();
+  if (log_client)
+    LogLocal("client=" + peer_.host + " [" + peer_.ip + "]");
+  else
+    message_->MClear();
   message_->From = TrimSpaces(arg);
   if (!IsValidAddress(message_->From)) return Reply("504 sender is " + arg + " sender is not a valid email");
   status_ = kInMail;

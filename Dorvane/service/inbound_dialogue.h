@@ -112,8 +112,8 @@ class InboundDialogue {
   int slot_;
   InboundPeer peer_;
   int status_ = kInAccepted;
-  std::string pending_;          // received, not handled yet
-  size_t searched_ = 0;          // leading bytes of pending_ known to hold no CR LF
+  std::string pending_;           // received, not handled yet
+  size_t searched_ = 0;           // leading bytes of pending_ known to hold no CR LF
   bool discarding_line_ = false;  // inside a command line over the limit
   bool oversize_ = false;         // message text over the limit, dropped
   bool queuing_ = false;          // waiting for the outcome of kQueue

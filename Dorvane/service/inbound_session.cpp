@@ -26,7 +26,7 @@ namespace dorvane {
 namespace {
 
 constexpr std::chrono::seconds kSweepInterval{5};
-const char kClosedLine[] = "<FONT COLOR='#FF0000'><B>TCP local ferm\xC3\xA9</B></FONT><BR>";
+const char kClosedLine[] = "<FONT COLOR='#FF0000'><B>TCP local fermé</B></FONT><BR>";
 
 bool IsSpare(int n) { return n >= kFirstSpareElement && n < kFirstSpareElement + kSpareElements; }
 
@@ -50,11 +50,11 @@ void InboundSession::OnConnectionRequest(int index, intptr_t request_id) {
 
 void InboundSession::Accept(intptr_t request_id) {
   Logs& logs = env_.logs;
-  logs.DbgAdd(GMTDate() + ": IN demande de connexion demand\xC3\xA9" "e<BR>");
+  logs.DbgAdd(GMTDate() + ": IN demande de connexion demandée<BR>");
   logs.DbgAdd(GMTDate() + ": Recherche d'une connexion IN libre<BR>");
   int n = env_.pools.FindFreeIn();
   if (n == 0) return RefuseBusy(request_id);
-  logs.DbgAdd(GMTDate() + ": Connexion IN trouv\xC3\xA9" "e: " + std::to_string(n) + "<BR>");
+  logs.DbgAdd(GMTDate() + ": Connexion IN trouvée: " + std::to_string(n) + "<BR>");
   logs.DbgAdd(GMTDate() + ": Chargement connexion IN[" + std::to_string(n) + "]<BR>");
   env_.form.Smtp().Load(n);
   SocketControl& sock = env_.form.Smtp()[n];
@@ -80,8 +80,8 @@ bool InboundSession::Denied(int element) {
   SocketControl& sock = env_.form.Smtp()[element];
   std::string ip = sock.RemoteHostIP();
   if (RelayAllowed(ip, sock.LocalIP(), env_.settings.running.Relay)) return false;
-  env_.logs.MailLogAdd(GMTDate() + " Dorvane/smtplocal[" + std::to_string(element) + "] REJECT Host " +
-                       ip + " relay: deny");
+  env_.logs.MailLogAdd(GMTDate() + " Dorvane/smtplocal[" + std::to_string(element) + "] REJECT Host " + ip +
+                       " relay: deny");
   env_.logs.DbgAdd("<FONT COLOR='#FF0000'><B>" + ip + ": DENY RELAY</B></FONT><BR>");
   sock.Close();
   return true;
@@ -112,8 +112,8 @@ int InboundSession::FreeSpare() {
   int spare = kFirstSpareElement;
   while (IsSpare(spare) && env_.form.Smtp().Exists(spare)) ++spare;
   if (IsSpare(spare)) return spare;
-  auto oldest = std::min_element(spares_.begin(), spares_.end(),
-                                 [](auto& a, auto& b) { return a.second < b.second; });
+  auto oldest =
+      std::min_element(spares_.begin(), spares_.end(), [](auto& a, auto& b) { return a.second < b.second; });
   spare = oldest == spares_.end() ? kFirstSpareElement : oldest->first;
   DropSpare(spare);
   return spare;
@@ -195,10 +195,15 @@ void InboundSession::Run(int n, InboundEvent event, std::string_view bytes) {
 
 void InboundSession::Perform(int n, Slot& slot, const InboundAction& action) {
   switch (action.kind) {
-    case InboundAction::kSend: return env_.form.Smtp()[n].SendData(action.text);
-    case InboundAction::kMailLog: return env_.logs.MailLogAdd(GMTDate() + action.text);
-    case InboundAction::kDebug: return env_.logs.DbgAdd(action.text, action.debug_kind);
-    case InboundAction::kLimit: slot.deadline = env_.clock.Steady() + action.limit; return;
+    case InboundAction::kSend:
+      return env_.form.Smtp()[n].SendData(action.text);
+    case InboundAction::kMailLog:
+      return env_.logs.MailLogAdd(GMTDate() + action.text);
+    case InboundAction::kDebug:
+      return env_.logs.DbgAdd(action.text, action.debug_kind);
+    case InboundAction::kLimit:
+      slot.deadline = env_.clock.Steady() + action.limit;
+      return;
     case InboundAction::kScan:
       if (scan_) env_.loop.Post(scan_);
       return;
@@ -206,7 +211,8 @@ void InboundSession::Perform(int n, Slot& slot, const InboundAction& action) {
       auto [outcome, description] = Queue(n);
       return Run(n, outcome, description);
     }
-    case InboundAction::kClose: return CloseAndRelease(n);
+    case InboundAction::kClose:
+      return CloseAndRelease(n);
   }
 }
 

@@ -69,8 +69,8 @@ class InboundSession : public SocketEvents {
  private:
   struct Slot {
     InboundDialogue dialogue;
-    std::string ip;       // the client's address
-    TimePoint deadline;   // when the dialogue's time limit runs out
+    std::string ip;      // the client's address
+    TimePoint deadline;  // when the dialogue's time limit runs out
   };
 
   void Accept(intptr_t request_id);

@@ -1,6 +1,7 @@
+#include "relay/connexion.h"
+
 #include <gtest/gtest.h>
 
-#include "relay/connexion.h"
 #include "tests/support/test_environment.h"
 
 namespace dorvane {
@@ -66,8 +67,12 @@ TEST(ReplyParsing, CommandWordAndReplyCode) {
     const char* line;
     const char* word;
   } words[] = {
-      {"helo host.example\r\n", "HELO"}, {"NOOP\r\n", "NOOP"}, {"QUIT\r\n", "QUIT"},
-      {"mail FROM:<a@b.c>\r\n", "MAIL"}, {"", ""},          {"rset\r\nnoop\r\n", "RSET"},
+      {"helo host.example\r\n", "HELO"},
+      {"NOOP\r\n", "NOOP"},
+      {"QUIT\r\n", "QUIT"},
+      {"mail FROM:<a@b.c>\r\n", "MAIL"},
+      {"", ""},
+      {"rset\r\nnoop\r\n", "RSET"},
   };
   for (const auto& w : words) EXPECT_EQ(w.word, GetResponse(w.line)) << w.line;
   EXPECT_EQ("250", GetResponseCode("250-first line\r\n250 last\r\n"));
