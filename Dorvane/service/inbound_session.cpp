@@ -64,7 +64,6 @@ void InboundSession::Accept(intptr_t request_id) {
   CConnexion& cnx = env_.pools.In(n);
   cnx.Connexion = static_cast<uint8_t>(n);
   cnx.CnxType = "IN";
-  cnx.SmtpCommand.clear();
   InboundPeer peer{sock.RemoteHost(), sock.RemoteHostIP(), sock.LocalIP()};
   cnx.SrvClient = peer.host.empty() ? peer.ip : peer.host;
   cnx.SetStatus(kInAccepted);
@@ -257,7 +256,6 @@ void InboundSession::Release(int n) {
   Guard("MOD:MODConnexion[ReleaseSmtpLocal]", [&] {
     CConnexion& cnx = env_.pools.In(n);
     cnx.SetStatus(0);
-    cnx.SmtpCommand.clear();
     cnx.Message().MClear();
     SocketArray& smtp = env_.form.Smtp();
     if (smtp.Exists(n)) smtp.Unload(n);

@@ -389,9 +389,10 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   ++*t_.files.free_bytes;
   Say(n, two);
   EXPECT_EQ(accepted, Say(n, text + "\r\n.\r\n"));
-  std::vector<std::string> names = OutBox();
-  ASSERT_EQ(2u, names.size());
-  EXPECT_EQ("-0-1", names[0].substr(names[0].size() - 2) + names[1].substr(names[1].size() - 2));
+  std::vector<std::string> suffixes;
+  for (const std::string& name : OutBox()) suffixes.push_back(name.substr(name.size() - 2));
+  std::sort(suffixes.begin(), suffixes.end());
+  EXPECT_EQ((std::vector<std::string>{"-0", "-1"}), suffixes);
 
   // A spool that cannot be written: 451, nothing queued, nothing scanned.
   std::filesystem::remove_all(t_.program.Path(kOutBox));
