@@ -99,9 +99,9 @@ struct Player {
 
 // Each row starts a fresh dialogue in `start`, plays its inputs and checks
 // the replies, the other actions, the state, the last time limit and the
-// texts queued. Throughout: a held line stays within the line bound, the
-// text within the text bound, and no client byte reaches the debug log as
-// markup.
+// texts queued. Throughout: a held line stays within the line bound (so
+// message text is never gathered as a line), the text within the text
+// bound, and no client byte reaches the debug log as markup.
 TEST(InboundDialogueTable, RepliesActionsAndStates) {
   const std::string ok = "250 Message accepted for delivery\r\n";
   const std::string bare = "554 5.6.0 Bare CR or LF not allowed\r\n";
@@ -227,13 +227,11 @@ TEST(InboundDialogueTable, RepliesActionsAndStates) {
     Player p;
     p.PlayTo(row.start);
     p.outcome = row.outcome;
-    auto began = std::chrono::steady_clock::now();
     for (const Input& input : row.inputs) {
       p.Play(input);
       EXPECT_LE(p.dialogue.held(), kMaxCommandBytes) << row.name;
       EXPECT_LE(p.message.Data.size(), kMaxMessageBytes + 3) << row.name;
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10)) << row.name;
     EXPECT_EQ(row.replies, p.replies) << row.name;
     EXPECT_EQ(row.actions, p.actions) << row.name;
     EXPECT_EQ(row.state, p.dialogue.status()) << row.name;
