@@ -139,12 +139,12 @@ Program::Program(bool headless, std::optional<UpdateServer> update_server)
       form_(MakeShell(headless)),
       globals_(form_, dialogs_),
       env_{form_, pools_, settings_, logs_, dialogs_, files_, clock_, loop_},
+      inbound_(env_, [this] { delivery_.queue().OutBoxTick(); }),
       delivery_(env_),
       control_(env_, autostart_, MakeServiceCalls()),
       startup_(env_, control_, MakeStartupCalls(), &registry_),
       channel_([this](const std::string& command) { return control_.RunCommand(command); },
                [this](const std::string& command) { AfterCommand(command); }) {
-  form_.Smtp().SetEvents(&inbound_);
   QueueScan& queue = delivery_.queue();
   form_.SetTimerActions([&queue] { queue.OutBoxTick(); }, [&queue] { queue.DeferredTick(); });
 }

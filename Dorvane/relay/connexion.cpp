@@ -91,20 +91,6 @@ void ResetSlotPools() { GlobalSlots().Reset(); }
 int FindFreeInSlot() { return GlobalSlots().FindFreeIn(); }
 int FindFreeOutSlot() { return GlobalSlots().FindFreeOut(); }
 
-void ReleaseSmtpLocal(int i) {
-  Guard("MOD:MODConnexion[ReleaseSmtpLocal]", [&] {
-    CConnexion& cnx = CnxIn(i);
-    cnx.SetStatus(0);
-    cnx.SmtpCommand.clear();
-    cnx.Message().MClear();
-    SocketArray& smtp = CurrentForm().Smtp();
-    if (smtp.Exists(i)) smtp.Unload(i);
-    DbgAdd("<FONT face='Verdana' size='2'>Release connexion in: " + std::to_string(i) +
-           "</FONT><BR>");
-    CurrentForm().Shell().RefreshConnection("IN", i);
-  });
-}
-
 std::string GetResponseCode(const std::string& reply) {
   return Guard("MOD:MODConnexion[GetResponseCode]", [&] { return reply.substr(0, 3); });
 }

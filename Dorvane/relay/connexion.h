@@ -101,9 +101,6 @@ void ResetSlotPools();
 int FindFreeInSlot();
 int FindFreeOutSlot();
 
-// Frees inbound slot i: Status 0, buffer and message cleared, socket
-// element unloaded, connections-view row emptied.
-void ReleaseSmtpLocal(int i);
 
 // The first three characters of a server reply (fewer when shorter).
 std::string GetResponseCode(const std::string& reply);

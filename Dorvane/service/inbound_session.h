@@ -1,51 +1,40 @@
 // The server side of SMTP: the event handler of the `Smtp` socket array.
-// Element 0 listens; a client accepted on element n lives in inbound slot n
-// (CnxIn(n)), whose Status is the dialogue state (InboundState). Received
-// bytes are cut at each CR LF into command lines, answered one after the
-// other (a client may send several at once); after DATA they are message
-// text up to the first CR LF "." CR LF, and whatever follows is commands
-// again. A finished message is queued in OutBox, one file per recipient
-// domain when there are several recipients.
+// Element 0 listens; a client accepted on element n lives in inbound slot n,
+// whose Status mirrors its dialogue's state (InboundDialogue, which decides
+// every reply). This side runs what the dialogue asks for against the
+// socket, the spool, the logs and the clock, and owns what concerns
+// connections rather than one dialogue: who may relay, how many slots one
+// address holds, the time-out sweep.
 //
-// Bounds: a command line over 64 KiB gets "500 Line too long."; a message
-// text over 64 MiB is dropped as it arrives and refused with 552 at its
-// end; more than 255 recipients get 452; a command line must be complete
-// 5 minutes after the session starts waiting for it, a message text 10
-// minutes after its 354, or the client gets "421 Timeout, closing
-// connection". One client address holds at most 20 slots. A client that
-// finds no slot (all 99 busy, or its address at its limit) is told "421 Too
-// many connections, try again later" and closed; one refused by the relay
-// rule is closed without a word, whether slots are free or not.
+// A command line must be complete 5 minutes after the session starts
+// waiting for it, a message text 10 minutes after its 354, or the client
+// gets "421 Timeout, closing connection". One client address holds at most
+// 20 slots. A client that finds no slot (all 99 busy, or its address at its
+// limit) is told "421 Too many connections, try again later" and closed;
+// one refused by the relay rule is closed without a word, whether slots are
+// free or not. A queued message is followed by a queue scan, posted to the
+// event loop.
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/socket_control.h"
-#include "service/inbound_text.h"
-#include "spool/message.h"
-
-class QTimer;
+#include "service/inbound_dialogue.h"
 
 namespace dorvane {
 
+class RepeatingTimer;
+struct Environment;
 
-constexpr size_t kMaxCommandBytes = 64 * 1024;
-constexpr uint8_t kMaxRecipients = 255;
-// Time a client has for one command line, and for the message text.
-constexpr std::chrono::minutes kIdleTimeout{5};
-constexpr std::chrono::minutes kDataTimeout{10};
 // Slots one client address may hold at once.
 constexpr int kMaxSlotsPerAddress = 20;
-// How long a closing connection may take to flush its last reply.
-constexpr std::chrono::seconds kCloseGrace{30};
 // Spare elements of `Smtp` that carry the 421 to clients finding no slot.
 constexpr int kFirstSpareElement = 100;
 // Enough for a burst of 150 clients at once; each lives until its 421 is out.
@@ -53,23 +42,19 @@ constexpr int kSpareElements = 256;
 
 class InboundSession : public SocketEvents {
  public:
-  using Clock = std::chrono::steady_clock;
+  using TimePoint = std::chrono::steady_clock::time_point;
 
-  // Bytes free on the spool's file system; nullopt when unknown.
-  using FreeSpace = std::function<std::optional<uint64_t>()>;
-
-  // `now` is the clock of the time-outs; `free_space` tells whether a
-  // message fits in OutBox (by default the real file system of OutBox).
-  // Once a Qt application exists, a timer of the session runs SweepIdle
-  // every few seconds.
-  explicit InboundSession(std::function<Clock::time_point()> now = &Clock::now,
-                          FreeSpace free_space = {});
+  // Handles the events of `env.form.Smtp()` from now on; `scan` (may be
+  // empty) is posted to `env.loop` after each message queued. A timer on
+  // the loop runs SweepIdle every few seconds.
+  InboundSession(Environment& env, std::function<void()> scan);
+  // Stops handling the events of `Smtp`.
   ~InboundSession() override;
 
   // A client waits on the listener: take a slot, accept, apply the relay
   // rule, greet.
   void OnConnectionRequest(int index, intptr_t request_id) override;
-  // Line assembly and the command table, or message text collection.
+  // The received bytes go to the slot's dialogue.
   void OnDataArrival(int index, long bytes) override;
   // After the reply to QUIT (or a 421) is sent: close and release.
   void OnSendComplete(int index) override;
@@ -77,50 +62,35 @@ class InboundSession : public SocketEvents {
   void OnClose(int index) override;
   void OnError(int index, int number, const std::string& description) override;
 
-  // Time-outs: "421 Timeout, closing connection" to every client whose
-  // command line (or message text) is not complete in time; connections
-  // whose last reply is not flushed after kCloseGrace are closed and
-  // released anyway.
+  // Time-outs: every dialogue whose time limit has run out is told so (a
+  // 421, or closed when its last reply is not flushed after kCloseGrace).
   void SweepIdle();
 
  private:
-  // Per-slot state the slot record does not hold.
-  struct Extra {
-    std::string ip;                // the client's address
-    Clock::time_point deadline{};  // the current line or text is due by then
-    bool discarding_line = false;  // inside a command line over the limit
-    bool oversize = false;         // message text over the limit, dropped
-    TextScan scan;                 // where the message text ends
+  struct Slot {
+    InboundDialogue dialogue;
+    std::string ip;      // the client's address
+    TimePoint deadline;  // when the dialogue's time limit runs out
   };
 
   void Accept(intptr_t request_id);
   bool Denied(int element);
   int SlotsHeldBy(const std::string& ip) const;
-  void TurnAway(int n);
   void RefuseBusy(intptr_t request_id);
   int FreeSpare();
-  void Arrival(int n);
-  size_t CommandLine(int n, std::string_view pending, size_t searched);
-  size_t TextBytes(int n, std::string_view pending);
-  void Command(int n, const std::string& line);
-  void Helo(int n, const std::string& line);
-  void Mail(int n, const std::string& line, bool log_client);
-  void Rcpt(int n, const std::string& line);
-  void StartData(int n);
-  void EndOfText(int n);
-  bool SpoolHasRoom(const CMessage& msg) const;
-  void Queue(int n);
-  void Refuse(int n, const std::string& reply);
-  void Reply(int n, const std::string& reply, bool bold = false);
-  void LogLocal(int n, const std::string& text);
-  void CloseAndRelease(int n);
   void DropSpare(int index);
+  void Run(int n, InboundEvent event, std::string_view bytes = {});
+  void Perform(int n, Slot& slot, const InboundAction& action);
+  std::pair<InboundEvent, std::string> Queue(int n);
+  bool SpoolHasRoom(const CMessage& msg);
+  void CloseAndRelease(int n);
+  void Release(int n);
 
-  std::function<Clock::time_point()> now_;
-  FreeSpace free_space_;
-  std::map<int, Extra> extra_;
-  std::map<int, Clock::time_point> spares_;  // spare element -> when taken
-  std::unique_ptr<QTimer> timer_;
+  Environment& env_;
+  std::function<void()> scan_;
+  std::map<int, Slot> slots_;
+  std::map<int, TimePoint> spares_;  // spare element -> when taken
+  std::unique_ptr<RepeatingTimer> timer_;
 };
 
 }  // namespace dorvane

@@ -17,6 +17,9 @@ bool EndsWith(std::string_view text, std::string_view end) {
 
 }  // namespace
 
+const char kTooManyReply[] = "421 Too many connections, try again later\r\n";
+const char kTooManyLogLine[] = " Dorvane/smtplocal: 421 Too many connections";
+
 bool RelayAllowed(const std::string& remote_ip, const std::string& local_ip, bool relay) {
   if (remote_ip == "127.0.0.1") return true;
   if (relay && remote_ip.compare(0, 8, "192.168.") == 0) return true;

@@ -19,6 +19,11 @@ enum InboundState : int {
   kInQuit = 12,     // QUIT answered: closed once the reply is sent
 };
 
+// The reply to a client that finds no slot (all busy, or its address at its
+// limit), CR LF included, and its mail-log line after the date stamp.
+extern const char kTooManyReply[];
+extern const char kTooManyLogLine[];
+
 // Whether a client at `remote_ip` may relay: exactly 127.0.0.1; or a
 // 192.168. address when `relay` is on; or the computer's own address on
 // that connection (`local_ip`). Nothing else.

@@ -1,512 +1,433 @@
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <string>
-#include <vector>
+#include "service/inbound_session.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
 #include "relay/connexion.h"
-#include "service/inbound_session.h"
+#include "service/inbound_dialogue.h"
 #include "service/inbound_text.h"
-#include "tests/support/fake_form.h"
 #include "spool/message.h"
 #include "spool/spool_file.h"
-#include "spool/tests/temp_home.h"
+#include "tests/support/test_environment.h"
 
 namespace dorvane {
 namespace {
 
 using fake::FakePeer;
-using Clock = InboundSession::Clock;
 using namespace std::string_literals;
+using Kind = InboundAction::Kind;
+using Event = InboundEvent;
 
-class InboundTest : public ::testing::Test {
- protected:
-  InboundTest() : session_([this] { return now_; }, [this] { return free_; }) {
-    form_->smtp.SetEvents(&session_);
-    form_->smtp.Load(0);
-    Config().Relay = false;
-  }
-
-  // A client connects from `peer`; returns the element it was accepted on.
-  int Connect(FakePeer peer = {}) {
-    intptr_t request = ++next_request_;
-    form_->smtp.QueuePeer(request, peer);
-    form_->smtp.FireConnectionRequest(request);
-    for (int i = 1; i < kFirstSpareElement + kSpareElements; ++i)
-      if (form_->smtp.AcceptedRequest(i) == request) return i;
-    return 0;
-  }
-
-  // Sends `bytes` from the client of element n; the replies they caused,
-  // joined ("" when none).
-  std::string Say(int n, const std::string& bytes) {
-    size_t before = form_->smtp.Sent(n).size();
-    form_->smtp.Receive(n, bytes);
-    const auto& sent = form_->smtp.Sent(n);
-    std::string replies;
-    for (size_t i = before; i < sent.size(); ++i) replies += sent[i];
-    return replies;
-  }
-
-  // A client whose address is also this computer's own (always served),
-  // one address per group of `per_address` clients.
-  static FakePeer OwnAddress(int i, int per_address = kMaxSlotsPerAddress) {
-    std::string ip = "10.0.0." + std::to_string(1 + i / per_address);
-    return {"", ip, ip};
-  }
-
-  int Status(int n) { return CnxIn(n).Status(); }
-
-  // An accepted client past HELO and MAIL and with one recipient.
-  int ReadyForData(const std::string& rcpt = "<you@there.de>") {
-    int n = Connect();
-    Say(n, "HELO me\r\n");
-    Say(n, "MAIL FROM:<me@here.fr>\r\n");
-    Say(n, "RCPT TO:" + rcpt + "\r\n");
-    return n;
-  }
-
-  std::string MailLog() {
-    std::ifstream in(home_.Path("maillog.txt"), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-
-  CMessage ReadOutBox(size_t i = 0) {
-    CMessage m;
-    m.MOpen(SpoolPath(kOutBox, home_.Files("OutBox").at(i)));
-    return m;
-  }
-
-  // The texts of every message in OutBox, sorted; OutBox is emptied.
-  std::vector<std::string> TakeOutBox() {
-    std::vector<std::string> texts;
-    for (size_t i = 0; i < home_.Files("OutBox").size(); ++i) texts.push_back(ReadOutBox(i).Data);
-    for (const auto& name : home_.Files("OutBox")) std::filesystem::remove(home_.Path("OutBox") / name);
-    std::sort(texts.begin(), texts.end());
-    return texts;
-  }
-
-  static size_t Count(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-  }
-
-  testing_support::TempHome home_;
-  fake::ScopedFakeForm form_;
-  Clock::time_point now_ = Clock::now();
-  std::optional<uint64_t> free_;  // free spool space; unknown by default
-  InboundSession session_;
-  intptr_t next_request_ = 0;
-};
-
-TEST(InboundRules, RelayRule) {
-  struct {
-    const char* remote;
-    const char* local;
-    bool relay;
-    bool allowed;
-  } cases[] = {
-      {"127.0.0.1", "127.0.0.1", false, true},
-      {"10.1.2.3", "10.1.2.3", false, true},      // the computer's own address
-      {"192.168.1.7", "10.1.2.3", false, false},  // relay off
-      {"192.168.1.7", "10.1.2.3", true, true},    // relay on
-      {"192.169.1.7", "10.1.2.3", true, false},
-      {"127.0.0.2", "127.0.0.1", true, false},    // another loopback address
-      {"", "", true, false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(c.allowed, RelayAllowed(c.remote, c.local, c.relay)) << c.remote << " relay " << c.relay;
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  for (int i = 0; i < times; ++i) all += text;
+  return all;
 }
 
 TEST(InboundRules, ValidAddress) {
   for (const char* good : {"<a@b.c>", "<first.last@sub.example.org>", "<a@b.c.>"})
     EXPECT_TRUE(IsValidAddress(good)) << good;
-  for (const char* bad : {"", "<>", "a@b.c", "<a@b.c", "<a@bc>", "<a@b@c.d>", "<<a@b.c>>",
-                          "<a@b.c> SIZE=100", "<a.b@c>", "x<a@b.c>"})
+  for (const char* bad : {"", "<>", "a@b.c", "<a@b.c", "<a@bc>", "<a@b@c.d>", "<<a@b.c>>", "<a@b.c> SIZE=100",
+                          "<a.b@c>", "x<a@b.c>"})
     EXPECT_FALSE(IsValidAddress(bad)) << bad;
 }
 
-TEST_F(InboundTest, GreetingAndConnectLog) {
-  int n = Connect({"client.example", "127.0.0.1", "127.0.0.1"});
-  ASSERT_EQ(1, n);
-  EXPECT_EQ("220 Server Dorvane 3.0 on 127.0.0.1 Ready (dorvane.example)\r\n", form_->smtp.LastSent(n));
-  EXPECT_EQ(kInGreeted, Status(n));
-  EXPECT_EQ("client.example", CnxIn(n).SrvClient);
-  EXPECT_NE(std::string::npos,
-            MailLog().find(" Dorvane/smtplocal[1]: connect from client.example [127.0.0.1]\r\n"));
-}
+// ---- the dialogue ---------------------------------------------------------
 
-TEST_F(InboundTest, DialogueRepliesAndStates) {
-  int n = Connect();
-  struct Step {
-    const char* send;
-    const char* reply;
-    int state;
-  } steps[] = {
-      {"EHLO me\r\n", "500 Unrecognized command.\r\n", kInGreeted},
-      {"MAIL FROM:<a@b.c>\r\n", "500 Unrecognized command.\r\n", kInGreeted},
-      {"HELO\r\n", "501 Syntax error in parameters or arguments\r\n", kInGreeted},
-      {"helo client.example\r\n", "250 Hello client.example\r\n", kInHelo},
-      {"HELO again\r\n", "500 Unrecognized command.\r\n", kInHelo},
-      {"RCPT TO:<x@y.zz>\r\n", "500 Unrecognized command.\r\n", kInHelo},
-      {"MAIL <a@b.c>\r\n", "501 Syntax error in parameters or arguments\r\n", kInHelo},
-      {"MAIL FROM:<>\r\n", "504 sender is <> sender is not a valid email\r\n", kInHelo},
-      {"mail from: <Me@Here.FR>\r\n", "250 sender is  <me@here.fr> sender ok\r\n", kInMail},
-      {"DATA\r\n", "554 No valid recipients\r\n", kInMail},
-      {"RCPT <x@y.zz>\r\n", "501 Syntax error in parameters or arguments\r\n", kInMail},
-      {"RCPT TO:bad@y.zz\r\n", "504 recipient is bad@y.zz recipient is not a valid email\r\n", kInMail},
-      {"RCPT TO: <You@There.DE> \r\n", "250 recipient is <you@there.de> recipient ok\r\n", kInMail},
-      {"NOOP\r\n", "250 Noop Ok.\r\n", kInMail},
-      {"DATA\r\n", "354 OK End with <CRLF>.<CRLF>\r\n", kInData},
-      {"Subject: hi\r\n\r\n..dotted\r\n", "", kInData},
-      {"QUIT\r\n", "", kInData},  // message text, not a command
-      {".\r\n", "250 Message accepted for delivery\r\n", kInQueued},
-      {"RCPT TO:<z@z.zz>\r\n", "500 Unrecognized command.\r\n", kInQueued},
-      {"MAIL FROM:<second@here.fr>\r\n", "250 sender is <second@here.fr> sender ok\r\n", kInMail},
-      {"RSET\r\n", "250 Reset Ok.\r\n", kInHelo},
-      {"QUIT\r\n", "221 Dorvane Goodbye\r\n", kInQuit},
-  };
-  for (const Step& s : steps) {
-    EXPECT_EQ(s.reply, Say(n, s.send)) << s.send;
-    EXPECT_EQ(s.state, Status(n)) << s.send;
+// Where a row starts: the dialogue is played up to there first.
+enum class Start { kAccepted, kGreeted, kHelo, kSender, kMail, kData, kQueued };
+
+// One input of a row: received bytes (`times` times over), or another event.
+struct Input {
+  Input(std::string b, int n = 1) : bytes(std::move(b)), times(n) {}
+  Input(const char* b) : bytes(b) {}
+  Input(Event e) : event(e) {}
+  Event event = Event::kBytes;
+  std::string bytes;
+  int times = 1;
+};
+
+// Plays the dialogue of slot 1 with client.example and gathers what it
+// asks for: the replies; the other actions as short texts ("log <line>"
+// without the slot tag, "queue", "scan", "close"); the debug entries; the
+// text of each message queued; the last time limit. Every kQueue is
+// answered with `outcome` at once.
+struct Player {
+  InboundDialogue dialogue{1, {"client.example", "127.0.0.1", "127.0.0.1"}};
+  CMessage message;
+  Event outcome = Event::kQueued;
+  std::string replies;
+  std::vector<std::string> actions, debug, stored;
+  int limit = 0;  // seconds; 0: none set
+
+  void Play(const Input& input) {
+    for (int i = 0; i < input.times; ++i) Take(dialogue.Step(input.event, input.bytes, message));
   }
-  EXPECT_EQ(0u, CnxIn(n).Message().MRcptToCount());  // RSET cleared the second message
 
-  CMessage m = ReadOutBox();
-  EXPECT_EQ(home_.Files("OutBox").at(0), m.ID);
-  EXPECT_EQ("<me@here.fr>", m.From);
-  EXPECT_EQ((std::vector<std::string>{"", "<you@there.de>"}), m.RcptToList());
-  EXPECT_EQ("Subject: hi\r\n\r\n..dotted\r\nQUIT\r\n", m.Data);
-  EXPECT_EQ(SpoolWarningEnglish(), m.TxtEng);
-  EXPECT_EQ(SpoolWarningFrench(), m.TxtFr);
-  EXPECT_EQ(0, m.Essai);
-  EXPECT_FALSE(m.ForSender);
-  std::string log = MailLog();
-  EXPECT_NE(std::string::npos, log.find(" Dorvane/smtplocal[1]: client= [127.0.0.1]\r\n"));
-  EXPECT_NE(std::string::npos, log.find(" Dorvane/smtplocal[1]:  to=<you@there.de> status=outbox\r\n"));
-  EXPECT_NE(std::string::npos, log.find(" Dorvane/smtplocal[1]: 500 Unrecognized command\r\n"));
-  EXPECT_NE(std::string::npos, log.find(" Dorvane/smtplocal[1]: disconnect from  [127.0.0.1]\r\n"));
+  void Take(const std::vector<InboundAction>& list) {
+    const std::string tag = " Dorvane/smtplocal[1]: ";
+    for (const InboundAction& a : list) {
+      if (a.kind == Kind::kSend) replies += a.text;
+      if (a.kind == Kind::kDebug) debug.push_back(a.text);
+      if (a.kind == Kind::kLimit) limit = static_cast<int>(a.limit.count());
+      if (a.kind == Kind::kScan) actions.push_back("scan");
+      if (a.kind == Kind::kClose) actions.push_back("close");
+      if (a.kind == Kind::kMailLog)
+        actions.push_back("log " + (a.text.rfind(tag, 0) == 0 ? a.text.substr(tag.size()) : a.text));
+      if (a.kind != Kind::kQueue) continue;
+      actions.push_back("queue");
+      stored.push_back(message.Data);
+      Take(dialogue.Step(outcome, outcome == Event::kQueueFailed ? "disk gone" : "", message));
+    }
+  }
 
-  // Closed only once the 221 has been sent.
-  EXPECT_TRUE(form_->smtp.Exists(n));
-  form_->smtp.FireSendComplete(n);
-  EXPECT_FALSE(form_->smtp.Exists(n));
-  EXPECT_EQ(0, Status(n));
-}
+  void PlayTo(Start start) {
+    const char* steps[] = {"HELO a\r\n", "MAIL FROM:<a@b.cc>\r\n", "RCPT TO:<c@d.ee>\r\n", "DATA\r\n",
+                           "hi\r\n.\r\n"};
+    if (start == Start::kAccepted) return;
+    Play(Event::kGreet);
+    for (int i = 0; i < static_cast<int>(start) - 1; ++i) Play(Input(steps[i]));
+    replies.clear(), actions.clear(), debug.clear(), stored.clear(), limit = 0;
+  }
+};
 
-TEST_F(InboundTest, PacketsAreAssembledUpToTheirLineEnd) {
-  int n = Connect();
-  EXPECT_EQ("", Say(n, "HE"));
-  EXPECT_EQ("", Say(n, "LO me\r"));
-  EXPECT_EQ("250 Hello me\r\n", Say(n, "\n"));
-  Say(n, "MAIL FROM:<me@here.fr>\r\n");
-  Say(n, "RCPT TO:<you@there.de>\r\n");
-  Say(n, "DATA\r\n");
-  EXPECT_EQ("", Say(n, "line one\r\nline t"));
-  EXPECT_EQ("", Say(n, "wo\r\n"));
-  EXPECT_EQ("", Say(n, "."));
-  EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, "\r\n"));
-  EXPECT_EQ("line one\r\nline two\r\n", ReadOutBox().Data);
-}
-
-// What a client may send: each row starts on a freshly greeted connection
-// and plays its packets, each after `wait` seconds of the session's clock
-// (the time-out sweep runs before each packet). Every message stored must
-// be one the mail log shows.
-TEST_F(InboundTest, HostileInputs) {
-  const std::string ready = "HELO a\r\nMAIL FROM:<a@b.cc>\r\nRCPT TO:<c@d.ee>\r\nDATA\r\n";
-  const std::string ready_replies =
-      "250 Hello a\r\n250 sender is <a@b.cc> sender ok\r\n250 recipient is <c@d.ee> recipient ok\r\n"
-      "354 OK End with <CRLF>.<CRLF>\r\n";
-  const std::string accepted = "250 Message accepted for delivery\r\n";
+// Each row starts a fresh dialogue in `start`, plays its inputs and checks
+// the replies, the other actions, the state, the last time limit and the
+// texts queued. Throughout: a held line stays within the line bound (so
+// message text is never gathered as a line), the text within the text
+// bound, and no client byte reaches the debug log as markup.
+TEST(InboundDialogueTable, RepliesActionsAndStates) {
+  const std::string ok = "250 Message accepted for delivery\r\n";
   const std::string bare = "554 5.6.0 Bare CR or LF not allowed\r\n";
   const std::string syntax = "501 Syntax error in parameters or arguments\r\n";
+  const std::string unknown = "500 Unrecognized command.\r\n";
+  const std::string too_long = "500 Line too long.\r\n";
   const std::string timeout = "421 Timeout, closing connection\r\n";
-  struct Packet {
-    int wait;
-    std::string bytes;
-  };
+  const std::string bye = "221 Dorvane Goodbye\r\n";
+  const std::string go = "354 OK End with <CRLF>.<CRLF>\r\n";
+  const std::string no_rcpt = "554 No valid recipients\r\n";
+  const std::string client = "log client=client.example [127.0.0.1]";
+  const std::string left = "log disconnect from client.example [127.0.0.1]";
+  const std::string outbox = "log  to=<c@d.ee> status=outbox";
+  const std::string unknown_log = "log 500 Unrecognized command";
+  const std::string bare_log = "log 554 5.6.0 Bare CR or LF not allowed";
+  const std::string big_chunk = "x\r\n" + std::string((1 << 20) - 3, 'x');
+  const std::string packet = Repeat(std::string(70, 'y') + "\r\n", 56) + "zz";  // ends mid-line
+  using Actions = std::vector<std::string>;
+  const Actions queued = {"queue", outbox, "scan"};
   struct Row {
     const char* name;
-    std::vector<Packet> packets;
+    Start start;
+    std::vector<Input> inputs;
     std::string replies;
-    std::vector<std::string> stored;
+    Actions actions;
+    int state;
+    int limit = 0;
+    std::vector<std::string> stored = {};
+    Event outcome = Event::kQueued;
   } rows[] = {
-      {"end of text mid-packet, then a second message",
-       {{0, ready + "hi\r\n.\r\nMAIL FROM:<evil@x.yy>\r\nRCPT TO:<v@w.zz>\r\nDATA\r\nsmuggled\r\n.\r\n"}},
-       ready_replies + accepted + "250 sender is <evil@x.yy> sender ok\r\n" +
-           "250 recipient is <v@w.zz> recipient ok\r\n354 OK End with <CRLF>.<CRLF>\r\n" + accepted,
+      // clang-format off
+      {"greeting", Start::kAccepted, {Event::kGreet},
+       "220 Server Dorvane 3.0 on 127.0.0.1 Ready (dorvane.example)\r\n",
+       {"log connect from client.example [127.0.0.1]"}, kInGreeted, 300},
+      {"address over its share", Start::kAccepted, {Event::kTurnAway}, kTooManyReply,
+       {"log  Dorvane/smtplocal: 421 Too many connections"}, kInQuit, 30},
+      {"EHLO", Start::kGreeted, {"EHLO me\r\n"}, unknown, {unknown_log}, kInGreeted, 300},
+      {"HELO without a name", Start::kGreeted, {"HELO\r\n"}, syntax, {}, kInGreeted, 300},
+      {"HELO cut over packets", Start::kGreeted, {"HE", "LO me\r", "\n"}, "250 Hello me\r\n", {}, kInHelo, 300},
+      {"second HELO", Start::kHelo, {"HELO again\r\n"}, unknown, {unknown_log}, kInHelo, 300},
+      {"MAIL without FROM:", Start::kHelo, {"MAIL <a@b.c>\r\n"}, syntax, {}, kInHelo, 300},
+      {"null sender", Start::kHelo, {"MAIL FROM:<>\r\n"}, "504 sender is <> sender is not a valid email\r\n",
+       {client}, kInHelo, 300},
+      {"sender lower-cased, echoed untrimmed", Start::kHelo, {"mail from: <Me@Here.FR>\r\n"},
+       "250 sender is  <me@here.fr> sender ok\r\n", {client}, kInMail, 300},
+      {"DATA without recipients", Start::kSender, {"DATA\r\n"}, no_rcpt, {}, kInMail, 300},
+      {"RCPT without TO:", Start::kMail, {"RCPT <x@y.zz>\r\n"}, syntax, {}, kInMail, 300},
+      {"recipient without brackets", Start::kMail, {"RCPT TO:bad@y.zz\r\n"},
+       "504 recipient is bad@y.zz recipient is not a valid email\r\n", {}, kInMail, 300},
+      {"recipient trimmed, lower-cased", Start::kMail, {"RCPT TO: <You@There.DE> \r\n"},
+       "250 recipient is <you@there.de> recipient ok\r\n", {}, kInMail, 300},
+      {"255 recipients at most", Start::kMail, {{"RCPT TO:<r@there.de>\r\n", 254}, "RCPT TO:<late@there.de>\r\n"},
+       Repeat("250 recipient is <r@there.de> recipient ok\r\n", 254) + "452 Too many recipients\r\n", {},
+       kInMail, 300},
+      {"DATA", Start::kMail, {"DATA\r\n"}, go, {}, kInData, 600},
+      {"text as received; QUIT in it is text", Start::kData, {"Subject: hi\r\n\r\n..dotted\r\n", "QUIT\r\n", ".\r\n"},
+       ok, queued, kInQueued, 300, {"Subject: hi\r\n\r\n..dotted\r\nQUIT\r\n"}},
+      {"lines and text end cut anywhere", Start::kData, {"line one\r\nline t", "wo\r", "\n.\r", "\nNOOP\r\n"},
+       ok + "250 Noop Ok.\r\n", queued, kInQueued, 300, {"line one\r\nline two\r\n"}},
+      {"end of text mid-packet, then a second message", Start::kData,
+       {"hi\r\n.\r\nMAIL FROM:<evil@x.yy>\r\nRCPT TO:<v@w.zz>\r\nDATA\r\nsmuggled\r\n.\r\n"},
+       ok + "250 sender is <evil@x.yy> sender ok\r\n250 recipient is <v@w.zz> recipient ok\r\n" + go + ok,
+       {"queue", outbox, "scan", "queue", "log  to=<v@w.zz> status=outbox", "scan"}, kInQueued, 300,
        {"hi\r\n", "smuggled\r\n"}},
-      {"LF . LF does not end the text and spoils it",
-       {{0, ready + "hi\n.\nMAIL FROM:<evil@x.yy>\nmore\r\n.\r\n"}, {0, "NOOP\r\n"}},
-       ready_replies + bare + "250 Noop Ok.\r\n",
-       {}},
-      {"CR LF . LF", {{0, ready + "hi\r\n.\nRSET\r\n.\r\n"}}, ready_replies + bare, {}},
-      {"bare CR", {{0, ready + "hi\r.\rthere\r\n.\r\nMAIL FROM:<a@b.cc>\r\n"}},
-       ready_replies + bare + "250 sender is <a@b.cc> sender ok\r\n", {}},
-      {"CR LF . CR LF cut over three packets",
-       {{0, ready + "hi\r"}, {0, "\n.\r"}, {0, "\nNOOP\r\n"}},
-       ready_replies + accepted + "250 Noop Ok.\r\n",
-       {"hi\r\n"}},
-      {"CR at a packet's end, then no LF", {{0, ready + "hi\r"}, {0, "x\r\n.\r\n"}},
-       ready_replies + bare, {}},
-      {"control bytes in HELO",
-       {{0, "HELO a\tb\r\nHELO a\0b\r\nHELO a\x7f\r\nHELO a\nMAIL FROM:<e@x.yy>\r\nHELO ok\r\n"s}},
-       syntax + syntax + syntax + syntax + "250 Hello ok\r\n",
-       {}},
-      {"control bytes in MAIL and RCPT",
-       {{0, "HELO a\r\nMAIL FROM:<a@b.cc>\x01\r\nMAIL FROM:<a@b.cc>\r\n"
-            "RCPT TO:<v\nrcpt to:x\n@lenient.example>\r\nRCPT TO:<v@evil\0.example>\r\n"s}},
-       "250 Hello a\r\n" + syntax + "250 sender is <a@b.cc> sender ok\r\n" + syntax + syntax,
-       {}},
-      {"pipelined commands answered in turn, nothing read after QUIT",
-       {{0, "HELO a\r\nMAIL FROM:<a@b.cc>\r\nRCPT TO:<c@d.ee>\r\nNOOP\r\nRSET\r\nQUIT\r\nNOOP\r\n"}},
+      {"LF . LF neither ends the text nor passes", Start::kData,
+       {"hi\n.\nMAIL FROM:<evil@x.yy>\nmore\r\n.\r\n", "NOOP\r\n"}, bare + "250 Noop Ok.\r\n", {bare_log}, kInHelo,
+       300},
+      {"bare CR", Start::kData, {"hi\r.\rthere\r\n.\r\nMAIL FROM:<a@b.cc>\r\n"},
+       bare + "250 sender is <a@b.cc> sender ok\r\n", {bare_log, client}, kInMail, 300},
+      {"CR at a packet's end, then no LF", Start::kData, {"hi\r", "x\r\n.\r\n"}, bare, {bare_log}, kInHelo, 300},
+      {"text over 64 MiB dropped as it arrives", Start::kData,
+       {{big_chunk, 65}, "end\r\n", ".\r\n", "MAIL FROM:<me@here.fr>\r\n"},
+       "552 Message size exceeds fixed maximum message size\r\n250 sender is <me@here.fr> sender ok\r\n",
+       {client}, kInMail, 300},
+      {"large text in small packets", Start::kData, {{packet, 2000}, "\r\n.\r\n"}, ok, queued, kInQueued, 300,
+       {Repeat(packet, 2000) + "\r\n"}},
+      {"spool short of room; held commands run after", Start::kData, {"x\r\n.\r\nDATA\r\n"},
+       "452 4.3.1 Insufficient system storage\r\n" + unknown,
+       {"queue", "log 452 4.3.1 Insufficient system storage", unknown_log}, kInHelo, 300, {"x\r\n"},
+       Event::kNoRoom},
+      {"spool write failed", Start::kData, {"x\r\n.\r\n"},
+       "451 Requested action aborted: local error in processing\r\n",
+       {"queue", "log 451 local error in processing: disk gone"}, kInHelo, 300, {"x\r\n"}, Event::kQueueFailed},
+      {"RCPT after the message", Start::kQueued, {"RCPT TO:<z@z.zz>\r\n"}, unknown, {unknown_log}, kInQueued, 300},
+      {"next MAIL starts afresh, no client= line", Start::kQueued, {"MAIL FROM:<second@here.fr>\r\n", "DATA\r\n"},
+       "250 sender is <second@here.fr> sender ok\r\n" + no_rcpt, {}, kInMail, 300},
+      {"RSET drops the message", Start::kMail, {"RSET\r\n", "MAIL FROM:<a@b.cc>\r\n", "DATA\r\n"},
+       "250 Reset Ok.\r\n250 sender is <a@b.cc> sender ok\r\n" + no_rcpt, {client}, kInMail, 300},
+      {"control bytes in HELO", Start::kGreeted,
+       {"HELO a\tb\r\nHELO a\0b\r\nHELO a\x7f\r\nHELO a\nMAIL FROM:<e@x.yy>\r\nHELO ok\r\n"s},
+       Repeat(syntax, 4) + "250 Hello ok\r\n", {}, kInHelo, 300},
+      {"control bytes in MAIL and RCPT", Start::kHelo,
+       {"MAIL FROM:<a@b.cc>\x01\r\nMAIL FROM:<a@b.cc>\r\n"
+        "RCPT TO:<v\nrcpt to:x\n@lenient.example>\r\nRCPT TO:<v@evil\0.example>\r\n"s},
+       syntax + "250 sender is <a@b.cc> sender ok\r\n" + syntax + syntax, {client}, kInMail, 300},
+      {"markup in client text", Start::kGreeted,
+       {"HELO <script>x</script>\r\nMAIL FROM:<a@b.cc><b>\r\nMAIL FROM:<a@b.cc>\r\n"
+        "RCPT TO:<img src=x onerror=y@a.bc>\r\nDATA\r\n<iframe>\r\n.\r\n"},
+       "250 Hello <script>x</script>\r\n504 sender is <a@b.cc><b> sender is not a valid email\r\n"
+       "250 sender is <a@b.cc> sender ok\r\n250 recipient is <img src=x onerror=y@a.bc> recipient ok\r\n" + go + ok,
+       {client, client, "queue", "log  to=<img src=x onerror=y@a.bc> status=outbox", "scan"}, kInQueued, 300,
+       {"<iframe>\r\n"}},
+      {"pipelined commands in turn, nothing read after QUIT", Start::kGreeted,
+       {"HELO a\r\nMAIL FROM:<a@b.cc>\r\nRCPT TO:<c@d.ee>\r\nNOOP\r\nRSET\r\nQUIT\r\nNOOP\r\n"},
        "250 Hello a\r\n250 sender is <a@b.cc> sender ok\r\n250 recipient is <c@d.ee> recipient ok\r\n"
-       "250 Noop Ok.\r\n250 Reset Ok.\r\n221 Dorvane Goodbye\r\n",
-       {}},
-      {"one byte every 30 s: timed out 5 min after the line began",
-       {{30, "H"}, {30, "E"}, {30, "L"}, {30, "O"}, {30, " "}, {30, "a"}, {30, "b"}, {30, "c"},
-        {30, "d"}, {30, "e"}, {30, "\r\n"}},
-       timeout,
-       {}},
-      {"a line a minute of text: timed out 10 min after the 354",
-       {{0, ready}, {60, "a\r\n"}, {60, "b\r\n"}, {60, "c\r\n"}, {60, "d\r\n"}, {60, "e\r\n"},
-        {60, "f\r\n"}, {60, "g\r\n"}, {60, "h\r\n"}, {60, "i\r\n"}, {60, "j\r\n"}, {0, ".\r\n"}},
-       ready_replies + timeout,
-       {}},
+       "250 Noop Ok.\r\n250 Reset Ok.\r\n" + bye,
+       {client, left}, kInQuit, 30},
+      {"closed once the 221 is flushed", Start::kGreeted, {"QUIT\r\n", Event::kFlushed}, bye, {left, "close"}, 0, 30},
+      {"flushed before QUIT: stays", Start::kMail, {Event::kFlushed}, "", {}, kInMail},
+      {"peer gone mid-text", Start::kData, {"half a mess", Event::kPeerGone}, "", {"close"}, 0},
+      {"line over 64 KiB refused and forgotten", Start::kGreeted,
+       {{std::string(16 * 1024, 'a'), 8}, "\r\n", "HELO " + std::string(kMaxCommandBytes, 'b') + "\r\n",
+        "HELO me\r\n"},
+       too_long + too_long + "250 Hello me\r\n", {}, kInHelo, 300},
+      {"a partial line sets no limit", Start::kGreeted, {"H", "E"}, "", {}, kInGreeted},
+      {"text lines set no limit", Start::kData, {"a\r\n", "b\r\n"}, "", {}, kInData},
+      {"limit run out", Start::kHelo, {"MAIL", Event::kTimeUp, "NOOP\r\n"}, timeout,
+       {"log 421 Timeout, closing connection"}, kInQuit, 30},
+      {"last reply never flushed", Start::kGreeted, {"QUIT\r\n", Event::kTimeUp}, bye, {left, "close"}, 0, 30},
+      // clang-format on
   };
   for (const Row& row : rows) {
-    int n = Connect();
-    size_t log_before = MailLog().size();
-    std::string replies;
-    for (const Packet& p : row.packets) {
-      now_ += std::chrono::seconds(p.wait);
-      size_t before = form_->smtp.Sent(n).size();
-      session_.SweepIdle();
-      for (size_t i = before; i < form_->smtp.Sent(n).size(); ++i) replies += form_->smtp.Sent(n)[i];
-      replies += Say(n, p.bytes);
+    Player p;
+    p.PlayTo(row.start);
+    p.outcome = row.outcome;
+    for (const Input& input : row.inputs) {
+      p.Play(input);
+      EXPECT_LE(p.dialogue.held(), kMaxCommandBytes) << row.name;
+      EXPECT_LE(p.message.Data.size(), kMaxMessageBytes + 3) << row.name;
     }
-    EXPECT_EQ(row.replies, replies) << row.name;
-    std::vector<std::string> stored = TakeOutBox();
-    EXPECT_EQ(row.stored, stored) << row.name;
-    EXPECT_EQ(stored.size(), Count(MailLog().substr(log_before), "status=outbox")) << row.name;
-    ReleaseSmtpLocal(n);
+    EXPECT_EQ(row.replies, p.replies) << row.name;
+    EXPECT_EQ(row.actions, p.actions) << row.name;
+    EXPECT_EQ(row.state, p.dialogue.status()) << row.name;
+    EXPECT_EQ(row.limit, p.limit) << row.name;
+    EXPECT_EQ(row.stored, p.stored) << row.name;
+    for (const std::string& entry : p.debug)
+      for (const char* tag : {"<script", "<b>", "<img", "<iframe"})
+        EXPECT_EQ(std::string::npos, entry.find(tag)) << row.name << ": " << entry;
   }
 }
 
-TEST_F(InboundTest, TwoDomainsMakeTwoFiles) {
-  int n = ReadyForData("<a@one.fr>");
-  Say(n, "RCPT TO:<b@two.fr>\r\n");
-  Say(n, "RCPT TO:<c@one.fr>\r\n");
-  Say(n, "DATA\r\n");
-  EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, "x\r\n.\r\n"));
-  std::vector<std::string> files = home_.Files("OutBox");
-  ASSERT_EQ(2u, files.size());
-  CMessage first = ReadOutBox(0), second = ReadOutBox(1);
-  if (first.ID.back() != '0') std::swap(first, second);
-  EXPECT_EQ((std::vector<std::string>{"", "<a@one.fr>", "<c@one.fr>"}), first.RcptToList());
-  EXPECT_EQ((std::vector<std::string>{"", "<b@two.fr>"}), second.RcptToList());
-  EXPECT_NE(std::string::npos, MailLog().find(":  to=<a@one.fr> status=outbox"));
-}
+// ---- the session on its environment ---------------------------------------
 
-TEST_F(InboundTest, RefusedClientsGetNoReplyAndFreeTheirSlot) {
+class InboundSessionTest : public ::testing::Test {
+ protected:
+  InboundSessionTest() : session_(t_.env, [this] { ++scans_; }) {
+    t_.form->smtp.Load(0);
+    t_.settings.running.Relay = false;
+    std::filesystem::create_directories(t_.program.Path(kOutBox));
+  }
+
+  // A client connects from `peer`; returns the element it was accepted on.
+  int Connect(FakePeer peer = {}) {
+    intptr_t request = ++next_request_;
+    t_.form->smtp.QueuePeer(request, peer);
+    t_.form->smtp.FireConnectionRequest(request);
+    for (int i = 1; i < kFirstSpareElement + kSpareElements; ++i)
+      if (t_.form->smtp.AcceptedRequest(i) == request) return i;
+    return 0;
+  }
+
+  // Sends `bytes` from the client of element n; the replies they caused.
+  std::string Say(int n, const std::string& bytes) {
+    size_t before = t_.form->smtp.SentText(n).size();
+    t_.form->smtp.Receive(n, bytes);
+    return t_.form->smtp.SentText(n).substr(before);
+  }
+
+  // A client at this computer's own address (always served), one address
+  // per kMaxSlotsPerAddress clients.
+  static FakePeer OwnAddress(int i) {
+    std::string ip = "10.0.0." + std::to_string(1 + i / kMaxSlotsPerAddress);
+    return {"", ip, ip};
+  }
+
+  int Status(int n) { return t_.pools.In(n).Status(); }
+  bool Logged(const std::string& text) {
+    return t_.program.Read("maillog.txt").find(text) != std::string::npos;
+  }
+
+  std::vector<std::string> OutBox() {
+    std::vector<std::string> names = t_.files.List(t_.program.Path(kOutBox));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TestEnvironment t_;
+  int scans_ = 0;
+  InboundSession session_;
+  intptr_t next_request_ = 0;
+};
+
+TEST_F(InboundSessionTest, RelayRuleDecidesWhoIsGreeted) {
   struct {
     FakePeer peer;
     bool relay;
     bool served;
   } cases[] = {
-      {{"", "127.0.0.2", "127.0.0.1"}, true, false},
-      {{"", "192.168.1.9", "192.168.1.2"}, false, false},
+      {{"client.example", "127.0.0.1", "127.0.0.1"}, false, true},
+      {{"", "127.0.0.2", "127.0.0.1"}, true, false},       // another loopback address
+      {{"", "192.168.1.9", "192.168.1.2"}, false, false},  // relay off
       {{"", "192.168.1.9", "192.168.1.2"}, true, true},
-      {{"", "10.0.0.5", "10.0.0.5"}, false, true},
+      {{"", "192.169.1.9", "192.168.1.2"}, true, false},
+      {{"", "10.0.0.5", "10.0.0.5"}, false, true},  // the computer's own address
   };
   for (const auto& c : cases) {
-    Config().Relay = c.relay;
-    int n = Connect(c.peer);
-    ASSERT_EQ(1, n);
-    EXPECT_EQ(c.served, form_->smtp.Exists(n)) << c.peer.remote_ip;
-    if (c.served) {
-      EXPECT_EQ(1u, form_->smtp.Sent(n).size());
-      ReleaseSmtpLocal(n);
-      continue;
-    }
-    EXPECT_TRUE(form_->smtp.Sent(n).empty()) << c.peer.remote_ip;
-    EXPECT_EQ(0, Status(n));
-    EXPECT_NE(std::string::npos,
-              MailLog().find(" Dorvane/smtplocal[1] REJECT Host " + c.peer.remote_ip + " relay: deny\r\n"));
+    t_.settings.running.Relay = c.relay;
+    const std::string& ip = c.peer.remote_ip;
+    size_t logged = t_.program.Read("maillog.txt").size();
+    ASSERT_EQ(1, Connect(c.peer)) << ip;
+    std::string log = t_.program.Read("maillog.txt").substr(logged);
+    EXPECT_EQ(c.served ? kInGreeted : 0, Status(1)) << ip;
+    EXPECT_EQ(c.served, t_.form->smtp.Exists(1)) << ip;
+    EXPECT_EQ(c.served, !t_.form->smtp.Sent(1).empty()) << ip;
+    std::string line = c.served ? "]: connect from " + c.peer.remote_host + " [" + ip + "]\r\n"
+                                : " Dorvane/smtplocal[1] REJECT Host " + ip + " relay: deny\r\n";
+    EXPECT_NE(std::string::npos, log.find(line)) << log;
+    EXPECT_EQ(c.peer.remote_host.empty() ? ip : c.peer.remote_host, t_.pools.In(1).SrvClient);
+    if (c.served) t_.form->smtp.FireClose(1);
   }
 }
 
-TEST_F(InboundTest, HundredthClientIsToldTooManyWithoutTakingASlot) {
-  for (int i = 1; i <= kLastSlot; ++i) ASSERT_EQ(i, Connect(OwnAddress(i)));
-  int spare = Connect();
-  EXPECT_EQ(kFirstSpareElement, spare);
-  EXPECT_EQ("421 Too many connections, try again later\r\n", form_->smtp.LastSent(spare));
-  form_->smtp.FireSendComplete(spare);
-  EXPECT_FALSE(form_->smtp.Exists(spare));
-  for (int i = 1; i <= kLastSlot; ++i) EXPECT_NE(0, Status(i)) << i;
+TEST_F(InboundSessionTest, ClientsFindingNoSlotAreToldTooMany) {
+  const std::string too_many = "421 Too many connections, try again later\r\n";
+  for (int i = 0; i < kMaxSlotsPerAddress; ++i) ASSERT_EQ(kInGreeted, Status(Connect()));
+  int turned = Connect();  // the 21st client of one address
+  EXPECT_EQ(too_many, t_.form->smtp.LastSent(turned));
+  EXPECT_TRUE(Logged(" Dorvane/smtplocal: 421 Too many connections\r\n"));
+  t_.form->smtp.FireSendComplete(turned);
+  EXPECT_EQ(0, Status(turned));
+  EXPECT_FALSE(t_.form->smtp.Exists(turned));
 
-  // A client the relay rule refuses is closed without a word, full or not.
-  spare = Connect({"", "192.168.1.9", "10.0.0.1"});
+  for (int i = kMaxSlotsPerAddress + 1; i <= kLastSlot; ++i)
+    ASSERT_EQ(kInGreeted, Status(Connect(OwnAddress(i))));
+  int spare = Connect(OwnAddress(kLastSlot + 1));  // the 100th: no slot left
   EXPECT_EQ(kFirstSpareElement, spare);
-  EXPECT_EQ(0u, form_->smtp.Sent(spare).size());
-  EXPECT_FALSE(form_->smtp.Exists(spare));
-  EXPECT_NE(std::string::npos, MailLog().find("REJECT Host 192.168.1.9 relay: deny"));
+  EXPECT_EQ(too_many, t_.form->smtp.LastSent(spare));
+  t_.form->smtp.FireSendComplete(spare);
+  EXPECT_FALSE(t_.form->smtp.Exists(spare));
 
-  // A client leaving (without QUIT) makes room for the next one.
-  form_->smtp.FireClose(42);
-  EXPECT_FALSE(form_->smtp.Exists(42));
-  EXPECT_EQ(42, Connect());
+  spare = Connect({"", "192.168.1.9", "10.0.0.1"});  // refused by the relay rule: not a word
+  EXPECT_EQ(0u, t_.form->smtp.Sent(spare).size());
+  EXPECT_FALSE(t_.form->smtp.Exists(spare));
+
+  spare = Connect();  // its 421 never leaves: dropped after the grace
+  t_.clock.Advance(kCloseGrace.count());
+  t_.loop.TickTimers();
+  EXPECT_FALSE(t_.form->smtp.Exists(spare));
+
+  t_.form->smtp.FireError(42, 10054, "Connection is reset by remote side");  // leaves without QUIT
+  EXPECT_FALSE(t_.form->smtp.Exists(42));
+  EXPECT_EQ(42, Connect(OwnAddress(200)));
   EXPECT_EQ(kInGreeted, Status(42));
 }
 
-TEST_F(InboundTest, OneAddressHoldsAtMostTwentySlots) {
-  for (int i = 0; i < kMaxSlotsPerAddress; ++i) ASSERT_EQ(kInGreeted, Status(Connect()));
-  int turned = Connect();
-  EXPECT_EQ("421 Too many connections, try again later\r\n", form_->smtp.LastSent(turned));
-  form_->smtp.FireSendComplete(turned);
-  EXPECT_EQ(0, Status(turned));
-  EXPECT_FALSE(form_->smtp.Exists(turned));
-  EXPECT_EQ(kInGreeted, Status(Connect(OwnAddress(0))));  // another address is served
-
-  form_->smtp.FireClose(3);  // one of the twenty leaves
-  EXPECT_EQ(kInGreeted, Status(Connect()));
-}
-
-TEST_F(InboundTest, ErrorOrCloseWithoutQuitReleasesTheSlot) {
-  int a = ReadyForData();
-  Say(a, "DATA\r\nhalf a mess");
-  int b = Connect();
-  form_->smtp.FireError(a, 10054, "Connection is reset by remote side");
-  form_->smtp.FireClose(b);
-  EXPECT_EQ(0, Status(a));
-  EXPECT_EQ(0, Status(b));
-  EXPECT_FALSE(form_->smtp.Exists(a));
-  EXPECT_FALSE(form_->smtp.Exists(b));
-  EXPECT_TRUE(home_.Files("OutBox").empty());
-}
-
-TEST_F(InboundTest, SilentClientTimesOut) {
+TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
+  const std::string accepted = "250 Message accepted for delivery\r\n";
   int n = Connect();
-  now_ += kIdleTimeout - std::chrono::seconds(1);
-  session_.SweepIdle();
-  EXPECT_EQ(kInGreeted, Status(n));
-  Say(n, "NOOP\r\n");  // activity restarts the count
-  now_ += std::chrono::seconds(2);
-  session_.SweepIdle();
-  EXPECT_EQ(kInGreeted, Status(n));
-  now_ += kIdleTimeout;
-  session_.SweepIdle();
-  EXPECT_EQ("421 Timeout, closing connection\r\n", form_->smtp.LastSent(n));
-  EXPECT_EQ(kInQuit, Status(n));
-  form_->smtp.FireSendComplete(n);
-  EXPECT_EQ(0, Status(n));
+  Say(n, "HELO me\r\nMAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
+  EXPECT_EQ(accepted, Say(n, "Subject: hi\r\n\r\nbody\r\n.\r\n"));
+  EXPECT_EQ(0, scans_);  // posted, not run inside the handler
+  EXPECT_EQ(1, t_.loop.RunPosted());
+  EXPECT_EQ(1, scans_);
+  ASSERT_EQ(1u, OutBox().size());
+  CMessage m;
+  m.MOpen(SpoolPath(kOutBox, OutBox()[0]));
+  EXPECT_EQ(OutBox()[0], m.ID);
+  EXPECT_EQ("<me@here.fr>", m.From);
+  EXPECT_EQ((std::vector<std::string>{"", "<you@there.de>"}), m.RcptToList());
+  EXPECT_EQ("Subject: hi\r\n\r\nbody\r\n", m.Data);
+  EXPECT_EQ(SpoolWarningEnglish() + SpoolWarningFrench() + "0", m.TxtEng + m.TxtFr + std::to_string(m.Essai));
+  EXPECT_LT(t_.pools.In(n).Message().Data.capacity(), 64u);  // on disk now, not in memory
+  EXPECT_TRUE(Logged(" Dorvane/smtplocal[1]:  to=<you@there.de> status=outbox\r\n"));
+  std::filesystem::remove(SpoolPath(kOutBox, m.ID));
 
-  // A client that never reads its last reply is closed after the grace.
-  int m = Connect();
-  Say(m, "QUIT\r\n");
-  now_ += kCloseGrace;
-  session_.SweepIdle();
-  EXPECT_EQ(0, Status(m));
-  EXPECT_FALSE(form_->smtp.Exists(m));
-}
-
-TEST_F(InboundTest, OverlongCommandIsRefusedAndForgotten) {
-  int n = Connect();
-  std::string chunk(16 * 1024, 'a');
-  for (int i = 0; i < 8; ++i) EXPECT_EQ("", Say(n, chunk));
-  EXPECT_LE(CnxIn(n).SmtpCommand.size(), kMaxCommandBytes + chunk.size());
-  EXPECT_EQ("500 Line too long.\r\n", Say(n, "\r\n"));
-  EXPECT_EQ("500 Line too long.\r\n", Say(n, "HELO " + std::string(kMaxCommandBytes, 'b') + "\r\n"));
-  EXPECT_EQ(kInGreeted, Status(n));
-  EXPECT_EQ("250 Hello me\r\n", Say(n, "HELO me\r\n"));
-}
-
-TEST_F(InboundTest, OversizedMessageIsDroppedAsItArrives) {
-  int n = ReadyForData();
-  Say(n, "DATA\r\n");
-  std::string chunk(1 << 20, 'x');
-  chunk[100] = '\r', chunk[101] = '\n';
-  for (size_t sent = 0; sent <= kMaxMessageBytes; sent += chunk.size()) EXPECT_EQ("", Say(n, chunk));
-  EXPECT_LT(CnxIn(n).Message().Data.capacity() + CnxIn(n).SmtpCommand.capacity(), 4u << 20);
-  EXPECT_EQ("", Say(n, "end\r\n"));
-  EXPECT_EQ("552 Message size exceeds fixed maximum message size\r\n", Say(n, ".\r\n"));
-  EXPECT_EQ(kInHelo, Status(n));
-  EXPECT_TRUE(home_.Files("OutBox").empty());
-  EXPECT_EQ("250 sender is <me@here.fr> sender ok\r\n", Say(n, "MAIL FROM:<me@here.fr>\r\n"));
-}
-
-TEST_F(InboundTest, LargeMessageInSmallPacketsIsCollectedQuickly) {
-  int n = ReadyForData();
-  Say(n, "DATA\r\n");
-  std::string line = std::string(70, 'y') + "\r\n";
-  std::string packet;
-  while (packet.size() < 4000) packet += line;
-  packet += "zz";  // packets do not end on a line end
-  auto start = std::chrono::steady_clock::now();
-  size_t total = 0;
-  for (int i = 0; i < 2000; ++i, total += packet.size()) Say(n, packet);
-  EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, "\r\n.\r\n"));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(total + 2, ReadOutBox().Data.size());
-}
-
-TEST_F(InboundTest, RecipientCountStopsAt255) {
-  int n = ReadyForData();
-  for (int i = 2; i <= 255; ++i) Say(n, "RCPT TO:<r" + std::to_string(i) + "@there.de>\r\n");
-  EXPECT_EQ(255, CnxIn(n).Message().MRcptToCount());
-  EXPECT_EQ("452 Too many recipients\r\n", Say(n, "RCPT TO:<late@there.de>\r\n"));
-  EXPECT_EQ(kInMail, Status(n));
-}
-
-TEST_F(InboundTest, FailedSpoolWriteIsAnsweredWith451AndLeavesNoFile) {
-  int n = ReadyForData();
-  Say(n, "DATA\r\n");
-  std::filesystem::remove_all(home_.Path("OutBox"));
-  EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", Say(n, "x\r\n.\r\n"));
-  EXPECT_EQ(kInHelo, Status(n));
-  EXPECT_EQ(std::string::npos, MailLog().find("status=outbox"));
-}
-
-// The spool needs the message's size once per domain file, plus 10 MB.
-TEST_F(InboundTest, SpoolShortOfRoomIsAnswered452BeforeWriting) {
+  // Two domains need two files and the margin (10 MB): one byte short is 452.
   const std::string text(100, 'x');
-  const uint64_t margin = 10'000'000;
-  int n = ReadyForData("<a@one.fr>");
-  Say(n, "RCPT TO:<b@two.fr>\r\n");
-  free_ = margin + 2 * (text.size() + 2) - 1;
-  Say(n, "DATA\r\n");
+  const std::string two = "MAIL FROM:<me@here.fr>\r\nRCPT TO:<a@one.fr>\r\nRCPT TO:<b@two.fr>\r\nDATA\r\n";
+  Say(n, two);
+  t_.files.free_bytes = 10'000'000 + 2 * (text.size() + 2) - 1;
   EXPECT_EQ("452 4.3.1 Insufficient system storage\r\n", Say(n, text + "\r\n.\r\n"));
-  EXPECT_EQ(kInHelo, Status(n));
-  EXPECT_TRUE(home_.Files("OutBox").empty());
-  EXPECT_EQ(std::string::npos, MailLog().find("status=outbox"));
+  EXPECT_TRUE(OutBox().empty());
+  ++*t_.files.free_bytes;
+  Say(n, two);
+  EXPECT_EQ(accepted, Say(n, text + "\r\n.\r\n"));
+  std::vector<std::string> suffixes;
+  for (const std::string& name : OutBox()) suffixes.push_back(name.substr(name.size() - 2));
+  std::sort(suffixes.begin(), suffixes.end());
+  EXPECT_EQ((std::vector<std::string>{"-0", "-1"}), suffixes);
 
-  ++*free_;  // the session goes on, and now it fits
-  Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<a@one.fr>\r\nRCPT TO:<b@two.fr>\r\nDATA\r\n");
-  EXPECT_EQ("250 Message accepted for delivery\r\n", Say(n, text + "\r\n.\r\n"));
-  EXPECT_EQ(2u, home_.Files("OutBox").size());
+  // A spool that cannot be written: 451, nothing queued, nothing scanned.
+  std::filesystem::remove_all(t_.program.Path(kOutBox));
+  t_.loop.RunPosted();
+  Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
+  EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", Say(n, "x\r\n.\r\n"));
+  EXPECT_EQ(0, t_.loop.RunPosted());
+  EXPECT_EQ(kInHelo, Status(n));
 }
 
-// Whatever a client sends reaches Debug.html as text, never as markup.
-TEST_F(InboundTest, ClientTextIsEscapedInTheDebugLog) {
-  Config().DebugMode = true;
-  PushDebugMode();
+TEST_F(InboundSessionTest, TimeLimitsFollowTheSessionClock) {
+  const int idle = static_cast<int>(std::chrono::seconds(kIdleTimeout).count());
   int n = Connect();
-  Say(n, "HELO <script>alert(1)</script>\r\n");
-  Say(n, "MAIL FROM:<a@b.cc><b>\r\n");
-  Say(n, "MAIL FROM:<a@b.cc>\r\n");
-  Say(n, "RCPT TO:<img src=x onerror=alert(1)@a.bc>\r\n");
-  Say(n, "DATA\r\n<iframe>\r\n.\r\n");
-  std::ifstream in(home_.Path("Debug.html"), std::ios::binary);
-  std::string debug((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  for (const char* tag : {"<script", "<b>", "<img", "<iframe"})
-    EXPECT_EQ(std::string::npos, debug.find(tag)) << tag;
-  EXPECT_NE(std::string::npos, debug.find("250 Hello &lt;script&gt;"));
+  t_.clock.Advance(idle - 1);
+  t_.loop.TickTimers();
+  Say(n, "NOOP\r\n");  // activity restarts the count
+  t_.clock.Advance(2);
+  t_.loop.TickTimers();
+  EXPECT_EQ(kInGreeted, Status(n));
+  t_.clock.Advance(idle);
+  t_.loop.TickTimers();
+  EXPECT_EQ("421 Timeout, closing connection\r\n", t_.form->smtp.LastSent(n));
+  EXPECT_EQ(kInQuit, Status(n));
+  t_.form->smtp.FireSendComplete(n);
+  EXPECT_EQ(0, Status(n));
+  EXPECT_FALSE(t_.form->smtp.Exists(n));
+  EXPECT_EQ(std::make_pair("IN"s, n), t_.form->shell.refreshes.back());
+
+  // The slot and its element are used again; a client that never reads its
+  // last reply is closed after the grace.
+  ASSERT_EQ(n, Connect());
+  EXPECT_EQ(2, t_.form->smtp.LoadCount(n));
+  Say(n, "QUIT\r\n");
+  t_.clock.Advance(kCloseGrace.count());
+  t_.loop.TickTimers();
+  EXPECT_EQ(0, Status(n));
+  EXPECT_FALSE(t_.form->smtp.Exists(n));
 }
 
 }  // namespace

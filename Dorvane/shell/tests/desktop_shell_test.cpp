@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "base/clock.h"
+#include "base/files.h"
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
@@ -72,11 +74,9 @@ class DesktopShellTest : public ::testing::Test {
         std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, t_.pools, t_.logs});
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
-    inbound_ = std::make_unique<InboundSession>();
-    form_->Smtp().SetEvents(inbound_.get());
-    SetForm(form_.get());  // the inbound session still finds its form here
     env_ = std::make_unique<Environment>(
         Environment{*form_, t_.pools, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
+    inbound_ = std::make_unique<InboundSession>(*env_, nullptr);
     ServiceCalls calls;
     calls.leave_loop = [] { QCoreApplication::exit(0); };
     control_ = std::make_unique<ServiceControl>(*env_, autostart_, calls);
@@ -99,8 +99,8 @@ class DesktopShellTest : public ::testing::Test {
   bool tray_available_ = false;  // no panel until a test brings one
   NoAutostart autostart_;
   std::unique_ptr<QtForm> form_;
-  std::unique_ptr<InboundSession> inbound_;
   std::unique_ptr<Environment> env_;
+  std::unique_ptr<InboundSession> inbound_;  // after form_ and env_: gone before them
   std::unique_ptr<ServiceControl> control_;
   RecordingShell* shell_ = nullptr;
 };
