@@ -74,6 +74,7 @@ class DesktopShellTest : public ::testing::Test {
         std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, t_.pools, t_.logs});
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
+    SetForm(form_.get());  // the slot pools show their rows on the installed form
     env_ = std::make_unique<Environment>(
         Environment{*form_, t_.pools, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
     inbound_ = std::make_unique<InboundSession>(*env_, nullptr);
