@@ -23,7 +23,9 @@
 #include "delivery/queue_scan.h"
 #include "log/guard.h"
 #include "log/logs.h"
+#include "mx/cdns.h"
 #include "mx/dns_cache.h"
+#include "mx/mx_lookup.h"
 #include "mx/mxfinder_client.h"
 #include "qt/control_channel.h"
 #include "qt/install_registry.h"
@@ -56,42 +58,56 @@ int HandOver(const std::string& command) {
   return 0;
 }
 
+// The program's dialogs: the desktop's boxes, or standard error headless
+// and once the display is gone (an exit from inside the event loop).
+class ProgramDialogs : public Dialogs {
+ public:
+  explicit ProgramDialogs(bool headless) : target_(headless ? &stderr_ : static_cast<Dialogs*>(&desktop_)) {}
+  void Message(const std::string& text, const std::string& title, DialogIcon icon) override {
+    target_->Message(text, title, icon);
+  }
+  void Notice(const std::string& text, const std::string& title, DialogIcon icon) override {
+    target_->Notice(text, title, icon);
+  }
+  bool Question(const std::string& text, const std::string& title, bool default_yes) override {
+    return target_->Question(text, title, default_yes);
+  }
+  // No display any more: every box goes to standard error.
+  void LoseDisplay() { target_ = &stderr_; }
+
+ private:
+  StderrDialogs stderr_;
+  QtDialogs desktop_;
+  Dialogs* target_;
+};
+
 // The service that an exit() from inside the event loop must still stop.
 // Exit handlers take no argument, so this pointer is their only way in.
-ServiceControl* g_stop_at_exit = nullptr;
+struct ExitStop {
+  ServiceControl* control;
+  ProgramDialogs* dialogs;
+};
+ExitStop g_stop_at_exit{};
 
 // The platform plugin calls exit() when the display connection breaks
 // (logout without a session manager): the event loop never returns, so the
 // stop runs among the exit handlers, with boxes on stderr (no display).
 void StopAtExit() {
-  ServiceControl* control = std::exchange(g_stop_at_exit, nullptr);
-  if (!control) return;
-  SetDialogs(nullptr);
+  ExitStop stop = std::exchange(g_stop_at_exit, ExitStop{});
+  if (!stop.control) return;
+  stop.dialogs->LoseDisplay();
   try {
-    control->UnloadOnce();
+    stop.control->UnloadOnce();
   } catch (...) {  // nothing may leave an exit handler
   }
 }
-
-// Transitional: the modules that do not take the environment yet reach the
-// form and the dialogs through the old accessors; they see the same objects.
-class InstalledGlobals {
- public:
-  InstalledGlobals(Form& form, Dialogs& dialogs) {
-    SetForm(&form);
-    SetDialogs(&dialogs);
-  }
-  ~InstalledGlobals() {
-    SetForm(nullptr);
-    SetDialogs(nullptr);
-  }
-};
 
 // The running program: the environment and every module, built in the
 // order they need one another and torn down in reverse.
 class Program {
  public:
   Program(bool headless, std::optional<UpdateServer> update_server);
+  ~Program() { InstallFatalReport(std::move(previous_report_)); }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
@@ -108,21 +124,19 @@ class Program {
   void AfterCommand(const std::string& command);
   void OnSignal(int number);
 
-  // Transitional: the settings, slots and logs that the old accessors reach,
-  // until no module uses those; then this program owns them.
-  Settings& settings_ = GlobalSettings();
-  SlotPools& pools_ = GlobalSlots();
-  Logs& logs_ = GlobalLogs();
   DiskFiles files_;
   SystemClock clock_;
   QtEventLoop loop_;
-  StderrDialogs stderr_dialogs_;
-  QtDialogs desktop_dialogs_;
-  Dialogs& dialogs_;
+  Settings settings_;
+  Logs logs_;
+  DnsCache dns_cache_;
+  MxLookup mx_lookup_ = LibraryMxLookup();
+  ProgramDialogs dialogs_;
+  FatalReport previous_report_;
   UpdateService updates_;
   DesktopShell* desktop_ = nullptr;  // owned by form_; none headless
   QtForm form_;
-  InstalledGlobals globals_;
+  SlotPools pools_;
   Environment env_;
   InboundSession inbound_;
   DeliveryService delivery_;
@@ -134,10 +148,14 @@ class Program {
 };
 
 Program::Program(bool headless, std::optional<UpdateServer> update_server)
-    : dialogs_(headless ? static_cast<Dialogs&>(stderr_dialogs_) : desktop_dialogs_),
+    : logs_(files_, ProgramFolder()),
+      dns_cache_(files_, logs_),
+      dialogs_(headless),
+      previous_report_(InstallFatalReport({&logs_, &dialogs_, nullptr})),
       updates_(std::move(update_server), dialogs_, [this] { ShowNewer(); }),
       form_(MakeShell(headless)),
-      globals_(form_, dialogs_),
+      pools_(form_.Shell(),
+             [this] { return std::make_unique<CDns>(settings_, dns_cache_, mx_lookup_, logs_); }),
       env_{form_, pools_, settings_, logs_, dialogs_, files_, clock_, loop_},
       inbound_(env_, [this] { delivery_.queue().OutBoxTick(); }),
       delivery_(env_),
@@ -163,15 +181,15 @@ std::unique_ptr<ShellView> Program::MakeShell(bool headless) {
     return Form_QueryUnload(from_close_box ? UnloadMode::CloseBox : UnloadMode::Program);
   };
   auto shell = std::make_unique<DesktopShell>(std::move(commands),
-                                              DesktopEnvironment{dialogs_, settings_, pools_, logs_});
+                                              DesktopEnvironment{dialogs_, settings_, pools_, logs_, files_});
   desktop_ = shell.get();
   return shell;
 }
 
 ServiceCalls Program::MakeServiceCalls() {
   ServiceCalls calls;
-  calls.open_dns_cache = DNSOpenCache;
-  calls.write_dns_cache = DNSWriteCache;
+  calls.open_dns_cache = [this] { dns_cache_.Open(); };
+  calls.write_dns_cache = [this] { dns_cache_.Write(); };
   calls.flush = [this] { delivery_.queue().Flush(); };
   calls.scan_outbox = [this] { delivery_.queue().VerifOutBox(); };
   calls.leave_loop = [] { QCoreApplication::exit(0); };
@@ -190,7 +208,8 @@ StartupCalls Program::MakeStartupCalls() {
 // run-time texts; headless, only the run-time texts are taken.
 void Program::ApplyLanguage() {
   if (desktop_) return desktop_->ApplyLanguage();
-  Guard("MOD:LANGUAGE[LOADValues]", [] { CONSTANTS = WindowTexts("mainf", LangEntries).constants; });
+  Guard("MOD:LANGUAGE[LOADValues]",
+        [this] { settings_.language.constants = WindowTexts("mainf", settings_.language.entries).constants; });
 }
 
 // A newer version: the desktop shows its icon and notice; headless, a line.
@@ -221,10 +240,10 @@ int Program::Run(QCoreApplication& app) {
   // loop's own end (session end, quit) and a process exit from inside it.
   QObject::connect(&app, &QCoreApplication::aboutToQuit,
                    [this] { Guard("FRM:MAIN[Form_Unload]", [this] { control_.UnloadOnce(); }); });
-  g_stop_at_exit = &control_;
+  g_stop_at_exit = {&control_, &dialogs_};
   std::atexit(StopAtExit);  // late: the statics it uses already exist
   int rc = app.exec();
-  g_stop_at_exit = nullptr;
+  g_stop_at_exit = {};
   return rc;
 }
 

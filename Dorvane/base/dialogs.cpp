@@ -5,19 +5,12 @@
 namespace dorvane {
 namespace {
 
-StderrDialogs g_stderr_dialogs;
-Dialogs* g_dialogs = &g_stderr_dialogs;
-
 void Print(const std::string& text, const std::string& title) {
   std::fprintf(stderr, "[%s] %s\n", title.empty() ? "Dorvane" : title.c_str(), text.c_str());
   std::fflush(stderr);
 }
 
 }  // namespace
-
-Dialogs& CurrentDialogs() { return *g_dialogs; }
-
-void SetDialogs(Dialogs* dialogs) { g_dialogs = dialogs ? dialogs : &g_stderr_dialogs; }
 
 void StderrDialogs::Message(const std::string& text, const std::string& title, DialogIcon) {
   Print(text, title);

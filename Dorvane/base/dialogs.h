@@ -25,13 +25,6 @@ class Dialogs {
   virtual bool Question(const std::string& text, const std::string& title, bool default_yes) = 0;
 };
 
-// The dialogs in use: the stderr ones until another is installed.
-Dialogs& CurrentDialogs();
-
-// Installs `dialogs` (not owned; must outlive its use). nullptr restores the
-// stderr dialogs.
-void SetDialogs(Dialogs* dialogs);
-
 // Writes every box to stderr; questions take their default answer.
 class StderrDialogs : public Dialogs {
  public:

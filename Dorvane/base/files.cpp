@@ -132,9 +132,4 @@ std::string ReadFileBytes(Files& files, const std::string& path, const std::stri
   Raise(number, source, ErrorDescription(number) + ": " + path);
 }
 
-Files& StaticDiskFiles() {
-  static DiskFiles files;
-  return files;
-}
-
 }  // namespace dorvane

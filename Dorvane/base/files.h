@@ -54,10 +54,6 @@ class Files {
 // with `source` as its source.
 std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source);
 
-// Transitional: the disk files behind the old signatures that take no
-// Files, until every caller hands its own in.
-Files& StaticDiskFiles();
-
 // The real file system.
 class DiskFiles final : public Files {
  public:

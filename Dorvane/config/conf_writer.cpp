@@ -67,6 +67,4 @@ void CConfiguration::WriteConf(Files& files, Logs& logs) const {
   logs.MailLogAdd(GMTDate() + " Dorvane: Writing Dorvane.ini");
 }
 
-void CConfiguration::WriteConf() const { WriteConf(StaticDiskFiles(), GlobalLogs()); }
-
 }  // namespace dorvane

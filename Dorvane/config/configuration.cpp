@@ -49,24 +49,9 @@ void LogAttemptDelayCap(const CConfiguration& running, Logs& logs) {
 
 }  // namespace
 
-Settings& GlobalSettings() {
-  static Settings settings;
-  return settings;
-}
-
-bool& ConfigLoaded = GlobalSettings().config_loaded;
-std::string& HostName = GlobalSettings().host_name;
-
-CConfiguration& DefaultConfig() { return GlobalSettings().defaults; }
-CConfiguration& FileConfig() { return GlobalSettings().file; }
-CConfiguration& Config() { return GlobalSettings().running; }
-CConfiguration& DialogConfig() { return GlobalSettings().dialog; }
-
 void PushDebugMode(const Settings& settings, Logs& logs) {
   if (settings.config_loaded) logs.SetDebugMode(settings.running.DebugMode);
 }
-
-void PushDebugMode() { PushDebugMode(GlobalSettings(), GlobalLogs()); }
 
 std::string OnOffText(bool value) { return value ? "On" : "Off"; }
 
@@ -107,12 +92,8 @@ void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply) {
   });
 }
 
-void ChargerConfig(bool apply) { ChargerConfig(GlobalSettings(), GlobalLogs(), StaticDiskFiles(), apply); }
-
 int16_t EffectiveAttemptDelay(const CConfiguration& running) {
   return std::min(running.AttemptDelay, kMaxAttemptDelay);
 }
-
-int16_t EffectiveAttemptDelay() { return EffectiveAttemptDelay(Config()); }
 
 }  // namespace dorvane

@@ -45,8 +45,6 @@ class CConfiguration {
   // then appends " Dorvane: Writing Dorvane.ini" to the mail log of `logs`.
   // Throws RuntimeError when the file cannot be written.
   void WriteConf(Files& files, Logs& logs) const;
-  // Transitional: WriteConf on the disk and the process's logs.
-  void WriteConf() const;
 };
 
 // Default of SmtpServer: a stand-in for the provider's mail server, shown as
@@ -70,28 +68,9 @@ struct Settings {
   LanguageTexts language;
 };
 
-// Transitional: the one Settings of the process, until every module takes
-// its own by constructor.
-Settings& GlobalSettings();
-
-// The built-in defaults (flags stay false).
-CConfiguration& DefaultConfig();
-// The values read from the file; XDefined is true for each key it holds.
-CConfiguration& FileConfig();
-// The running configuration: defaults overlaid with defined file values.
-CConfiguration& Config();
-// Filled by the configuration dialog just before it writes the file.
-CConfiguration& DialogConfig();
-
-// Transitional: GlobalSettings()'s config_loaded and host_name.
-extern bool& ConfigLoaded;
-extern std::string& HostName;
-
 // Once `settings` are loaded, tells `logs` whether the running configuration
 // is in debug mode. Call after changing running.DebugMode.
 void PushDebugMode(const Settings& settings, Logs& logs);
-// Transitional: PushDebugMode on the process's settings and logs.
-void PushDebugMode();
 
 // "On" for true, "Off" for false.
 std::string OnOffText(bool value);
@@ -113,8 +92,6 @@ constexpr int16_t kMaxAttemptDelay = 546;
 // `running`'s AttemptDelay in minutes, used as 546 when it is larger. Every
 // reader of the deferral delay goes through this.
 int16_t EffectiveAttemptDelay(const CConfiguration& running);
-// Transitional: EffectiveAttemptDelay of Config().
-int16_t EffectiveAttemptDelay();
 
 // Runs the network discovery into settings.network (reading its resolver
 // file through `files`), sets host_name, fills the defaults and clears the
@@ -136,7 +113,5 @@ void ApplyFileValues(Settings& settings, Logs& logs);
 // AttemptDelay is capped). Any error, a missing file included, is reported
 // through ProgramError as "MOD:CONFIGURATION[ChargerConfig]".
 void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply);
-// Transitional: ChargerConfig on the process's settings, logs and the disk.
-void ChargerConfig(bool apply);
 
 }  // namespace dorvane

@@ -51,9 +51,6 @@ bool IsLanguageName(const std::string& name) {
 
 }  // namespace
 
-std::vector<LangEntry>& LangEntries = GlobalSettings().language.entries;
-std::array<std::string, 5>& CONSTANTS = GlobalSettings().language.constants;
-
 bool operator==(const LangEntry& a, const LangEntry& b) {
   return a.section == b.section && a.key == b.key && a.value == b.value;
 }

@@ -22,6 +22,9 @@ struct LangEntry {
 
 bool operator==(const LangEntry& a, const LangEntry& b);
 
+// The texts built into run-time captions; index 0 is unused.
+using LanguageConstants = std::array<std::string, 5>;
+
 // The language in use.
 struct LanguageTexts {
   // The entries of the last LOADFile, in file order.
@@ -30,11 +33,6 @@ struct LanguageTexts {
   // LOADFile, set to their defaults (and overrides) when a window loads.
   std::array<std::string, 5> constants;
 };
-
-// Transitional: the language of the process's settings, for the callers
-// that do not take their settings yet.
-extern std::vector<LangEntry>& LangEntries;
-extern std::array<std::string, 5>& CONSTANTS;
 
 // "", "Outrepasser la valeur par défaut", "Défaut", "Oui", "Non".
 std::array<std::string, 5> DefaultConstants();

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "delivery/notice_message.h"
 #include "log/guard.h"
 #include "relay/environment.h"
@@ -28,9 +29,9 @@ std::string BounceText(const ReportedMessage& message, const NoticeStamp& stamp)
 void GenerateError(Environment& env, const std::string& file) {
   const char* where = "CLS:CLASS[GenerateError]";
   Guard(where, [&] {
-    CMessage message = LoadOutBoxMessage(env.files, file, where);
-    TurnIntoNotice(message, BounceText(ReportedFrom(message), CurrentNoticeStamp(env.clock)));
-    message.MWrite(SpoolPath(kOutBox, file));
+    CMessage message = LoadOutBoxMessage(env.files, env.logs, file, where);
+    TurnIntoNotice(message, BounceText(ReportedFrom(message), CurrentNoticeStamp(env.clock, env.settings.host_name)));
+    message.MWrite(env.files, env.logs, SpoolPath(kOutBox, file));
   });
 }
 

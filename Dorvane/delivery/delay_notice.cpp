@@ -5,6 +5,7 @@
 
 #include "base/files.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "delivery/notice_message.h"
 #include "log/guard.h"
 #include "relay/environment.h"
@@ -36,10 +37,10 @@ std::string DelayNoticeText(const ReportedMessage& message, const NoticeStamp& s
 void GenerateDeferred(Environment& env, const std::string& file) {
   const char* where = "CLS:GENERATEDEFERREDMAIL[GenerateDeferred]";
   Guard(where, [&] {
-    CMessage message = LoadOutBoxMessage(env.files, file, where);
-    TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp(env.clock)));
-    message.ID = FreshSpoolName();
-    message.MWrite(SpoolPath(kOutBox, message.ID));
+    CMessage message = LoadOutBoxMessage(env.files, env.logs, file, where);
+    TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp(env.clock, env.settings.host_name)));
+    message.ID = FreshSpoolName(env.files, env.clock);
+    message.MWrite(env.files, env.logs, SpoolPath(kOutBox, message.ID));
     const int err = env.files.Remove(SpoolPath(kOutBox, file));
     if (err != 0 && err != ENOENT) Raise(kErrPermissionDenied, where, ErrorDescription(kErrPermissionDenied) + ": " + file);
   });

@@ -70,7 +70,7 @@ DeliveryFailure::Failure DeliveryFailure::AtPeer(int i, Failure failure) {
 
 // The message becomes a bounce to its sender, in OutBox.
 void DeliveryFailure::Bounce(const CMessage& message, const std::string& file) {
-  message.MWrite(SpoolPath(kOutBox, file));
+  message.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, file));
   GenerateError(env_, file);
 }
 
@@ -81,14 +81,14 @@ void DeliveryFailure::Bounce(const CMessage& message, const std::string& file) {
 // the message's current fields.
 void DeliveryFailure::Defer(const CMessage& message, const std::string& file) {
   if (message.ForSender) return moves_.Move(file, kOutBox, kDeferred);
-  message.MWrite(SpoolPath(kDeferred, file));
+  message.MWrite(env_.files, env_.logs, SpoolPath(kDeferred, file));
   GenerateDeferred(env_, file);
 }
 
 void DeliveryFailure::SmarthostFailed(int i, const Failure& failure) {
   CConnexion& cnx = env_.pools.Out(i);
   CMessage& message = cnx.Message();
-  message.MWrite(SpoolPath(kOutBox, cnx.CurrentOutFile));
+  message.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, cnx.CurrentOutFile));
   env_.logs.DbgAdd("<FONT COLOR='#FF8000'>Error for : " + env_.settings.running.SmtpServer + "</FONT><BR>");
   env_.logs.MailLogAdd(LogPrefix(i) + " " + std::to_string(message.Essai) + "st " + FailedFor(failure) +
                        "status=error, not return error neither deferred because there's no route available "
@@ -120,7 +120,7 @@ void DeliveryFailure::AllHostsFailed(int i, const Failure& failure) {
   const std::string& file = cnx.CurrentOutFile;
   const uint8_t max = env_.settings.running.MaxNbrAttempt;
   const std::string failed = FailedFor(failure);
-  message.MWrite(SpoolPath(kOutBox, file));
+  message.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, file));
   cnx.SetStatus(kOutEnding);
   if (message.Essai > max && message.ForSender) {
     env_.logs.MailLogAdd(LogPrefix(i) + " " + std::to_string(max) + "st " + failed +

@@ -9,12 +9,12 @@
 
 namespace dorvane {
 
-CMessage LoadOutBoxMessage(Files& files, const std::string& file, const std::string& source) {
+CMessage LoadOutBoxMessage(Files& files, Logs& logs, const std::string& file, const std::string& source) {
   const std::string path = SpoolPath(kOutBox, file);
   if (!files.IsFile(path))
     Raise(kErrFileNotFound, source, ErrorDescription(kErrFileNotFound) + ": " + path);
   CMessage message;
-  message.MOpen(path);
+  message.MOpen(files, logs, path);
   return message;
 }
 

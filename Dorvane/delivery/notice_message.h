@@ -11,10 +11,11 @@ namespace dorvane {
 
 class CMessage;
 class Files;
+class Logs;
 
 // The OutBox message `file` (a name, no folder). A missing file throws
 // RuntimeError 53 with `source`; a damaged one whatever MOpen throws.
-CMessage LoadOutBoxMessage(Files& files, const std::string& file, const std::string& source);
+CMessage LoadOutBoxMessage(Files& files, Logs& logs, const std::string& file, const std::string& source);
 
 // The fields of `message` that a notice reports on.
 ReportedMessage ReportedFrom(const CMessage& message);

@@ -61,8 +61,8 @@ NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string h
                      std::move(id_token)};
 }
 
-NoticeStamp CurrentNoticeStamp(Clock& clock) {
-  return MakeNoticeStamp(clock.Now(), RandomIdToken(clock), HostName);
+NoticeStamp CurrentNoticeStamp(Clock& clock, const std::string& host_name) {
+  return MakeNoticeStamp(clock.Now(), RandomIdToken(clock), host_name);
 }
 
 std::vector<std::string> AssistanceLines() {

@@ -38,9 +38,8 @@ std::string RandomIdToken(Clock& clock);
 // The stamp for local time `now` with the given token and host name.
 NoticeStamp MakeNoticeStamp(std::time_t now, std::string id_token, std::string host_name);
 
-// The stamp for the clock's present moment, a fresh token and the global
-// HostName.
-NoticeStamp CurrentNoticeStamp(Clock& clock);
+// The stamp for the clock's present moment, a fresh token and `host_name`.
+NoticeStamp CurrentNoticeStamp(Clock& clock, const std::string& host_name);
 
 // Which notification is being written.
 struct NoticeKind {

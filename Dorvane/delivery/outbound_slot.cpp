@@ -25,7 +25,6 @@ void ReleaseSmtpDistant(const Environment& env, int i) {
   Guard("MOD:MODConnexion[ReleaseSmtpDistant]", [&] {
     CConnexion& cnx = env.pools.Out(i);
     cnx.SetStatus(0);
-    cnx.SmtpCommand.clear();
     cnx.Message().MClear();
     cnx.DNS().ClearMx();
     SocketArray& distant = env.form.SmtpDistant();

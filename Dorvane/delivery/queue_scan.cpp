@@ -47,7 +47,7 @@ bool QueueScan::InProgress(const std::string& file) {
 bool QueueScan::LoadBound(CConnexion& cnx, const std::string& file, std::string* domain) {
   std::string why;
   try {
-    cnx.Message().MOpen(SpoolPath(kOutBox, file));
+    cnx.Message().MOpen(env_.files, env_.logs, SpoolPath(kOutBox, file));
     if (cnx.Message().MRcptToCount() > 0 && IsWireSafe(cnx.Message().Data)) {
       *domain = GetDomain(cnx.Message().RcptTo(1));
       return true;

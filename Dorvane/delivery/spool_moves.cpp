@@ -63,7 +63,7 @@ void SpoolMoves::Remove(const char* folder, const std::string& name) {
 }
 
 void SpoolMoves::FileFromOutBox(const CMessage& message, const std::string& name, const char* to) {
-  message.MWrite(SpoolPath(kOutBox, name));
+  message.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, name));
   Move(name, kOutBox, to);
 }
 

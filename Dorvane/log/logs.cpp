@@ -23,16 +23,11 @@ FatalReport& Installed() {
   return report;
 }
 
-// Transitional: the process's logs until the report is installed.
-Logs& ReportLogs() {
-  FatalReport& report = Installed();
-  return report.logs ? *report.logs : GlobalLogs();
-}
-
-// Transitional: the current dialogs until the report is installed.
+// The dialogs of the report; standard error until some are installed.
 Dialogs& ReportDialogs() {
+  static StderrDialogs stderr_dialogs;
   FatalReport& report = Installed();
-  return report.dialogs ? *report.dialogs : CurrentDialogs();
+  return report.dialogs ? *report.dialogs : stderr_dialogs;
 }
 
 }  // namespace
@@ -85,19 +80,6 @@ void Logs::ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLog
 
 void Logs::UpdateLogAdd(const std::string& text) { AppendLine("update.txt", OneLogLine(text)); }
 
-Logs& GlobalLogs() {
-  static Logs logs(StaticDiskFiles(), "");
-  logs.SetFolder(ProgramFolder());
-  return logs;
-}
-
-void DbgAdd(const std::string& text, int kind) { GlobalLogs().DbgAdd(text, kind); }
-void SetDebugMode(bool debug) { GlobalLogs().SetDebugMode(debug); }
-void SetDebugSafeMode() { GlobalLogs().SetDebugSafeMode(); }
-void MailLogAdd(const std::string& text) { GlobalLogs().MailLogAdd(text); }
-void ErrorLogAdd(const std::string& text) { GlobalLogs().ErrorLogAdd(text); }
-void UpdateLogAdd(const std::string& text) { GlobalLogs().UpdateLogAdd(text); }
-
 std::string OneLogLine(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -131,7 +113,8 @@ FatalReport InstallFatalReport(FatalReport report) { return std::exchange(Instal
 
 void ProgramError(const std::string& where, const std::string& number,
                   const std::string& description) {
-  ReportLogs().DbgAdd("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: " + where +
+  if (Logs* logs = Installed().logs)
+    logs->DbgAdd("<P><FONT COLOR='#FF0000'><B>ERREUR PROGRAMME <BR>Where: " + where +
                           "<BR>Num\xC3\xA9ro: " + number + "<BR>Description: " + description + "</B></FONT>",
                       kDbgPlain);
   ReportDialogs().Message(
@@ -142,8 +125,6 @@ void ProgramError(const std::string& where, const std::string& number,
       "Erreur fatale", DialogIcon::Critical);
   FatalExit(1);
 }
-
-void SetFatalExit(std::function<void(int)> exit_fn) { Installed().exit = std::move(exit_fn); }
 
 void FatalExit(int status) {
   if (Installed().exit) Installed().exit(status);

@@ -46,9 +46,6 @@ class Logs {
   void ErrorLogAdd(const std::string& text);
   void UpdateLogAdd(const std::string& text);
 
-  // Transitional: the free functions below follow the program folder.
-  void SetFolder(std::string folder) { folder_ = std::move(folder); }
-
  private:
   void AppendLine(const std::string& name, const std::string& line);
 
@@ -57,31 +54,6 @@ class Logs {
   std::optional<bool> debug_;        // nothing while in safe mode
   std::set<std::string> failing_;    // files whose last write failed
 };
-
-// Transitional: the Logs of the program folder, behind the free functions
-// below, until every module takes its Logs by constructor.
-Logs& GlobalLogs();
-
-// Appends one HTML entry to Debug.html: in safe mode (no configuration
-// loaded yet) always, framed by the safe-mode header; afterwards only when
-// the configuration's debug mode is on.
-void DbgAdd(const std::string& text, int kind = kDbgPlain);
-
-// What the loaded configuration says of debug mode: the configuration pushes
-// it each time its value changes. The log starts in safe mode.
-void SetDebugMode(bool debug);
-// Back to safe mode: the configuration is about to be loaded afresh.
-void SetDebugSafeMode();
-
-// Copies the text to the debug log ("[MAILLOG]: ", kind 3), then appends it
-// to maillog.txt.
-void MailLogAdd(const std::string& text);
-
-// Appends the text to error.txt.
-void ErrorLogAdd(const std::string& text);
-
-// Appends the text to update.txt.
-void UpdateLogAdd(const std::string& text);
 
 // `text` without its control characters (bytes 0x00 to 0x1F, CR, LF, NUL
 // and TAB included, and 0x7F), so that it stays one line of a log and no
@@ -104,8 +76,8 @@ struct FatalReport {
 };
 
 // Installs what ProgramError uses, once (main, and each test program);
-// returns what was installed before. Transitional: a missing logs or
-// dialogs means the process's logs and the current dialogs.
+// returns what was installed before. Without logs the report writes no
+// debug entry; without dialogs its box goes to standard error.
 FatalReport InstallFatalReport(FatalReport report);
 
 // The common fatal-error report: a red debug entry, the "Erreur fatale" box,
@@ -113,10 +85,6 @@ FatalReport InstallFatalReport(FatalReport report);
 // report. Does not return.
 [[noreturn]] void ProgramError(const std::string& where, const std::string& number,
                                const std::string& description);
-
-// Transitional: replaces only the exit of the installed report (nullptr:
-// _exit).
-void SetFatalExit(std::function<void(int)> exit_fn);
 
 // Thrown by a test's exit function in place of ending the process. Guards
 // let it pass, so one fatal report is made, not one per guarded caller.

@@ -14,8 +14,6 @@ const char kNoRoute[] = "NONE";
 CDns::CDns(const Settings& settings, DnsCache& cache, const MxLookup& lookup, Logs& logs)
     : settings_(settings), cache_(cache), lookup_(lookup), logs_(logs) {}
 
-CDns::CDns() : CDns(GlobalSettings(), GlobalDnsCache(), GlobalMxLookup(), GlobalLogs()) {}
-
 // A library that cannot reach the server (an older one reports that as an
 // error) fails this one resolution, not the relay.
 std::string CDns::AskResolver(std::string& domain, const std::string& server) {

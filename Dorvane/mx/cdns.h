@@ -23,8 +23,6 @@ class CDns {
   // what it resolves in `cache`, asks `lookup` on a cache miss and logs to
   // `logs`; all four must outlive it.
   CDns(const Settings& settings, DnsCache& cache, const MxLookup& lookup, Logs& logs);
-  // Transitional: a route on the process's settings, cache, lookup and logs.
-  CDns();
 
   // Position in MX of the host being contacted; kept by the dispatcher.
   uint8_t CurrentMX = 0;

@@ -96,20 +96,4 @@ void DnsCache::Reset() {
   index_.clear();
 }
 
-DnsCache& GlobalDnsCache() {
-  static DnsCache cache(StaticDiskFiles(), GlobalLogs());
-  GlobalLogs();  // the process's logs follow the program folder when asked for
-  return cache;
-}
-
-void DNSOpenCache() { GlobalDnsCache().Open(); }
-void DNSWriteCache() { GlobalDnsCache().Write(); }
-int DnsCacheFind(const std::string& domain) { return GlobalDnsCache().Find(domain); }
-const DnsCacheEntry& DnsCacheAt(int k) { return GlobalDnsCache().At(k); }
-int DnsCacheCount() { return GlobalDnsCache().Count(); }
-int DnsCacheAppend(const std::string& domain, const CMXServer& mx) {
-  return GlobalDnsCache().Append(domain, mx);
-}
-void DnsCacheReset() { GlobalDnsCache().Reset(); }
-
 }  // namespace dorvane

@@ -65,15 +65,4 @@ class DnsCache {
   std::unordered_map<std::string, int> index_;
 };
 
-// Transitional: the process's cache (on the disk and the process's logs)
-// and the old free functions over it, until every caller is handed one.
-DnsCache& GlobalDnsCache();
-void DNSOpenCache();
-void DNSWriteCache();
-int DnsCacheFind(const std::string& domain);
-const DnsCacheEntry& DnsCacheAt(int k);
-int DnsCacheCount();
-int DnsCacheAppend(const std::string& domain, const CMXServer& mx);
-void DnsCacheReset();
-
 }  // namespace dorvane

@@ -15,12 +15,6 @@ namespace {
 const char kFieldSep[] = "\xC2\xA4";  // U+00A4
 constexpr char kRecordEnd = '|';
 
-// Transitional: the process's lookup.
-MxLookup& Installed() {
-  static MxLookup lookup = LibraryMxLookup();
-  return lookup;
-}
-
 std::vector<std::string> Split(const std::string& text, const std::string& sep) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -55,12 +49,6 @@ MxLookup LibraryMxLookup() {
     if (!*library) library->emplace();
     return (*library)->ResolveDnsQuery(domain, server);
   };
-}
-
-const MxLookup& GlobalMxLookup() { return Installed(); }
-
-MxLookup SetMxLookup(MxLookup lookup) {
-  return std::exchange(Installed(), lookup ? std::move(lookup) : LibraryMxLookup());
 }
 
 bool IsQueryableDomain(const std::string& domain) {

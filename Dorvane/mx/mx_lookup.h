@@ -22,12 +22,6 @@ using MxLookup = std::function<std::string(std::string& domain, const std::strin
 // Copies share the loaded library.
 MxLookup LibraryMxLookup();
 
-// Transitional: the lookup of the CDns that are handed none; the library's
-// until a test installs another. SetMxLookup returns the previous one; an
-// empty one restores the library's.
-const MxLookup& GlobalMxLookup();
-MxLookup SetMxLookup(MxLookup lookup);
-
 // Whether `domain` can be asked in a DNS query at all: 1 to 253 bytes,
 // labels of 1 to 63 bytes, no space, control byte or DEL. The resolver
 // library refuses over-long names with an error that would end the program,

@@ -12,19 +12,8 @@
 
 namespace dorvane {
 
-namespace {
-
-// Shows status changes on the form in use, whichever it is at the time.
-class CurrentFormView : public ShellView {
- public:
-  void RefreshConnection(const std::string& type, int slot) override {
-    CurrentForm().Shell().RefreshConnection(type, slot);
-  }
-};
-
-}  // namespace
-
-SlotPools::SlotPools(ShellView& view) : view_(view) {}
+SlotPools::SlotPools(ShellView& view, RouteMaker make_route)
+    : view_(view), make_route_(std::move(make_route)) {}
 SlotPools::~SlotPools() = default;
 
 CConnexion& SlotPools::Slot(Pool& pool, int i, const char* source) {
@@ -32,6 +21,7 @@ CConnexion& SlotPools::Slot(Pool& pool, int i, const char* source) {
   if (!pool[i]) {
     pool[i] = std::make_unique<CConnexion>();
     pool[i]->view = &view_;
+    pool[i]->make_route = &make_route_;
   }
   return *pool[i];
 }
@@ -61,12 +51,6 @@ void SlotPools::Reset() {
 int SlotPools::FindFreeIn() { return FindFree(in_, last_in, "MOD:MODConnexion[FindFreeInSlot]"); }
 int SlotPools::FindFreeOut() { return FindFree(out_, last_out, "MOD:MODConnexion[FindFreeOutSlot]"); }
 
-SlotPools& GlobalSlots() {
-  static CurrentFormView view;
-  static SlotPools pools(view);
-  return pools;
-}
-
 CConnexion::CConnexion() = default;
 CConnexion::~CConnexion() = default;
 
@@ -76,7 +60,10 @@ CMessage& CConnexion::Message() {
 }
 
 CDns& CConnexion::DNS() {
-  if (!dns_) dns_ = std::make_unique<CDns>();
+  if (!dns_) {
+    if (!make_route || !*make_route) Raise(91, "CConnexion", "Object variable or With block variable not set");
+    dns_ = (*make_route)();
+  }
   return *dns_;
 }
 
@@ -85,11 +72,6 @@ void CConnexion::SetStatus(int32_t status) {
   if (status != 0 && view) view->RefreshConnection(CnxType, Connexion);
 }
 
-CConnexion& CnxIn(int i) { return GlobalSlots().In(i); }
-CConnexion& CnxOut(int i) { return GlobalSlots().Out(i); }
-void ResetSlotPools() { GlobalSlots().Reset(); }
-int FindFreeInSlot() { return GlobalSlots().FindFreeIn(); }
-int FindFreeOutSlot() { return GlobalSlots().FindFreeOut(); }
 
 std::string GetResponseCode(const std::string& reply) {
   return Guard("MOD:MODConnexion[GetResponseCode]", [&] { return reply.substr(0, 3); });

@@ -1,6 +1,6 @@
 // Connection slots: every TCP connection of the SMTP service lives in a
-// numbered slot of one of two pools, inbound (`CnxIn`, tied to the `Smtp`
-// socket array) and outbound (`CnxOut`, tied to `SmtpDistant`). Slot i uses
+// numbered slot of one of two pools, inbound (`SlotPools::In`, tied to the
+// `Smtp` socket array) and outbound (`SlotPools::Out`, tied to `SmtpDistant`). Slot i uses
 // socket element i; usable numbers are 1 to 99, element 0 is never a slot.
 // Also the two small text functions that cut a client line into its command
 // word and a server reply into its code.
@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,10 @@ class ShellView;
 constexpr int kFirstSlot = 1;
 constexpr int kLastSlot = 99;
 
+// Makes the route of an outbound slot (the settings, DNS cache, resolver
+// and logs it works with are the maker's to choose).
+using RouteMaker = std::function<std::unique_ptr<CDns>()>;
+
 class CConnexion {
  public:
   CConnexion();
@@ -28,13 +33,13 @@ class CConnexion {
   uint8_t Connexion = 0;     // the slot's own number
   std::string CnxType;       // "IN" or "OUT"
   std::string SrvClient;     // the peer: client host or server contacted
-  std::string SmtpCommand;   // inbound line-assembly buffer
   std::string CurrentOutFile;  // outbound: the spool file being delivered
   uint8_t CurrentRcptTo = 0;   // outbound: the recipient being handled
 
   // The message received or sent on this connection (created on first use).
   CMessage& Message();
-  // Outbound: the MX route of the destination (created on first use).
+  // Outbound: the MX route of the destination (created on first use by
+  // the pools' route maker; RuntimeError 91 without one).
   CDns& DNS();
 
   // 0 = free; any other value is the dialogue's state. Writing a non-zero
@@ -42,8 +47,10 @@ class CConnexion {
   int32_t Status() const { return status_; }
   void SetStatus(int32_t status);
 
-  // Where status changes are shown (the pools set it); null shows nothing.
+  // Where status changes are shown and who makes routes (the pools set
+  // both); a null view shows nothing.
   ShellView* view = nullptr;
+  const RouteMaker* make_route = nullptr;
 
  private:
   int32_t status_ = 0;
@@ -55,8 +62,9 @@ class CConnexion {
 // cursors where the next search for a free slot starts.
 class SlotPools {
  public:
-  // Status changes of every slot are shown on `view` (not owned).
-  explicit SlotPools(ShellView& view);
+  // Status changes of every slot are shown on `view` (not owned); outbound
+  // routes come from `make_route`.
+  SlotPools(ShellView& view, RouteMaker make_route);
   ~SlotPools();
 
   // Slot i (0 to 100) of each pool, created on first use. RuntimeError 9
@@ -81,26 +89,10 @@ class SlotPools {
   int FindFree(Pool& pool, uint8_t& cursor, const char* source);
 
   ShellView& view_;
+  RouteMaker make_route_;
   Pool in_;
   Pool out_;
 };
-
-// Transitional: the pools of the process, until every module takes its
-// SlotPools by constructor.
-SlotPools& GlobalSlots();
-
-// Slot i (0 to 100) of each pool, created on first use.
-CConnexion& CnxIn(int i);
-CConnexion& CnxOut(int i);
-// Empties both pools and sets both cursors to 1 (start-up).
-void ResetSlotPools();
-
-// Finds a free slot of the pool starting at its cursor, wrapping from 99 to
-// 1, and moves the cursor there. Returns 0 when all 99 are busy (after one
-// full round: the search never loops for ever).
-int FindFreeInSlot();
-int FindFreeOutSlot();
-
 
 // The first three characters of a server reply (fewer when shorter).
 std::string GetResponseCode(const std::string& reply);

@@ -59,9 +59,4 @@ class Form {
   bool unloaded = false;
 };
 
-// The form in use. Throws RuntimeError 91 when none is installed.
-Form& CurrentForm();
-// Installs `form` (not owned); nullptr removes it.
-void SetForm(Form* form);
-
 }  // namespace dorvane

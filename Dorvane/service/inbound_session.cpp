@@ -221,10 +221,10 @@ std::pair<InboundEvent, std::string> InboundSession::Queue(int n) {
   if (!SpoolHasRoom(msg)) return {InboundEvent::kNoRoom, ""};
   try {
     if (msg.MRcptToCount() > 1) {
-      WriteSplitByDomain(msg);
+      WriteSplitByDomain(env_.files, env_.logs, env_.clock, msg);
     } else {
-      msg.ID = FreshSpoolName();
-      msg.MWrite(SpoolPath(kOutBox, msg.ID));
+      msg.ID = FreshSpoolName(env_.files, env_.clock);
+      msg.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, msg.ID));
     }
   } catch (const RuntimeError& e) {
     return {InboundEvent::kQueueFailed, e.description()};

@@ -78,7 +78,7 @@ void ServiceControl::Arreter() {
 bool ServiceControl::Started() const { return env_.form.mnustopEnabled; }
 
 void ServiceControl::LoadConfiguration() {
-  ChargerConfig(true);
+  ChargerConfig(env_.settings, env_.logs, env_.files, true);
   autostart_.Follow(env_.settings.running.ComputerStart);
 }
 

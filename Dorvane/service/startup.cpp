@@ -198,7 +198,7 @@ void Startup::CreateFolders() {
   }
   // A crash can leave a half-written file under its staging name; no scan
   // takes it, so without this they would pile up.
-  for (const std::string& path : RemoveStaleStagingFiles())
+  for (const std::string& path : RemoveStaleStagingFiles(env_.files))
     env_.logs.MailLogAdd(GMTDate() + " Dorvane: fichier incomplet supprim\xC3\xA9 (" + path + ")");
   if (size_t changed = RestrictProgramFolderModes())
     env_.logs.MailLogAdd(GMTDate() + " Dorvane: droits d'acc\xC3\xA8s r\xC3\xA9serv\xC3\xA9s au propri\xC3\xA9taire sur " +
@@ -214,7 +214,7 @@ bool Startup::CheckFiles() {
   }
   std::string ini = ProgramPath("Dorvane.ini");
   if (!FileExists(ini)) {
-    CConfiguration().WriteConf();  // a fresh instance: the key-less file
+    CConfiguration().WriteConf(env_.files, env_.logs);  // a fresh instance: the key-less file
   } else if (IsReadOnlyFile(ini)) {
     Refuse(std::string("Fichier de configuration en lecture seule !") + kCannotGoOn);
     return false;
@@ -248,7 +248,7 @@ StartOutcome Startup::Form_Load() {
     env_.dialogs.Message("Dorvane est déjà lancé !", "", DialogIcon::None);
     return StartOutcome::Ended;
   }
-  ConfigLoaded = false;
+  env_.settings.config_loaded = false;
   env_.logs.SetDebugSafeMode();
   return Guard(kWhere, [this, &form] {
     std::string caption = "Dorvane - Version " + VersionText();

@@ -32,8 +32,9 @@ QString Name(const char* prefix, const std::string& key, const char* suffix = ""
 
 }  // namespace
 
-ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent)
-    : QDialog(parent), settings_(settings), logs_(logs), reload_(std::move(reload)) {
+ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, Files& files, std::function<void()> reload,
+                           QWidget* parent)
+    : QDialog(parent), settings_(settings), logs_(logs), files_(files), reload_(std::move(reload)) {
   setObjectName("FRMConfiguration");
   setWindowTitle(QStringLiteral("Configuration de Dorvane"));
   auto* layout = new QVBoxLayout(this);
@@ -65,7 +66,7 @@ ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, std::function<void()>
   connect(write, &QPushButton::clicked, this, [this] { Write(); });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
 
-  LOADValues(*this, logs_);  // captions first: the check boxes are built from CONSTANTS
+  LOADValues(*this, settings_.language, logs_);  // captions first: the check boxes are built from the constants
   ShowValues();
   tree_->setCurrentItem(tree_->topLevelItem(0));
 }
@@ -146,10 +147,10 @@ void ConfigDialog::ShowValues() {
   auto defined = DefinedTexts(settings_.file);
   for (const Row& row : rows_) {
     std::string key = row.setting->key;
-    row.check->setText(Text(OverrideCaption(DefaultShown(*row.setting, defaults[key]))));
+    row.check->setText(Text(OverrideCaption(settings_.language.constants, DefaultShown(settings_.language.constants, *row.setting, defaults[key]))));
     if (row.setting->kind == SettingKind::OnOff) {
-      row.value->findChild<QRadioButton*>(Name("opt", key, "Yes"))->setText(Text(CONSTANTS[3]));
-      row.value->findChild<QRadioButton*>(Name("opt", key, "No"))->setText(Text(CONSTANTS[4]));
+      row.value->findChild<QRadioButton*>(Name("opt", key, "Yes"))->setText(Text(settings_.language.constants[3]));
+      row.value->findChild<QRadioButton*>(Name("opt", key, "No"))->setText(Text(settings_.language.constants[4]));
     }
     auto file = defined.find(key);
     row.check->setChecked(file != defined.end());
@@ -188,7 +189,7 @@ void ConfigDialog::Write() {
       if (row.check->isChecked()) defined[row.setting->key] = ValueText(row);
     }
     settings_.dialog = ConfigFromTexts(defined);
-    settings_.dialog.WriteConf();
+    settings_.dialog.WriteConf(files_, logs_);
     if (reload_) reload_();  // the running service follows the file at once
     accept();
   });

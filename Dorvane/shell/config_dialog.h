@@ -19,6 +19,7 @@ class QTreeWidget;
 
 namespace dorvane {
 
+class Files;
 class Logs;
 struct SettingInfo;
 struct Settings;
@@ -28,7 +29,8 @@ class ConfigDialog : public QDialog {
   // Shows the defaults and file values of `settings`; `reload` is the
   // "Recharger" command; `logs` takes the language entries the dialog
   // cannot apply. Both must outlive the dialog.
-  ConfigDialog(Settings& settings, Logs& logs, std::function<void()> reload, QWidget* parent = nullptr);
+  ConfigDialog(Settings& settings, Logs& logs, Files& files, std::function<void()> reload,
+               QWidget* parent = nullptr);
 
   // Builds the dialog instance of the settings from the boxes, writes it
   // (WriteConf) and runs `reload`, so the running configuration follows the
@@ -51,6 +53,7 @@ class ConfigDialog : public QDialog {
 
   Settings& settings_;
   Logs& logs_;
+  Files& files_;
   std::function<void()> reload_;
   QTreeWidget* tree_;
   QStackedWidget* pages_;

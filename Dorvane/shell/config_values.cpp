@@ -35,13 +35,14 @@ CConfiguration ConfigFromTexts(const std::map<std::string, std::string>& defined
   return config;
 }
 
-std::string DefaultShown(const SettingInfo& setting, const std::string& value_text) {
+std::string DefaultShown(const LanguageConstants& constants, const SettingInfo& setting,
+                         const std::string& value_text) {
   if (setting.kind != SettingKind::OnOff) return value_text;
-  return value_text == "Off" ? CONSTANTS[4] : CONSTANTS[3];
+  return value_text == "Off" ? constants[4] : constants[3];
 }
 
-std::string OverrideCaption(const std::string& default_shown) {
-  return CONSTANTS[1] + " (" + CONSTANTS[2] + ": " + default_shown + ")";
+std::string OverrideCaption(const LanguageConstants& constants, const std::string& default_shown) {
+  return constants[1] + " (" + constants[2] + ": " + default_shown + ")";
 }
 
 std::vector<std::string> AvailableLanguages() {

@@ -23,10 +23,11 @@ std::map<std::string, std::string> AllTexts(const CConfiguration& config);
 CConfiguration ConfigFromTexts(const std::map<std::string, std::string>& defined);
 
 // How a default shows in a check box caption: on/off settings as
-// CONSTANTS(3) / CONSTANTS(4), others as they stand.
-std::string DefaultShown(const SettingInfo& setting, const std::string& value_text);
-// CONSTANTS(1) + " (" + CONSTANTS(2) + ": " + default + ")".
-std::string OverrideCaption(const std::string& default_shown);
+// constants[3] / constants[4] of the language, others as they stand.
+std::string DefaultShown(const LanguageConstants& constants, const SettingInfo& setting,
+                         const std::string& value_text);
+// constants[1] + " (" + constants[2] + ": " + default + ")".
+std::string OverrideCaption(const LanguageConstants& constants, const std::string& default_shown);
 
 // The languages the dialog offers: the names with both <name>.ini and
 // <name>.ico in the program's language folder, sorted.

@@ -11,6 +11,7 @@
 #include "base/dialogs.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "config/configuration.h"
 #include "log/guard.h"
 #include "shell/config_dialog.h"
 #include "shell/connections_view.h"
@@ -142,7 +143,7 @@ void DesktopShell::OnEntry(QAction* entry, const std::string& name) {
 
 void DesktopShell::ShowConfigDialog() {
   if (!config_dialog_) {
-    config_dialog_ = new ConfigDialog(env_.settings, env_.logs, commands_.reload);
+    config_dialog_ = new ConfigDialog(env_.settings, env_.logs, env_.files, commands_.reload);
     config_dialog_->setAttribute(Qt::WA_DeleteOnClose);
   }
   config_dialog_->show();
@@ -209,7 +210,7 @@ void DesktopShell::RemoveTrayIcons() {
   update_tray_->hide();
 }
 
-void DesktopShell::ApplyLanguage() { LOADValues(*window_, env_.logs); }
+void DesktopShell::ApplyLanguage() { LOADValues(*window_, env_.settings.language, env_.logs); }
 
 void DesktopShell::ShowUpdateAvailable(bool notice) {
   update_tray_->setToolTip(QString::fromStdString("Dorvane " + NewVersion));

@@ -23,6 +23,7 @@ namespace dorvane {
 class ConfigDialog;
 class ConnectionsView;
 class Dialogs;
+class Files;
 class Logs;
 class MainWindow;
 class SlotPools;
@@ -54,6 +55,7 @@ struct DesktopEnvironment {
   Settings& settings;  // what the settings dialog shows and writes
   SlotPools& pools;    // what the connections grid shows
   Logs& logs;          // the language entries a window cannot take
+  Files& files;        // where the settings dialog writes the file
 };
 
 // How often a missing tray is looked for (a panel often starts after us).

@@ -92,11 +92,11 @@ const char* Apply(QWidget& window, const ControlText& text) {
 
 }  // namespace
 
-void LOADValues(QWidget& window, Logs& logs) {
-  Guard("MOD:LANGUAGE[LOADValues]", [&window, &logs] {
-    WindowLanguage language = WindowTexts(window.objectName().toStdString(), LangEntries);
-    CONSTANTS = language.constants;
-    for (const ControlText& text : language.controls) {
+void LOADValues(QWidget& window, LanguageTexts& language, Logs& logs) {
+  Guard("MOD:LANGUAGE[LOADValues]", [&window, &language, &logs] {
+    WindowLanguage texts = WindowTexts(window.objectName().toStdString(), language.entries);
+    language.constants = texts.constants;
+    for (const ControlText& text : texts.controls) {
       if (const char* why = Apply(window, text)) SkipEntry(logs, window, text, why);
     }
   });

@@ -54,9 +54,4 @@ std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clo
   return ids;
 }
 
-std::vector<std::string> WriteSplitByDomain(const CMessage& message) {
-  SystemClock clock;
-  return WriteSplitByDomain(StaticDiskFiles(), GlobalLogs(), clock, message);
-}
-
 }  // namespace dorvane

@@ -29,8 +29,4 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
 // debug log of `logs`. The files appear all together or not at all
 // (RuntimeError on failure). Returns the IDs written, in group order.
 std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock, const CMessage& message);
-// Transitional: WriteSplitByDomain on the disk, the process's logs and the
-// system's clock.
-std::vector<std::string> WriteSplitByDomain(const CMessage& message);
-
 }  // namespace dorvane

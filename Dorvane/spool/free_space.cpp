@@ -6,8 +6,6 @@ namespace dorvane {
 
 constexpr uint64_t kSpoolMargin = 10ull * 1000 * 1000;
 
-std::optional<uint64_t> FreeBytesAt(const std::string& folder) { return StaticDiskFiles().FreeBytes(folder); }
-
 uint64_t SpoolBytesNeeded(uint64_t text_bytes, size_t files) {
   return text_bytes * files + kSpoolMargin;
 }

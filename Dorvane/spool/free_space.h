@@ -8,10 +8,6 @@
 
 namespace dorvane {
 
-// Transitional: the disk's Files::FreeBytes, for the callers that take no
-// Files yet.
-std::optional<uint64_t> FreeBytesAt(const std::string& folder);
-
 // Room a message of `text_bytes` needs in OutBox when it is written as
 // `files` spool files: its size times the number of files, plus a 10 MB
 // margin so the logs and the other writers are not starved.

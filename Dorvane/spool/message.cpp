@@ -75,10 +75,6 @@ void CMessage::MWrite(Files& files, Logs& logs, const std::string& file) const {
   batch.Commit();
 }
 
-void CMessage::MOpen(const std::string& file) { MOpen(StaticDiskFiles(), GlobalLogs(), file); }
-
-void CMessage::MWrite(const std::string& file) const { MWrite(StaticDiskFiles(), GlobalLogs(), file); }
-
 void CMessage::MClear() {
   From.clear();
   Data.clear();

@@ -54,9 +54,6 @@ class CMessage {
   // file. Notes the writing in the debug log of `logs`. Throws RuntimeError
   // on failure.
   void MWrite(Files& files, Logs& logs, const std::string& file) const;
-  // Transitional: MOpen and MWrite on the disk and the process's logs.
-  void MOpen(const std::string& file);
-  void MWrite(const std::string& file) const;
   // Empties From, Data and LastError, Essai 0, recipients to element 0
   // only; ID, TxtEng, TxtFr and ForSender keep their values.
   void MClear();

@@ -28,12 +28,6 @@ bool PathTaken(Files& files, const std::string& path) {
   return files.Exists(path) || files.Exists(StagingPath(path));
 }
 
-// Transitional: the clock behind the old signatures.
-Clock& SystemClockForNames() {
-  static SystemClock clock;
-  return clock;
-}
-
 }  // namespace
 
 std::string RandomFileGet(Clock& clock) {
@@ -52,12 +46,6 @@ std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix
       return name;
   }
   Raise(kErrPermissionDenied, "MOD:MODSpool[RandomFileGet]", "No free spool file name");
-}
-
-std::string RandomFileGet() { return RandomFileGet(SystemClockForNames()); }
-
-std::string FreshSpoolName(const std::string& suffix) {
-  return FreshSpoolName(StaticDiskFiles(), SystemClockForNames(), suffix);
 }
 
 }  // namespace dorvane

@@ -19,9 +19,4 @@ std::string RandomFileGet(Clock& clock);
 // does. RuntimeError after an absurd number of collisions.
 std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix = "");
 
-// Transitional: RandomFileGet and FreshSpoolName on the system's clock and
-// the disk.
-std::string RandomFileGet();
-std::string FreshSpoolName(const std::string& suffix = "");
-
 }  // namespace dorvane

@@ -60,13 +60,8 @@ std::vector<std::string> RemoveStaleStagingFiles(Files& files) {
   return removed;
 }
 
-std::vector<std::string> RemoveStaleStagingFiles() { return RemoveStaleStagingFiles(StaticDiskFiles()); }
-
 SpoolWriteBatch::SpoolWriteBatch(Files& files, std::string source)
     : files_(files), source_(std::move(source)) {}
-
-SpoolWriteBatch::SpoolWriteBatch(std::string source)
-    : SpoolWriteBatch(StaticDiskFiles(), std::move(source)) {}
 
 SpoolWriteBatch::~SpoolWriteBatch() {
   for (const auto& e : staged_) files_.Remove(e.staging);

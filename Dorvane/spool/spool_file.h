@@ -33,9 +33,6 @@ std::string StagingPath(const std::string& path);
 // spool folders (never a message: a message only exists once renamed into
 // place) and returns the paths it removed.
 std::vector<std::string> RemoveStaleStagingFiles(Files& files);
-// Transitional: RemoveStaleStagingFiles on the disk.
-std::vector<std::string> RemoveStaleStagingFiles();
-
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into
 // place and flushes their folders. Files staged but not committed are
@@ -46,8 +43,6 @@ class SpoolWriteBatch {
   // `source` names the operation in the RuntimeError of a failure; `files`
   // must outlive the batch.
   SpoolWriteBatch(Files& files, std::string source);
-  // Transitional: a batch on the disk.
-  explicit SpoolWriteBatch(std::string source);
   ~SpoolWriteBatch();
   SpoolWriteBatch(const SpoolWriteBatch&) = delete;
   SpoolWriteBatch& operator=(const SpoolWriteBatch&) = delete;

@@ -21,15 +21,10 @@ DeliveryTest::DeliveryTest() {
   config.DebugMode = false;
   config.SmtpServer = "smarthost.test";
   test.settings.file.SmtpServerDefined = false;
-  HostName = "relay.test";
-  DnsCacheReset();
-  SetMxLookup([](std::string&, const std::string&) { return std::string(); });
+  test.settings.host_name = "relay.test";
 }
 
-DeliveryTest::~DeliveryTest() {
-  SetMxLookup(nullptr);
-  DnsCacheReset();
-}
+DeliveryTest::~DeliveryTest() = default;
 
 void DeliveryTest::Reset() {
   test.pools.Reset();
@@ -47,20 +42,20 @@ void DeliveryTest::Queue(const std::string& name, const std::vector<std::string>
   m.From = "<sender@origin.test>";
   for (const std::string& r : rcpts) m.AddRcptTo(r);
   m.Data = "Subject: hello\r\n\r\nbody line\r\n";
-  m.MWrite(SpoolPath(folder, name));
+  test.WriteMessage(m, folder, name);
 }
 
 void DeliveryTest::Route(const std::string& domain, const std::vector<std::string>& hosts) {
   CMXServer mx;
   for (size_t k = 0; k < hosts.size(); ++k) mx.Add(static_cast<int16_t>(10 * (k + 1)), hosts[k], "", 3600);
-  DnsCacheAppend(domain, mx);
+  test.dns_cache.Append(domain, mx);
 }
 
 CMessage DeliveryTest::Read(const std::string& folder, const std::string& name) {
   CMessage m;
   std::string path = SpoolPath(folder.c_str(), name);
   EXPECT_TRUE(std::filesystem::exists(path)) << path;
-  m.MOpen(path);
+  m.MOpen(test.files, test.logs, path);
   return m;
 }
 

@@ -39,12 +39,12 @@ class DeliveryTest : public ::testing::Test {
   // send-complete event after the body and after the QUIT.
   void Converse(int i, const std::vector<std::string>& replies);
   // Commands sent on element i, as sent.
-  const std::vector<std::string>& Sent(int i) { return test.form->distant.Sent(i); }
+  const std::vector<std::string>& Sent(int i) { return test.form.distant.Sent(i); }
   CConnexion& Out(int i) { return test.pools.Out(i); }
   QueueScan& queue() { return delivery.queue(); }
 
   TestEnvironment test;
-  fake::FakeForm& form{*test.form};
+  fake::FakeForm& form{test.form};
   DeliveryService delivery{test.env};
 };
 

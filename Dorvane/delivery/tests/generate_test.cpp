@@ -16,7 +16,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 // A failed message written to OutBox (and, when `deferred`, to Deferred).
-CMessage Queue(const std::string& name, bool deferred = false) {
+CMessage Queue(TestEnvironment& test, const std::string& name, bool deferred = false) {
   CMessage m;
   m.ID = name;
   m.From = "<alice@home.test>";
@@ -25,14 +25,8 @@ CMessage Queue(const std::string& name, bool deferred = false) {
   m.Essai = 3;
   m.LastError = "10061: Connection refused";
   m.Data = "Subject: hi\r\n\r\nbody\r\n";
-  m.MWrite(SpoolPath(kOutBox, name));
-  if (deferred) m.MWrite(SpoolPath(kDeferred, name));
-  return m;
-}
-
-CMessage Read(const std::string& folder, const std::string& name) {
-  CMessage m;
-  m.MOpen(SpoolPath(folder, name));
+  test.WriteMessage(m, kOutBox, name);
+  if (deferred) test.WriteMessage(m, kDeferred, name);
   return m;
 }
 
@@ -52,10 +46,10 @@ void ExpectNoticeFor(const CMessage& notice, const CMessage& failed, const std::
 TEST(GenerateError, ReplacesTheMessageByItsBounceUnderTheSameName) {
   TestEnvironment test;
   test.ResetSpoolFolders();
-  CMessage failed = Queue("A1B2C3");
+  CMessage failed = Queue(test, "A1B2C3");
   GenerateError(test.env, "A1B2C3");
   EXPECT_EQ(test.FolderFiles("OutBox"), Names{"A1B2C3"});
-  CMessage bounce = Read(kOutBox, "A1B2C3");
+  CMessage bounce = test.ReadMessage(kOutBox, "A1B2C3");
   EXPECT_EQ(bounce.ID, "A1B2C3");
   ExpectNoticeFor(bounce, failed, "Undelivered Mail Returned to Sender");
 }
@@ -63,17 +57,17 @@ TEST(GenerateError, ReplacesTheMessageByItsBounceUnderTheSameName) {
 TEST(GenerateDeferred, QueuesTheNoticeUnderANewNameAndLeavesTheMessageDeferred) {
   TestEnvironment test;
   test.ResetSpoolFolders();
-  CMessage delayed = Queue("D4E5F6", true);
+  CMessage delayed = Queue(test, "D4E5F6", true);
   GenerateDeferred(test.env, "D4E5F6");
   EXPECT_EQ(test.FolderFiles("Deferred"), Names{"D4E5F6"});
   Names outbox = test.FolderFiles("OutBox");
   ASSERT_EQ(outbox.size(), 1u);
   EXPECT_NE(outbox[0], "D4E5F6");
-  CMessage notice = Read(kOutBox, outbox[0]);
+  CMessage notice = test.ReadMessage(kOutBox, outbox[0]);
   EXPECT_EQ(notice.ID, outbox[0]);
   ExpectNoticeFor(notice, delayed, "Delivery Status Notification (Mail Delivery Delayed)");
   EXPECT_NE(notice.Data.find("\r\nIt was the 3 attempt !\r\n"), std::string::npos);
-  EXPECT_EQ(Read(kDeferred, "D4E5F6").Essai, 3);
+  EXPECT_EQ(test.ReadMessage(kDeferred, "D4E5F6").Essai, 3);
 }
 
 TEST(Generators, MissingMessageIsAFatalError) {

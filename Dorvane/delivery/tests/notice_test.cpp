@@ -130,7 +130,7 @@ TEST(Notices, EmptyHostNameLeavesTheFixedPartsWellFormed) {
 TEST(Notices, EachNoticeGetsItsOwnMessageId) {
   std::time_t now = std::time(nullptr);
   SystemClock clock;
-  NoticeStamp a = MakeNoticeStamp(now, RandomIdToken(clock), "h"), b = CurrentNoticeStamp(clock);
+  NoticeStamp a = MakeNoticeStamp(now, RandomIdToken(clock), "h"), b = CurrentNoticeStamp(clock, "h");
   EXPECT_NE(a.IdToken, b.IdToken);
   for (const std::string& token : {a.IdToken, b.IdToken}) {
     EXPECT_EQ(token.size(), 10u) << token;

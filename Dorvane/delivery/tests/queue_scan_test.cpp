@@ -161,7 +161,7 @@ TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
     Queue(name, {"<a@dest.test>"});
     CMessage m = Read("OutBox", name);
     m.Data = data;
-    m.MWrite(test.program.Path(std::string("OutBox/") + name));
+    test.WriteMessage(m, kOutBox, name);
   }
   // A whole record whose text is larger than any message the relay takes:
   // refused by its size before it is read (sparse, so the test stays cheap).

@@ -47,7 +47,7 @@ TEST(Slots, StatusWriteRefreshesTheRowOnlyWhenNonZero) {
   Busy(t.pools, {7});
   t.pools.In(7).SetStatus(0);
   using Row = std::pair<std::string, int>;
-  EXPECT_EQ((std::vector<Row>{{"IN", 7}}), t.form->shell.refreshes);
+  EXPECT_EQ((std::vector<Row>{{"IN", 7}}), t.form.shell.refreshes);
 }
 
 TEST(ReplyParsing, CommandWordAndReplyCode) {

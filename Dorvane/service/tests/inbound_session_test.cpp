@@ -248,7 +248,7 @@ TEST(InboundDialogueTable, RepliesActionsAndStates) {
 class InboundSessionTest : public ::testing::Test {
  protected:
   InboundSessionTest() : session_(t_.env, [this] { ++scans_; }) {
-    t_.form->smtp.Load(0);
+    t_.form.smtp.Load(0);
     t_.settings.running.Relay = false;
     std::filesystem::create_directories(t_.program.Path(kOutBox));
   }
@@ -256,18 +256,18 @@ class InboundSessionTest : public ::testing::Test {
   // A client connects from `peer`; returns the element it was accepted on.
   int Connect(FakePeer peer = {}) {
     intptr_t request = ++next_request_;
-    t_.form->smtp.QueuePeer(request, peer);
-    t_.form->smtp.FireConnectionRequest(request);
+    t_.form.smtp.QueuePeer(request, peer);
+    t_.form.smtp.FireConnectionRequest(request);
     for (int i = 1; i < kFirstSpareElement + kSpareElements; ++i)
-      if (t_.form->smtp.AcceptedRequest(i) == request) return i;
+      if (t_.form.smtp.AcceptedRequest(i) == request) return i;
     return 0;
   }
 
   // Sends `bytes` from the client of element n; the replies they caused.
   std::string Say(int n, const std::string& bytes) {
-    size_t before = t_.form->smtp.SentText(n).size();
-    t_.form->smtp.Receive(n, bytes);
-    return t_.form->smtp.SentText(n).substr(before);
+    size_t before = t_.form.smtp.SentText(n).size();
+    t_.form.smtp.Receive(n, bytes);
+    return t_.form.smtp.SentText(n).substr(before);
   }
 
   // A client at this computer's own address (always served), one address
@@ -314,13 +314,13 @@ TEST_F(InboundSessionTest, RelayRuleDecidesWhoIsGreeted) {
     ASSERT_EQ(1, Connect(c.peer)) << ip;
     std::string log = t_.program.Read("maillog.txt").substr(logged);
     EXPECT_EQ(c.served ? kInGreeted : 0, Status(1)) << ip;
-    EXPECT_EQ(c.served, t_.form->smtp.Exists(1)) << ip;
-    EXPECT_EQ(c.served, !t_.form->smtp.Sent(1).empty()) << ip;
+    EXPECT_EQ(c.served, t_.form.smtp.Exists(1)) << ip;
+    EXPECT_EQ(c.served, !t_.form.smtp.Sent(1).empty()) << ip;
     std::string line = c.served ? "]: connect from " + c.peer.remote_host + " [" + ip + "]\r\n"
                                 : " Dorvane/smtplocal[1] REJECT Host " + ip + " relay: deny\r\n";
     EXPECT_NE(std::string::npos, log.find(line)) << log;
     EXPECT_EQ(c.peer.remote_host.empty() ? ip : c.peer.remote_host, t_.pools.In(1).SrvClient);
-    if (c.served) t_.form->smtp.FireClose(1);
+    if (c.served) t_.form.smtp.FireClose(1);
   }
 }
 
@@ -328,31 +328,31 @@ TEST_F(InboundSessionTest, ClientsFindingNoSlotAreToldTooMany) {
   const std::string too_many = "421 Too many connections, try again later\r\n";
   for (int i = 0; i < kMaxSlotsPerAddress; ++i) ASSERT_EQ(kInGreeted, Status(Connect()));
   int turned = Connect();  // the 21st client of one address
-  EXPECT_EQ(too_many, t_.form->smtp.LastSent(turned));
+  EXPECT_EQ(too_many, t_.form.smtp.LastSent(turned));
   EXPECT_TRUE(Logged(" Dorvane/smtplocal: 421 Too many connections\r\n"));
-  t_.form->smtp.FireSendComplete(turned);
+  t_.form.smtp.FireSendComplete(turned);
   EXPECT_EQ(0, Status(turned));
-  EXPECT_FALSE(t_.form->smtp.Exists(turned));
+  EXPECT_FALSE(t_.form.smtp.Exists(turned));
 
   for (int i = kMaxSlotsPerAddress + 1; i <= kLastSlot; ++i)
     ASSERT_EQ(kInGreeted, Status(Connect(OwnAddress(i))));
   int spare = Connect(OwnAddress(kLastSlot + 1));  // the 100th: no slot left
   EXPECT_EQ(kFirstSpareElement, spare);
-  EXPECT_EQ(too_many, t_.form->smtp.LastSent(spare));
-  t_.form->smtp.FireSendComplete(spare);
-  EXPECT_FALSE(t_.form->smtp.Exists(spare));
+  EXPECT_EQ(too_many, t_.form.smtp.LastSent(spare));
+  t_.form.smtp.FireSendComplete(spare);
+  EXPECT_FALSE(t_.form.smtp.Exists(spare));
 
   spare = Connect({"", "192.168.1.9", "10.0.0.1"});  // refused by the relay rule: not a word
-  EXPECT_EQ(0u, t_.form->smtp.Sent(spare).size());
-  EXPECT_FALSE(t_.form->smtp.Exists(spare));
+  EXPECT_EQ(0u, t_.form.smtp.Sent(spare).size());
+  EXPECT_FALSE(t_.form.smtp.Exists(spare));
 
   spare = Connect();  // its 421 never leaves: dropped after the grace
   t_.clock.Advance(kCloseGrace.count());
   t_.loop.TickTimers();
-  EXPECT_FALSE(t_.form->smtp.Exists(spare));
+  EXPECT_FALSE(t_.form.smtp.Exists(spare));
 
-  t_.form->smtp.FireError(42, 10054, "Connection is reset by remote side");  // leaves without QUIT
-  EXPECT_FALSE(t_.form->smtp.Exists(42));
+  t_.form.smtp.FireError(42, 10054, "Connection is reset by remote side");  // leaves without QUIT
+  EXPECT_FALSE(t_.form.smtp.Exists(42));
   EXPECT_EQ(42, Connect(OwnAddress(200)));
   EXPECT_EQ(kInGreeted, Status(42));
 }
@@ -366,8 +366,7 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   EXPECT_EQ(1, t_.loop.RunPosted());
   EXPECT_EQ(1, scans_);
   ASSERT_EQ(1u, OutBox().size());
-  CMessage m;
-  m.MOpen(SpoolPath(kOutBox, OutBox()[0]));
+  CMessage m = t_.ReadMessage(kOutBox, OutBox()[0]);
   EXPECT_EQ(OutBox()[0], m.ID);
   EXPECT_EQ("<me@here.fr>", m.From);
   EXPECT_EQ((std::vector<std::string>{"", "<you@there.de>"}), m.RcptToList());
@@ -412,22 +411,22 @@ TEST_F(InboundSessionTest, TimeLimitsFollowTheSessionClock) {
   EXPECT_EQ(kInGreeted, Status(n));
   t_.clock.Advance(idle);
   t_.loop.TickTimers();
-  EXPECT_EQ("421 Timeout, closing connection\r\n", t_.form->smtp.LastSent(n));
+  EXPECT_EQ("421 Timeout, closing connection\r\n", t_.form.smtp.LastSent(n));
   EXPECT_EQ(kInQuit, Status(n));
-  t_.form->smtp.FireSendComplete(n);
+  t_.form.smtp.FireSendComplete(n);
   EXPECT_EQ(0, Status(n));
-  EXPECT_FALSE(t_.form->smtp.Exists(n));
-  EXPECT_EQ(std::make_pair("IN"s, n), t_.form->shell.refreshes.back());
+  EXPECT_FALSE(t_.form.smtp.Exists(n));
+  EXPECT_EQ(std::make_pair("IN"s, n), t_.form.shell.refreshes.back());
 
   // The slot and its element are used again; a client that never reads its
   // last reply is closed after the grace.
   ASSERT_EQ(n, Connect());
-  EXPECT_EQ(2, t_.form->smtp.LoadCount(n));
+  EXPECT_EQ(2, t_.form.smtp.LoadCount(n));
   Say(n, "QUIT\r\n");
   t_.clock.Advance(kCloseGrace.count());
   t_.loop.TickTimers();
   EXPECT_EQ(0, Status(n));
-  EXPECT_FALSE(t_.form->smtp.Exists(n));
+  EXPECT_FALSE(t_.form.smtp.Exists(n));
 }
 
 }  // namespace

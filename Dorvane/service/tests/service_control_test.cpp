@@ -29,11 +29,11 @@ struct Recorder : Autostart {
 class ServiceControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    t.form->smtp.Load(0);
+    t.form.smtp.Load(0);
     t.settings.running.ListenPort = 2525;
     t.logs.SetDebugMode(false);
   }
-  fake::FakeSocket& listener() { return t.form->smtp.At(0); }
+  fake::FakeSocket& listener() { return t.form.smtp.At(0); }
   std::vector<std::string> Lines(const std::string& name) {
     std::vector<std::string> lines;
     std::string text = t.program.Read(name);
@@ -55,14 +55,14 @@ TEST_F(ServiceControlTest, StartListensOnListenPortAndStopClosesIt) {
   EXPECT_EQ(2525, listener().LocalPort());
   EXPECT_EQ(SocketState::Listening, listener().state);
   EXPECT_TRUE(control.Started());
-  EXPECT_EQ("Dorvane 3.0 [Démarré]", t.form->shell.tooltip);
-  EXPECT_FALSE(t.form->shell.start_enabled);
-  EXPECT_TRUE(t.form->shell.stop_enabled);
+  EXPECT_EQ("Dorvane 3.0 [Démarré]", t.form.shell.tooltip);
+  EXPECT_FALSE(t.form.shell.start_enabled);
+  EXPECT_TRUE(t.form.shell.stop_enabled);
 
   control.Arreter();
   EXPECT_EQ(SocketState::Closed, listener().state);
   EXPECT_FALSE(control.Started());
-  EXPECT_EQ("Dorvane 3.0 [Arrêté]", t.form->shell.tooltip);
+  EXPECT_EQ("Dorvane 3.0 [Arrêté]", t.form.shell.tooltip);
   auto log = Lines("maillog.txt");
   ASSERT_EQ(2u, log.size());
   EXPECT_TRUE(EndsWith(log[0], " Dorvane Start of SMTP service")) << log[0];
@@ -87,9 +87,9 @@ TEST_F(ServiceControlTest, RefusedListenLeavesServiceStoppedWithOneErrorLine) {
     ASSERT_EQ(1u, errors.size());
     EXPECT_TRUE(EndsWith(errors[0], c.tail)) << errors[0];
     EXPECT_EQ("", t.program.Read("maillog.txt"));
-    EXPECT_EQ("", t.form->shell.tooltip);
+    EXPECT_EQ("", t.form.shell.tooltip);
     EXPECT_TRUE(recorder.calls.empty());
-    EXPECT_TRUE(t.form->mnustartEnabled);
+    EXPECT_TRUE(t.form.mnustartEnabled);
   }
 }
 
@@ -153,7 +153,7 @@ TEST_F(ServiceControlTest, QuitStopsOnceAndLeavesTheLoop) {
   control.UnloadOnce();
   EXPECT_EQ((std::vector<std::string>{"open cache", "write cache", "leave loop"}), recorder.calls);
   EXPECT_EQ(2u, Lines("maillog.txt").size());
-  EXPECT_TRUE(t.form->unloaded);
+  EXPECT_TRUE(t.form.unloaded);
 }
 
 }  // namespace

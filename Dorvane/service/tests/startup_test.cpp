@@ -168,8 +168,8 @@ TEST(StartupTest, FormLoadRefusesOrStartsTheService) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestEnvironment t;
-    t.form->smtp.Load(0);
-    t.form->distant.Load(0);
+    t.form.smtp.Load(0);
+    t.form.distant.Load(0);
     InstanceLock other;
     if (c.other_instance) {
       ASSERT_TRUE(other.Acquire(t.program.Path("Dorvane.lock")));

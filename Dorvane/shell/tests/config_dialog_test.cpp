@@ -27,8 +27,8 @@ class ConfigDialogTest : public ::testing::Test {
   void SetUp() override {
     test::EnsureGuiApp();
     t_.program.Write("Dorvane.ini", "ListenPort\t2525\r\nRelay\tOff\r\n");
-    ChargerConfig(false);
-    LangEntries.clear();
+    ChargerConfig(t_.settings, t_.logs, t_.files, false);
+    t_.settings.language.entries.clear();
   }
   template <class T>
   T& Control(const char* name) {
@@ -38,7 +38,8 @@ class ConfigDialogTest : public ::testing::Test {
   }
   ConfigDialog& dialog() {
     // "Recharger" of the service: the file becomes the running configuration.
-    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>(t_.settings, t_.logs, [] { ChargerConfig(true); });
+    if (!dialog_) dialog_ = std::make_unique<ConfigDialog>(t_.settings, t_.logs, t_.files,
+                                               [this] { ChargerConfig(t_.settings, t_.logs, t_.files, true); });
     return *dialog_;
   }
 
@@ -138,7 +139,7 @@ TEST_F(ConfigDialogTest, NothingCheckedWritesTheKeylessFile) {
 }
 
 TEST_F(ConfigDialogTest, ShippedEnglishRenamesNodesBoxesAndOptions) {
-  LangEntries = ParseLanguage(test::ReadSource("language/en.ini"));
+  t_.settings.language.entries = ParseLanguage(test::ReadSource("language/en.ini"));
   EXPECT_EQ(dialog().windowTitle().toStdString(), "Dorvane settings");
   auto& tree = Control<QTreeWidget>("Categories");
   std::vector<std::string> nodes;
@@ -152,12 +153,12 @@ TEST_F(ConfigDialogTest, ShippedEnglishRenamesNodesBoxesAndOptions) {
 }
 
 TEST_F(ConfigDialogTest, EntriesForMissingControlsAreSkippedWithOneDebugLineEach) {
-  LangEntries = {{"CONFIGURATION", "CPT_chkNothing", "x"},
+  t_.settings.language.entries = {{"CONFIGURATION", "CPT_chkNothing", "x"},
                  {"CONFIGURATION", "NOD_nowhere_9", "y"},
                  {"CONFIGURATION", "TIP_btnWrite", "Write the file"},
                  {"CONFIGURATION", "CPT_btnWrite", "Go"}};
   t_.settings.running.DebugMode = true;  // the debug log is written in debug mode only
-  PushDebugMode();
+  PushDebugMode(t_.settings, t_.logs);
   EXPECT_EQ(Control<QPushButton>("btnWrite").text().toStdString(), "Go");
   EXPECT_EQ(Control<QPushButton>("btnWrite").toolTip().toStdString(), "Write the file");
   std::string log = t_.program.Read("Debug.html");

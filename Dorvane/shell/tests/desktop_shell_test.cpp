@@ -21,8 +21,9 @@
 #include "config/configuration.h"
 #include "config/language.h"
 #include "gui_support.h"
-#include "qt/tests/event_loop_support.h"
+#include "mx/cdns.h"
 #include "qt/main_form.h"
+#include "qt/tests/event_loop_support.h"
 #include "relay/environment.h"
 #include "relay/form.h"
 #include "service/inbound_session.h"
@@ -59,8 +60,8 @@ class DesktopShellTest : public ::testing::Test {
   void SetUp() override {
     test::EnsureGuiApp();
     for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(t_.program.Path(folder)));
-    CConfiguration().WriteConf();
-    ChargerConfig(true);
+    CConfiguration().WriteConf(t_.files, t_.logs);
+    ChargerConfig(t_.settings, t_.logs, t_.files, true);
     t_.settings.running.ListenPort = static_cast<int16_t>(test::FreePort());
     ShellCommands commands;
     commands.start = [this] { control_->mnustart_Click(); };
@@ -71,12 +72,12 @@ class DesktopShellTest : public ::testing::Test {
     commands.open_url = [](const std::string&) {};  // no browser in tests
     commands.tray_available = [this] { return tray_available_; };
     auto shell = std::make_unique<RecordingShell>(
-        std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, t_.pools, t_.logs});
+        std::move(commands), DesktopEnvironment{t_.program.dialogs, t_.settings, pools_, t_.logs, t_.files});
     shell_ = shell.get();
     form_ = std::make_unique<QtForm>(std::move(shell));
-    SetForm(form_.get());  // the slot pools show their rows on the installed form
+    rows_.shell = shell_;
     env_ = std::make_unique<Environment>(
-        Environment{*form_, t_.pools, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
+        Environment{*form_, pools_, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
     inbound_ = std::make_unique<InboundSession>(*env_, nullptr);
     ServiceCalls calls;
     calls.leave_loop = [] { QCoreApplication::exit(0); };
@@ -96,7 +97,17 @@ class DesktopShellTest : public ::testing::Test {
     QApplication::sendEvent(shell_->Window().windowHandle(), &close_box);
   }
 
+  // The slots show their rows on the shell, which is made after them.
+  struct Rows : ShellView {
+    void RefreshConnection(const std::string& type, int slot) override {
+      if (shell) shell->RefreshConnection(type, slot);
+    }
+    ShellView* shell = nullptr;
+  };
+
   TestEnvironment t_;
+  Rows rows_;
+  SlotPools pools_{rows_, [this] { return std::make_unique<CDns>(t_.settings, t_.dns_cache, t_.mx_lookup, t_.logs); }};
   bool tray_available_ = false;  // no panel until a test brings one
   NoAutostart autostart_;
   std::unique_ptr<QtForm> form_;
@@ -206,7 +217,7 @@ TEST_F(DesktopShellTest, ShippedEnglishSwitchesEveryCaptionOfTheMainWindow) {
   shell_->SetCaptions("Dorvane - Version 3.0 [127.0.0.1]", "Dorvane - Version 3.0");
   shell_->SetMxfinderVersion("Mxfinder version detected: 3.0");
   auto french = Captions(shell_->Window());
-  LangEntries = ParseLanguage(test::ReadSource("language/en.ini"));
+  t_.settings.language.entries = ParseLanguage(test::ReadSource("language/en.ini"));
   shell_->ApplyLanguage();
   auto english = Captions(shell_->Window());
   french.erase("Titre");  // run-time captions, not the language's
@@ -214,13 +225,13 @@ TEST_F(DesktopShellTest, ShippedEnglishSwitchesEveryCaptionOfTheMainWindow) {
   french.erase("");       // Qt's own inner buttons
   for (const auto& [name, text] : french) {
     std::string key = "CPT_" + name;
-    auto entry = std::find_if(LangEntries.begin(), LangEntries.end(),
+    auto entry = std::find_if(t_.settings.language.entries.begin(), t_.settings.language.entries.end(),
                               [&](const LangEntry& e) { return e.section == "MAIN" && e.key == key; });
-    ASSERT_NE(entry, LangEntries.end()) << "en.ini lacks " << key;
+    ASSERT_NE(entry, t_.settings.language.entries.end()) << "en.ini lacks " << key;
     EXPECT_EQ(english[name], entry->value) << name;
   }
   EXPECT_EQ(english["Titre"], "Dorvane - Version 3.0");
-  EXPECT_EQ(CONSTANTS[3], "Yes");
+  EXPECT_EQ(t_.settings.language.constants[3], "Yes");
 }
 
 TEST_F(DesktopShellTest, GridFollowsARealInboundDialogueAndReusesItsRow) {

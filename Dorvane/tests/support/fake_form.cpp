@@ -147,14 +147,4 @@ void FakeShellView::RefreshConnection(const std::string& type, int slot) {
   refreshes.emplace_back(type, slot);
 }
 
-ScopedFakeForm::ScopedFakeForm() {
-  ResetSlotPools();
-  SetForm(&form_);
-}
-
-ScopedFakeForm::~ScopedFakeForm() {
-  SetForm(nullptr);
-  ResetSlotPools();
-}
-
 }  // namespace dorvane::fake

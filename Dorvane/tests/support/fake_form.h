@@ -2,8 +2,7 @@
 // test does with each element (load, accept, send, close, unload) and let the
 // test play the network (push received bytes, fire events); timers that
 // record their enabled flag; a shell view that records connection-row
-// refreshes. ScopedFakeForm installs one for a test and empties the slot
-// pools around it.
+// refreshes.
 #pragma once
 
 #include <cstdint>
@@ -150,19 +149,6 @@ class FakeForm : public Form {
   FakeTimer outbox_timer;
   FakeTimer deferred_timer;
   FakeShellView shell;
-};
-
-// Installs a fresh FakeForm and empties both slot pools; undoes both when
-// it goes out of scope.
-class ScopedFakeForm {
- public:
-  ScopedFakeForm();
-  ~ScopedFakeForm();
-  FakeForm& operator*() { return form_; }
-  FakeForm* operator->() { return &form_; }
-
- private:
-  FakeForm form_;
 };
 
 }  // namespace dorvane::fake

@@ -6,7 +6,9 @@
 
 #include "config/configuration.h"
 #include "log/logs.h"
+#include "mx/cdns.h"
 #include "relay/connexion.h"
+#include "spool/spool_file.h"
 
 namespace dorvane {
 namespace fake {
@@ -117,21 +119,25 @@ void TestEnvironment::UseLoopbackResolver() {
   settings.network.resolv_conf_path = program.Path("resolv.conf");
 }
 
-struct TestEnvironment::Saved {
-  Settings settings;
-  std::string host_name;
-};
-
 TestEnvironment::TestEnvironment()
-    : settings(GlobalSettings()),
-      pools(GlobalSlots()),
-      logs(GlobalLogs()),
-      env{*form, pools, settings, logs, program.dialogs, files, clock, loop},
-      saved_(new Saved{GlobalSettings(), HostName}) {}
+    : logs(files, program.folder()),
+      dns_cache(files, logs),
+      mx_lookup([](std::string&, const std::string&) { return std::string(); }),
+      pools(form.shell, [this] { return std::make_unique<CDns>(settings, dns_cache, mx_lookup, logs); }),
+      env{form, pools, settings, logs, program.dialogs, files, clock, loop} {
+  program.UseLogs(logs);
+}
 
-TestEnvironment::~TestEnvironment() {
-  GlobalSettings() = saved_->settings;
-  HostName = saved_->host_name;
+TestEnvironment::~TestEnvironment() = default;
+
+void TestEnvironment::WriteMessage(const CMessage& message, const std::string& folder, const std::string& name) {
+  message.MWrite(files, logs, SpoolPath(folder, name));
+}
+
+CMessage TestEnvironment::ReadMessage(const std::string& folder, const std::string& name) {
+  CMessage message;
+  message.MOpen(files, logs, SpoolPath(folder, name));
+  return message;
 }
 
 std::vector<std::string> TestEnvironment::LogLines(const std::string& name) const {

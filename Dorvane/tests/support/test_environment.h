@@ -14,15 +14,17 @@
 #include "base/clock.h"
 #include "base/event_loop.h"
 #include "base/files.h"
+#include "config/configuration.h"
+#include "log/logs.h"
+#include "mx/dns_cache.h"
+#include "mx/mx_lookup.h"
+#include "relay/connexion.h"
+#include "spool/message.h"
 #include "relay/environment.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/test_harness.h"
 
 namespace dorvane {
-
-class Logs;
-class SlotPools;
-struct Settings;
 
 namespace fake {
 
@@ -93,9 +95,11 @@ class ManualLoop : public EventLoop {
 
 }  // namespace fake
 
-// While alive: a TestProgram (folder, dialogs, fatal trap), a fresh fake
-// form installed, empty slot pools and the settings saved (restored after).
-// `env` hands all of it to the code under test.
+// While alive: a TestProgram (folder, dialogs, fatal trap, the fatal report
+// on these logs), a fake form, empty slot pools whose routes use this
+// environment's settings, DNS cache and resolver (one that finds nothing
+// unless the test sets `mx_lookup`), fresh settings and logs. `env` hands
+// all of it to the code under test.
 class TestEnvironment {
  public:
   TestEnvironment();
@@ -109,27 +113,28 @@ class TestEnvironment {
   // The names in folder `folder` of the program folder, sorted; none when
   // it is missing.
   std::vector<std::string> FolderFiles(const std::string& folder) const;
+  // Writes `message` as spool file `folder`/`name`, and reads one back.
+  void WriteMessage(const CMessage& message, const std::string& folder, const std::string& name);
+  CMessage ReadMessage(const std::string& folder, const std::string& name);
   // Creates the three spool folders (OutBox, Deferred, Error) empty,
   // emptying them first when they exist.
   void ResetSpoolFolders() const;
 
   TestProgram program;
-  fake::ScopedFakeForm form;
+  fake::FakeForm form;
   fake::FailingFiles files;
   fake::ManualClock clock;
   fake::ManualLoop loop;
-  Settings& settings;
-  SlotPools& pools;
-  Logs& logs;
+  Settings settings;
+  Logs logs;
+  DnsCache dns_cache;
+  MxLookup mx_lookup;
+  SlotPools pools;
   Environment env;
 
   // Points the network discovery at a resolver file of the test folder
   // naming one loopback server, so the defaults do not depend on the machine.
   void UseLoopbackResolver();
-
- private:
-  struct Saved;
-  std::unique_ptr<Saved> saved_;
 };
 
 }  // namespace dorvane

@@ -29,17 +29,18 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
   if (!mkdtemp(pattern.data())) std::abort();
   folder_ = pattern + "/";
   SetProgramFolder(folder_);
-  ConfigLoaded = false;
-  SetDebugSafeMode();
-  SetDialogs(&dialogs);
   previous_report_ =
-      InstallFatalReport({&GlobalLogs(), &dialogs, [](int status) { throw ProgramEnded{status}; }});
+      InstallFatalReport({nullptr, &dialogs, [](int status) { throw ProgramEnded{status}; }});
   for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
     const char* value = std::getenv(name);
     saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   setenv("XDG_CONFIG_HOME", (folder_ + "xdg").c_str(), 1);
   setenv("DORVANE_REGISTRY_ROOT", (folder_ + "registry").c_str(), 1);
+}
+
+void TestProgram::UseLogs(Logs& logs) {
+  InstallFatalReport({&logs, &dialogs, [](int status) { throw ProgramEnded{status}; }});
 }
 
 TestProgram::~TestProgram() {
@@ -50,10 +51,7 @@ TestProgram::~TestProgram() {
       unsetenv(name.c_str());
   }
   InstallFatalReport(std::move(previous_report_));
-  SetDialogs(nullptr);
   SetProgramFolder(previous_folder_);
-  ConfigLoaded = false;
-  SetDebugSafeMode();
   std::error_code ec;
   std::filesystem::remove_all(folder_, ec);
 }

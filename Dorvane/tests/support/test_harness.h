@@ -30,8 +30,8 @@ class RecordingDialogs : public Dialogs {
 };
 
 // While alive: a fresh empty program folder (a temporary directory, removed
-// afterwards), ConfigLoaded false and the debug log in safe mode, a RecordingDialogs installed, a fatal exit
-// that throws ProgramEnded, and the user's configuration folders
+// afterwards), a fatal report that shows its box on `dialogs` and throws
+// ProgramEnded in place of ending the process, and the user's configuration folders
 // (XDG_CONFIG_HOME, DORVANE_REGISTRY_ROOT) inside the temporary directory so
 // no test touches the real ones. Restores what it changed.
 class TestProgram {
@@ -51,6 +51,9 @@ class TestProgram {
   std::vector<std::string> List(const std::string& folder) const;
 
   const std::string& folder() const { return folder_; }
+  // The fatal report's debug entry goes to `logs` (which must outlive the
+  // program) from now on.
+  void UseLogs(Logs& logs);
   RecordingDialogs dialogs;
 
  private:
