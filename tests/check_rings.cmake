@@ -5,7 +5,7 @@
 #   cmake -DROOT=Dorvane -P tests/check_rings.cmake
 
 # The rings, lowest first.
-set(_rings base logic core_transitional qt desktop app)
+set(_rings base logic qt desktop app)
 
 # Every folder in its order, lowest first, with its ring: production code
 # includes only folders listed before its own (or its own), so the folders
@@ -21,8 +21,8 @@ set(_folders
   mx:logic
   relay:logic
   tests:logic
-  delivery:core_transitional
-  service:core_transitional
+  delivery:logic
+  service:logic
   update:logic
   qt:qt
   shell:desktop

@@ -72,6 +72,7 @@ class ProgramDialogs : public Dialogs {
   bool Question(const std::string& text, const std::string& title, bool default_yes) override {
     return target_->Question(text, title, default_yes);
   }
+  bool Visible() const override { return target_->Visible(); }
   // No display any more: every box goes to standard error.
   void LoseDisplay() { target_ = &stderr_; }
 
@@ -289,6 +290,5 @@ int main(int argc, char** argv) {
   }
   bool headless = line.headless || !DisplayAvailable(std::getenv);
   if (headless) std::fprintf(stderr, "Dorvane: fonctionnement sans fenêtre (headless)\n");
-  SetHeadless(headless);
   return RunProgram(headless, update_server, argc, argv);
 }

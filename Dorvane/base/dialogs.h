@@ -23,6 +23,9 @@ class Dialogs {
   // A modal Yes/No question; returns true for Yes. Headless runs take
   // `default_yes`.
   virtual bool Question(const std::string& text, const std::string& title, bool default_yes) = 0;
+  // Whether someone sees the boxes (false when they only go to standard
+  // error, as in a headless run).
+  virtual bool Visible() const { return true; }
 };
 
 // Writes every box to stderr; questions take their default answer.
@@ -31,6 +34,7 @@ class StderrDialogs : public Dialogs {
   void Message(const std::string& text, const std::string& title, DialogIcon icon) override;
   void Notice(const std::string& text, const std::string& title, DialogIcon icon) override;
   bool Question(const std::string& text, const std::string& title, bool default_yes) override;
+  bool Visible() const override { return false; }
 };
 
 }  // namespace dorvane

@@ -12,8 +12,6 @@ std::string& FolderStorage() {
   return folder;
 }
 
-bool g_headless = true;
-
 }  // namespace
 
 std::string VersionText() {
@@ -38,7 +36,5 @@ std::string ExecutableFolder() {
   return dir.empty() || dir.back() != '/' ? dir + "/" : dir;
 }
 
-bool Headless() { return g_headless; }
-void SetHeadless(bool headless) { g_headless = headless; }
 
 }  // namespace dorvane

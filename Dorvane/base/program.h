@@ -21,8 +21,5 @@ std::string ProgramPath(const std::string& name);
 // The folder holding the running executable, with a trailing "/".
 std::string ExecutableFolder();
 
-// Whether the program runs without windows (--headless or no display).
-bool Headless();
-void SetHeadless(bool headless);
 
 }  // namespace dorvane

@@ -56,7 +56,7 @@ void ClientSession::Run(int i, const DialogueAction& action) {
     case Action::kUnexpected:
       // Never modal: other deliveries go on while the box is up. Headless
       // there is no box and, by default, no debug log: a line the user reads.
-      if (Headless()) return env_.logs.MailLogAdd(LogStamp(env_.clock) + " " + action.text);
+      if (!env_.dialogs.Visible()) return env_.logs.MailLogAdd(LogStamp(env_.clock) + " " + action.text);
       return env_.dialogs.Notice("RECEIVED DATA NOT IMPLEMENTED ! See debug log ...", "", DialogIcon::Exclamation);
     case Action::kStartReplyLimit: return limits_.StartReply(i);
     case Action::kClose:

@@ -1,8 +1,8 @@
 // The program's one form: the controls that the service modules share (the
 // socket arrays, the two queue timers, the menu entries' enabled flags) and
 // the visual side (icons, tooltips, the connections view), which is empty
-// when the program runs headless. Modules reach it through Form(); tests
-// install their own with SetForm().
+// when the program runs headless. Main builds the Qt one and hands it to
+// every module in the environment; tests hand in a fake one.
 #pragma once
 
 #include <string>

@@ -27,6 +27,9 @@ class RecordingDialogs : public Dialogs {
 
   std::vector<Box> boxes;
   bool answer = true;
+  // Recorded boxes count as seen only when set (a headless run by default).
+  bool Visible() const override { return visible; }
+  bool visible = false;
 };
 
 // While alive: a fresh empty program folder (a temporary directory, removed
