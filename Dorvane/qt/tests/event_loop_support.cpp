@@ -2,9 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QRandomGenerator>
-#include <QTcpServer>
-#include <stdexcept>
 
 namespace dorvane::test {
 
@@ -21,15 +18,6 @@ bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
   QDeadlineTimer deadline(timeout_ms);
   while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   return done();
-}
-
-int FreePort() {
-  for (int tries = 0; tries < 100; ++tries) {
-    int port = 20000 + static_cast<int>(QRandomGenerator::global()->bounded(12000));
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port))) return port;
-  }
-  throw std::runtime_error("no free port");
 }
 
 }  // namespace dorvane::test

@@ -1,6 +1,6 @@
 // Test helpers of every test that runs Qt's event loop: one Qt application
 // for the whole test binary, a bounded wait that runs the event loop until a
-// condition holds, and a free port.
+// condition holds.
 #pragma once
 
 #include <functional>
@@ -13,9 +13,5 @@ void EnsureApp();
 // Runs the event loop until `done` is true or `timeout_ms` have passed;
 // returns done().
 bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
-
-// A port that nothing listens on now, below 32768 so that ListenPort (16
-// bits, signed) can hold it. Throws std::runtime_error when none is found.
-int FreePort();
 
 }  // namespace dorvane::test

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "base/runtime_error.h"
-#include "event_loop_support.h"
+#include "qt/tests/event_loop_support.h"
+#include "tests/support/free_port.h"
 
 namespace dorvane {
 namespace {
@@ -115,7 +116,7 @@ TEST_F(QtSocketTest, TakenPortGivesAddressInUse) {
 
 TEST_F(QtSocketTest, RefusedConnectGivesErrorWithText) {
   client[1].SetRemoteHost("127.0.0.1");
-  client[1].SetRemotePort(test::FreePort());
+  client[1].SetRemotePort(FreeLoopbackPort(32767));
   client[1].Connect();
   ASSERT_TRUE(PumpUntil([&] { return client_events.last_error != 0; }));
   EXPECT_EQ(kWsaEconnrefused, client_events.last_error);

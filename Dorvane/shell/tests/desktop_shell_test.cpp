@@ -30,6 +30,7 @@
 #include "service/service_control.h"
 #include "shell/connections_view.h"
 #include "shell/main_window.h"
+#include "tests/support/free_port.h"
 #include "tests/support/test_environment.h"
 
 namespace dorvane {
@@ -62,7 +63,7 @@ class DesktopShellTest : public ::testing::Test {
     for (const char* folder : {"OutBox", "Deferred", "Error"}) QDir().mkpath(QString::fromStdString(t_.program.Path(folder)));
     CConfiguration().WriteConf(t_.files, t_.logs);
     ChargerConfig(t_.settings, t_.logs, t_.files, true);
-    t_.settings.running.ListenPort = static_cast<int16_t>(test::FreePort());
+    t_.settings.running.ListenPort = static_cast<int16_t>(FreeLoopbackPort(32767));
     ShellCommands commands;
     commands.start = [this] { control_->mnustart_Click(); };
     commands.stop = [this] { control_->mnustop_Click(); };
