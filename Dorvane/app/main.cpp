@@ -272,6 +272,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
     return 2;
   }
+  if (line.help) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (line.version) {
+    std::printf("Dorvane %s\n", VersionText().c_str());
+    return 0;
+  }
   std::optional<UpdateServer> update_server = ParseUpdateServer(line.update_host);
   if (!line.update_host.empty() && !update_server) {
     std::fprintf(stderr, "dorvane: --update-host: HOST or HOST:PORT expected\n%s", kUsage);

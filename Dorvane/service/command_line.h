@@ -1,4 +1,5 @@
-// The command line: `dorvane [--headless] [--home DIR] [--update-host HOST[:PORT]] [COMMAND]`.
+// The command line: `dorvane [--headless] [--home DIR] [--update-host HOST[:PORT]] [COMMAND]`,
+// `dorvane [--home DIR] queue [--json] | retry ID | delete ID`, `--help`, `--version`.
 #pragma once
 
 #include <functional>
@@ -9,19 +10,29 @@ namespace dorvane {
 
 struct CommandLine {
   bool headless = false;
+  bool help = false;     // print kHelp and end
+  bool version = false;  // print the version and end
+  bool json = false;     // `queue`: a JSON array instead of lines
   std::string home;     // empty: the executable's folder
   std::string update_host;  // empty: no version check
   std::string command;  // empty: run the program; else hand it to the running one
+  std::string argument; // the ID of `retry` and `delete`
   std::string error;    // set when the line cannot be understood
 };
 
 // `args` without the program name.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// Whether `command` works on the spool folders itself, without the relay.
+bool IsQueueCommand(const std::string& command);
+
 // A display exists when DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM is set
 // (and not empty). `getenv` is the environment's reader.
 bool DisplayAvailable(const std::function<const char*(const char*)>& getenv);
 
+// The short usage (after an error) and the full help: every option and
+// command, one line each.
 extern const char* const kUsage;
+extern const char* const kHelp;
 
 }  // namespace dorvane

@@ -237,6 +237,8 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
     bool headless;
     std::string home, command;
     bool error;
+    std::string argument = "";
+    bool help = false, version = false, json = false;
   };
   const Case cases[] = {
       {{}, false, "", "", false},
@@ -246,6 +248,14 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
       {{"--home"}, false, "", "", true},
       {{"start", "stop"}, false, "", "start", true},
       {{"--verbose"}, false, "", "", true},
+      {{"--help"}, false, "", "", false, "", true},
+      {{"--version"}, false, "", "", false, "", false, true},
+      {{"--home", "/h", "queue", "--json"}, false, "/h", "queue", false, "", false, false, true},
+      {{"retry", "m1"}, false, "", "retry", false, "m1"},
+      {{"delete", "m1"}, false, "", "delete", false, "m1"},
+      {{"retry"}, false, "", "retry", true},
+      {{"status", "--json"}, false, "", "status", true, "", false, false, true},
+      {{"queue", "m1"}, false, "", "queue", true},
   };
   for (const Case& c : cases) {
     CommandLine line = ParseCommandLine(c.args);
@@ -254,6 +264,10 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
     EXPECT_EQ(c.home, line.home);
     EXPECT_EQ(c.command, line.command);
     EXPECT_EQ(c.error, !line.error.empty()) << line.error;
+    EXPECT_EQ(c.argument, line.argument);
+    EXPECT_EQ(c.help, line.help);
+    EXPECT_EQ(c.version, line.version);
+    EXPECT_EQ(c.json, line.json);
   }
 }
 
