@@ -39,6 +39,7 @@
 #include "service/inbound_session.h"
 #include "service/service_control.h"
 #include "service/startup.h"
+#include "spool/queue_listing.h"
 #include "shell/desktop_shell.h"
 #include "shell/qt_dialogs.h"
 #include "shell/window_language.h"
@@ -47,6 +48,16 @@
 namespace {
 
 using namespace dorvane;
+
+// A queue command works on the spool folders itself: no relay, no Qt.
+int RunQueue(const CommandLine& line) {
+  DiskFiles files;
+  std::string out, error;
+  int rc = RunQueueCommand(files, line.command, line.argument, line.json, &out, &error);
+  std::fputs(out.c_str(), stdout);
+  if (!error.empty()) std::fprintf(stderr, "dorvane: %s", error.c_str());
+  return rc;
+}
 
 int HandOver(const std::string& command) {
   std::string answer;
@@ -292,6 +303,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(line.home, ec);
     SetProgramFolder(std::filesystem::absolute(line.home, ec).lexically_normal().string());
   }
+  if (IsQueueCommand(line.command)) return RunQueue(line);
   if (!line.command.empty()) {
     QCoreApplication app(argc, argv);
     return HandOver(line.command);

@@ -12,10 +12,6 @@ namespace {
 
 constexpr size_t kMaxListRecipients = 255;  // the count is an 8-bit value
 
-// Room for every field but the text: the largest message the relay accepts
-// and its header fit; anything larger was never written by it.
-constexpr size_t kMaxSpoolFileBytes = kMaxMessageBytes + 1024 * 1024;
-
 [[noreturn]] void RaiseTooLarge(const std::string& file) {
   Raise(kErrInputPastEnd, "CLS:CMessage[MOpen]", "Damaged spool file " + file + ": too large");
 }

@@ -15,6 +15,9 @@ class Logs;
 
 // The largest message body the relay takes in and queues.
 constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
+// The largest spool file: the largest message and its header fit; anything
+// larger was never written by the relay.
+constexpr size_t kMaxSpoolFileBytes = kMaxMessageBytes + 1024 * 1024;
 
 class CMessage {
  public:
