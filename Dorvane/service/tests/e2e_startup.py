@@ -9,6 +9,7 @@ import socket
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 import e2e
@@ -82,6 +83,40 @@ class StartupTest(unittest.TestCase):
             self.assertIn(b"Installed", f.read())
         r.command("quit")
         self.assertEqual(0, r.proc.wait(timeout=10))
+
+    def test_queue_commands_show_and_change_the_folders_without_the_relay(self):
+        r = self.relay()
+        for folder in e2e.SPOOL_FOLDERS:
+            os.makedirs(os.path.join(self.home, folder), exist_ok=True)
+        queued = {("OutBox", "o1"): (b"<a@b.c>", [b"<d@e.fr>", b"<f@g.fr>"], 0),
+                  ("Deferred", "d1"): (b'<"x\r\n\x1b"@b.c>', [b"<d@e.fr>"], 2),
+                  ("Error", "e1"): (b"<>", [b"<d@e.fr>"], 5)}
+        for (folder, name), (sender, rcpts, essai) in queued.items():
+            with open(os.path.join(self.home, folder, name), "wb") as f:
+                f.write(e2e.spool_bytes(name.encode(), sender, rcpts, b"Hi\r\n", essai))
+        with open(os.path.join(self.home, "Error", "bad"), "wb") as f:
+            f.write(b"junk")
+        listed = r.command("queue", "--json")
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        entries = {(e["folder"], e["id"]): e for e in json.loads(listed.stdout)}
+        self.assertEqual(set(queued) | {("Error", "bad")}, set(entries))
+        self.assertTrue(entries[("Error", "bad")]["damaged"])
+        for folder, name in queued:
+            e, path = entries[(folder, name)], os.path.join(self.home, folder, name)
+            fields = e2e.read_spool(path)
+            self.assertEqual((fields["From"].decode(), [x.decode() for x in fields["RcptTo"][1:]],
+                              fields["Essai"], os.path.getsize(path)),
+                             (e["sender"], e["recipients"], e["attempts"], e["size"]))
+            self.assertEqual(time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(os.stat(path).st_mtime)),
+                             e["arrival"])
+            self.assertEqual(folder == "Deferred", e["next_try"] is not None)
+        self.assertEqual(0, r.command("retry", "d1").returncode)
+        self.assertEqual(0, r.command("delete", "e1").returncode)
+        unknown = r.command("retry", "e1")
+        self.assertEqual((1, "dorvane: no message e1 in Deferred or Error\n"), (unknown.returncode, unknown.stderr))
+        self.assertEqual((["d1", "o1"], [], ["bad"]), (r.files("OutBox"), r.files("Deferred"), r.files("Error")))
+        version = r.command("--version")
+        self.assertEqual((0, "Dorvane " + project_version() + "\n"), (version.returncode, version.stdout))
 
     def test_startup_listens_logs_in_order_and_refuses_a_second_instance(self):
         port = free_port()
