@@ -56,8 +56,7 @@ QueueChange Fail(QueueChange change, std::string* error, const std::string& why)
   return change;
 }
 
-QueueChange Checked(const std::string& id, std::string* error) {
-  if (IsPlainSpoolId(id)) return QueueChange::Done;
+QueueChange BadId(const std::string& id, std::string* error) {
   return Fail(QueueChange::BadId, error, "not a message ID: " + TerminalSafe(id));
 }
 
@@ -97,7 +96,7 @@ bool IsPlainSpoolId(const std::string& id) {
 }
 
 QueueChange RetryMessage(Files& files, const std::string& id, std::string* error) {
-  if (Checked(id, error) != QueueChange::Done) return QueueChange::BadId;
+  if (!IsPlainSpoolId(id)) return BadId(id, error);
   const char* from = FolderOf(files, id);
   if (from == nullptr || from == kOutBox)
     return Fail(QueueChange::NotFound, error, "no message " + TerminalSafe(id) + " in Deferred or Error");
@@ -112,7 +111,7 @@ QueueChange RetryMessage(Files& files, const std::string& id, std::string* error
 }
 
 QueueChange DeleteMessage(Files& files, const std::string& id, std::string* error) {
-  if (Checked(id, error) != QueueChange::Done) return QueueChange::BadId;
+  if (!IsPlainSpoolId(id)) return BadId(id, error);
   // Two passes: the relay may move the message to another folder meanwhile.
   for (int pass = 0; pass < 2; ++pass) {
     for (const char* folder : kFolders) {
