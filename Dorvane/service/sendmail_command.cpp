@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "delivery/notice_text.h"
 #include "base/dates.h"
@@ -59,32 +60,30 @@ std::optional<std::string> StoredAddress(std::string_view raw, const std::string
   return "<" + addr + ">";
 }
 
-// The line ends LF, CR LF and a CR alone all end a line.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c != '\r' && c != '\n') {
-      line += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    lines.push_back(std::move(line));
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
+// The largest header section taken: real ones are a few kilobytes, and a
+// bound keeps an endless one from costing memory line by line.
+constexpr size_t kMaxHeaderBytes = 1024 * 1024;
+
+// Reads the line starting at `*pos` into `line`, without its end, and moves
+// `*pos` past it; LF, CR LF and a CR alone all end a line. False at the end.
+bool NextLine(std::string_view text, size_t* pos, std::string_view* line) {
+  if (*pos >= text.size()) return false;
+  size_t end = text.find_first_of("\r\n", *pos);
+  if (end == std::string_view::npos) end = text.size();
+  *line = text.substr(*pos, end - *pos);
+  *pos = end;
+  if (end < text.size()) *pos += (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+  return true;
 }
 
-bool IsFieldStart(const std::string& line) {
+bool IsFieldStart(std::string_view line) {
   size_t colon = line.find(':');
-  if (colon == 0 || colon == std::string::npos) return false;
+  if (colon == 0 || colon == std::string_view::npos) return false;
   return std::all_of(line.begin(), line.begin() + static_cast<long>(colon),
                      [](char c) { return c > 0x20 && c < 0x7F; });
 }
 
-bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+bool IsContinuation(std::string_view line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
 // One header field: its lower-cased name and its lines [first, end).
 struct Field {
@@ -93,25 +92,34 @@ struct Field {
   size_t end;
 };
 
-// The fields at the start of `lines`, up to the first line that is neither
-// a field nor a continuation.
-std::vector<Field> ReadFields(const std::vector<std::string>& lines) {
+// The header section: its lines, its fields, and where the body starts
+// (the first line that is neither a field nor a continuation).
+struct Header {
+  std::vector<std::string_view> lines;
   std::vector<Field> fields;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (IsFieldStart(lines[i])) {
-      fields.push_back({Lower(lines[i].substr(0, lines[i].find(':'))), i, i + 1});
-    } else if (!fields.empty() && IsContinuation(lines[i])) {
-      fields.back().end = i + 1;
+  size_t body = 0;
+};
+
+// False when the section is larger than kMaxHeaderBytes.
+bool ReadHeader(std::string_view text, Header* header) {
+  std::string_view line;
+  for (size_t pos = 0; NextLine(text, &pos, &line); header->body = pos) {
+    if (header->body > kMaxHeaderBytes) return false;
+    if (IsFieldStart(line)) {
+      header->fields.push_back({Lower(line.substr(0, line.find(':'))), header->lines.size(), header->lines.size() + 1});
+    } else if (!header->fields.empty() && IsContinuation(line)) {
+      ++header->fields.back().end;
     } else {
       break;
     }
+    header->lines.push_back(line);
   }
-  return fields;
+  return true;
 }
 
-std::string FieldValue(const std::vector<std::string>& lines, const Field& field) {
-  std::string value = lines[field.first].substr(lines[field.first].find(':') + 1);
-  for (size_t i = field.first + 1; i < field.end; ++i) value += " " + lines[i];
+std::string FieldValue(const std::vector<std::string_view>& lines, const Field& field) {
+  std::string value(lines[field.first].substr(lines[field.first].find(':') + 1));
+  for (size_t i = field.first + 1; i < field.end; ++i) value += " " + std::string(lines[i]);
   return value;
 }
 
@@ -189,17 +197,17 @@ std::vector<std::string> AddedFields(const std::vector<Field>& fields, const std
 
 // Appends to `rcpts` (element 0 already there) the recipients of the
 // arguments and, with -t, of the To, Cc and Bcc fields.
-std::optional<SendmailError> CollectRecipients(const SendmailOptions& options, const std::vector<std::string>& lines,
-                                               const std::vector<Field>& fields, const std::string& domain,
+std::optional<SendmailError> CollectRecipients(const SendmailOptions& options, const Header& header,
+                                               const std::string& domain,
                                                std::vector<std::string>* rcpts) {
   for (const std::string& arg : options.recipients) {
     std::optional<std::string> addr = StoredAddress(arg, domain);
     if (!addr) return SendmailFailure(kExitUsage, "bad recipient address: " + Printable(arg));
     rcpts->push_back(*addr);
   }
-  for (const Field& field : fields) {
+  for (const Field& field : header.fields) {
     if (!options.from_headers || (field.name != "to" && field.name != "cc" && field.name != "bcc")) continue;
-    for (const std::string& raw : ListAddresses(FieldValue(lines, field))) {
+    for (const std::string& raw : ListAddresses(FieldValue(header.lines, field))) {
       std::optional<std::string> addr = StoredAddress(raw, domain);
       if (!addr) return SendmailFailure(kExitDataErr, "bad recipient address in the header: " + Printable(raw));
       rcpts->push_back(*addr);
@@ -210,23 +218,28 @@ std::optional<SendmailError> CollectRecipients(const SendmailOptions& options, c
   return std::nullopt;
 }
 
-// The stored text: CR LF line ends, a leading "." doubled, the added fields
-// after the text's own, a Bcc field dropped when `drop_bcc`.
-std::optional<std::string> StoredText(const std::vector<std::string>& lines, const std::vector<Field>& fields,
+// Appends `line` to `data` in the stored form: a leading "." doubled, CR LF.
+void AppendStored(std::string_view line, std::string* data) {
+  if (!line.empty() && line[0] == '.') *data += '.';
+  data->append(line);
+  *data += "\r\n";
+}
+
+// The stored text of `text`: the added fields after the text's own, a Bcc
+// field dropped when `drop_bcc`, the body as it is; nullopt past the bound.
+std::optional<std::string> StoredText(std::string_view text, const Header& header,
                                       const std::vector<std::string>& added, bool drop_bcc) {
-  std::vector<const std::string*> out;
-  for (const Field& field : fields)
-    if (!(drop_bcc && field.name == "bcc"))
-      for (size_t i = field.first; i < field.end; ++i) out.push_back(&lines[i]);
-  for (const std::string& line : added) out.push_back(&line);
-  size_t body = fields.empty() ? 0 : fields.back().end;
-  static const std::string kEmpty;
-  if (body < lines.size() && !lines[body].empty()) out.push_back(&kEmpty);  // a body right after the fields
-  for (size_t i = body; i < lines.size(); ++i) out.push_back(&lines[i]);
   std::string data;
-  for (const std::string* line : out) {
-    if (!line->empty() && (*line)[0] == '.') data += '.';
-    data += *line + "\r\n";
+  for (const Field& field : header.fields)
+    if (!(drop_bcc && field.name == "bcc"))
+      for (size_t i = field.first; i < field.end; ++i) AppendStored(header.lines[i], &data);
+  for (const std::string& line : added) AppendStored(line, &data);
+  std::string_view line;
+  size_t pos = header.body;
+  bool first = true;
+  while (NextLine(text, &pos, &line)) {
+    if (std::exchange(first, false) && !line.empty()) data += "\r\n";  // a body right after the fields
+    AppendStored(line, &data);
     if (data.size() > kMaxMessageBytes) return std::nullopt;
   }
   return data;
@@ -287,12 +300,12 @@ std::optional<SendmailError> BuildSendmailMessage(const SendmailOptions& options
   std::optional<std::string> sender =
       StoredAddress(options.sender.empty() ? context.login : options.sender, context.domain);
   if (!sender) return SendmailFailure(kExitUsage, "bad sender address: " + Printable(options.sender));
-  std::vector<std::string> lines = SplitLines(text);
-  std::vector<Field> fields = ReadFields(lines);
+  Header header;
+  if (!ReadHeader(text, &header)) return SendmailFailure(kExitDataErr, "header section too large (at most 1 MiB)");
   std::vector<std::string> rcpts{std::string()};
-  if (auto error = CollectRecipients(options, lines, fields, context.domain, &rcpts)) return error;
+  if (auto error = CollectRecipients(options, header, context.domain, &rcpts)) return error;
   std::optional<std::string> data =
-      StoredText(lines, fields, AddedFields(fields, *sender, options, context), options.from_headers);
+      StoredText(text, header, AddedFields(header.fields, *sender, options, context), options.from_headers);
   if (!data) return SendmailFailure(kExitDataErr, "message too large (at most 64 MiB)");
   *message = CMessage();
   message->From = *sender;
