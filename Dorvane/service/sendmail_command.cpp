@@ -104,7 +104,6 @@ struct Header {
 bool ReadHeader(std::string_view text, Header* header) {
   std::string_view line;
   for (size_t pos = 0; NextLine(text, &pos, &line); header->body = pos) {
-    if (header->body > kMaxHeaderBytes) return false;
     if (IsFieldStart(line)) {
       header->fields.push_back({Lower(line.substr(0, line.find(':'))), header->lines.size(), header->lines.size() + 1});
     } else if (!header->fields.empty() && IsContinuation(line)) {
@@ -113,6 +112,7 @@ bool ReadHeader(std::string_view text, Header* header) {
       break;
     }
     header->lines.push_back(line);
+    if (pos > kMaxHeaderBytes) return false;
   }
   return true;
 }
