@@ -195,6 +195,15 @@ std::vector<std::string> AddedFields(const std::vector<Field>& fields, const std
   return added;
 }
 
+SendmailError TooMany() { return SendmailFailure(kExitDataErr, "too many recipients (at most 255)"); }
+
+// Appends `addr` to `rcpts` unless it is there already (a recipient named
+// twice gets one copy); false past 255 recipients.
+bool AddRecipient(const std::string& addr, std::vector<std::string>* rcpts) {
+  if (std::find(rcpts->begin(), rcpts->end(), addr) == rcpts->end()) rcpts->push_back(addr);
+  return rcpts->size() <= 256;
+}
+
 // Appends to `rcpts` (element 0 already there) the recipients of the
 // arguments and, with -t, of the To, Cc and Bcc fields.
 std::optional<SendmailError> CollectRecipients(const SendmailOptions& options, const Header& header,
@@ -203,18 +212,17 @@ std::optional<SendmailError> CollectRecipients(const SendmailOptions& options, c
   for (const std::string& arg : options.recipients) {
     std::optional<std::string> addr = StoredAddress(arg, domain);
     if (!addr) return SendmailFailure(kExitUsage, "bad recipient address: " + Printable(arg));
-    rcpts->push_back(*addr);
+    if (!AddRecipient(*addr, rcpts)) return TooMany();
   }
   for (const Field& field : header.fields) {
     if (!options.from_headers || (field.name != "to" && field.name != "cc" && field.name != "bcc")) continue;
     for (const std::string& raw : ListAddresses(FieldValue(header.lines, field))) {
       std::optional<std::string> addr = StoredAddress(raw, domain);
       if (!addr) return SendmailFailure(kExitDataErr, "bad recipient address in the header: " + Printable(raw));
-      rcpts->push_back(*addr);
+      if (!AddRecipient(*addr, rcpts)) return TooMany();
     }
   }
   if (rcpts->size() == 1) return SendmailFailure(kExitUsage, "no recipient" + std::string(kUsage));
-  if (rcpts->size() > 256) return SendmailFailure(kExitDataErr, "too many recipients (at most 255)");
   return std::nullopt;
 }
 

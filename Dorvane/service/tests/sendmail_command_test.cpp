@@ -56,6 +56,8 @@ struct Row {
 TEST(SendmailCommand, BuildsTheStoredMessageOrRefuses) {
   const std::string f = kFields;
   const std::string sf = kStoredFields;
+  std::string many = "To: r0@y.test";
+  for (int k = 1; k < 256; ++k) many += ", r" + std::to_string(k) + "@y.test";
   const std::vector<Row> rows = {
       {"recipients as arguments, LF made CR LF", {"-f", "a@x.test", "b@y.test", "c@z.test"}, f + "\nhi\n",
        {0, {"<b@y.test>", "<c@z.test>"}, "<a@x.test>", sf + "\r\nhi\r\n"}},
@@ -64,10 +66,10 @@ TEST(SendmailCommand, BuildsTheStoredMessageOrRefuses) {
       {"-r and a bracketed address", {"-r", "<bob>", "<b@y.test>"}, f,
        {0, {"<b@y.test>"}, "<bob@example.test>", sf}},
       {"default sender is the login name", {"b@y.test"}, f, {0, {"<b@y.test>"}, "<alice@example.test>", sf}},
-      {"-t takes To, Cc, Bcc and drops Bcc with its continuation",
-       {"-t", "-f", "a@x.test"},
+      {"-t takes To, Cc, Bcc and drops Bcc with its continuation, each recipient once",
+       {"-t", "-f", "a@x.test", "c@y.test"},
        f + "To: \"Doe, J\" <b@y.test>, c@y.test\nBcc: d@z.test,\n e@z.test\nCc: grp: f@w.test;\n\nbody\n",
-       {0, {"<b@y.test>", "<c@y.test>", "<d@z.test>", "<e@z.test>", "<f@w.test>"}, "<a@x.test>",
+       {0, {"<c@y.test>", "<b@y.test>", "<d@z.test>", "<e@z.test>", "<f@w.test>"}, "<a@x.test>",
         sf + "To: \"Doe, J\" <b@y.test>, c@y.test\r\nCc: grp: f@w.test;\r\n\r\nbody\r\n"}},
       {"without -t header recipients are not taken", {"-f", "a@x.test", "b@y.test"}, f + "Bcc: d@z.test\n",
        {0, {"<b@y.test>"}, "<a@x.test>", sf + "Bcc: d@z.test\r\n"}},
@@ -82,6 +84,7 @@ TEST(SendmailCommand, BuildsTheStoredMessageOrRefuses) {
       {"a CR alone ends a line, so -t sees what is stored", {"-t", "-f", "a@x.test"},
        f + "To: b@y.test\rBcc: d@z.test\r\rhi\r",
        {0, {"<b@y.test>", "<d@z.test>"}, "<a@x.test>", sf + "To: b@y.test\r\n\r\nhi\r\n"}},
+      {"256 recipients", {"-t"}, f + many + "\n", {65}},
       {"a NUL byte", {"b@y.test"}, f + std::string("\nA\0B\n", 5), {65}},
       {"a bad header address", {"-t"}, f + "To: b c@y.test\n", {65}},
       {"-t finds no recipient", {"-t"}, f + "\n", {64}},
