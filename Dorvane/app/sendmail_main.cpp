@@ -18,6 +18,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/clock.h"
@@ -41,16 +42,20 @@ void UseProgramFolder() {
 }
 
 // Standard input, reading no more than one byte past the largest message,
-// so an endless input is refused without being held whole.
-std::string ReadInput() {
+// so an endless input is refused without being held whole. When a lone "."
+// ends the input, reading stops right after it: at a terminal, typing "."
+// ends the message.
+std::string ReadInput(bool dot_ends_input) {
   std::string input;
-  char chunk[65536];
-  while (input.size() <= kMaxMessageBytes) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, stdin);
-    if (n == 0) break;
-    input.append(chunk, n);
+  size_t line_start = 0;
+  int c;
+  while (input.size() <= kMaxMessageBytes && (c = getc_unlocked(stdin)) != EOF) {
+    input += static_cast<char>(c);
+    if (c != '\n') continue;
+    std::string_view line = std::string_view(input).substr(line_start);
+    if (dot_ends_input && (line == ".\n" || line == ".\r\n")) break;
+    line_start = input.size();
   }
-  if (input.size() > kMaxMessageBytes + 1) input.resize(kMaxMessageBytes + 1);
   return input;
 }
 
@@ -74,7 +79,7 @@ int Run(const std::vector<std::string>& args) {
   DiscoverNetworkParams(network, files);
   SendmailContext context{MailDomainOf(network.host_name.empty() ? "localhost" : network.host_name),
                           LoginName(), clock.Now(), RandomIdToken(clock)};
-  std::string input = ReadInput();
+  std::string input = ReadInput(options.dot_ends_input);
   if (std::ferror(stdin)) return Report(SendmailFailure(kExitDataErr, "cannot read standard input"));
   CMessage message;
   if (auto error = BuildSendmailMessage(options, CutAtDotLine(input, options.dot_ends_input), context, &message))
