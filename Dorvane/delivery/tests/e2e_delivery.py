@@ -237,16 +237,21 @@ class DeliveryTest(unittest.TestCase):
 
     def test_sendmail_command_queues_what_the_smarthost_receives(self):
         r = self.relay(2529, smarthost=GOOD_IP)
-        sendmail = os.path.join(e2e.ARGS.bin_dir, "dorvane-sendmail")
-        done = subprocess.run([sendmail, "-f", "a@x.test", "b@y.test"], input=b"Subject: SM1\n\n.dot\nbody\n",
-                              env=dict(os.environ, DORVANE_HOME=r.home), capture_output=True, timeout=30)
-        self.assertEqual(0, done.returncode, done.stderr)
-        # The relay's queue timer alone picks the file up.
-        self.assertTrue(wait_for(lambda: with_subject("SM1"), 30), r.log())
+        def sendmail(text, *args):
+            done = subprocess.run([os.path.join(e2e.ARGS.bin_dir, "dorvane-sendmail"), *args], input=text,
+                                  env=dict(os.environ, DORVANE_HOME=r.home), capture_output=True, timeout=30)
+            self.assertEqual(0, done.returncode, done.stderr)
+        sendmail(b"Subject: SM1\n\n.dot\nbody\n", "-f", "a@x.test", "b@y.test")
+        sendmail(b"To: c@y.test\nBcc: d@y.test\nSubject: SM2\n\nhi\n", "-t", "-f", "a@x.test")
+        # The relay's queue timer alone picks the files up.
+        self.assertTrue(wait_for(lambda: with_subject("SM1") and with_subject("SM2"), 30), r.log())
         got = with_subject("SM1")[0]
         self.assertEqual(("a@x.test", ["b@y.test"]), (got["from"], got["rcpts"]))
         self.assertIn("\r\nFrom: a@x.test\r\n", got["text"])
         self.assertIn("\r\n\r\n.dot\r\nbody\r\n", got["text"])
+        got = with_subject("SM2")[0]
+        self.assertEqual(["c@y.test", "d@y.test"], got["rcpts"])
+        self.assertNotIn("Bcc", got["text"])
 
 
 if __name__ == "__main__":
