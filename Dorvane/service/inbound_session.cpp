@@ -218,27 +218,13 @@ void InboundSession::Perform(int n, Slot& slot, const InboundAction& action) {
 // Writes slot n's message to OutBox, whole and on disk when it succeeds.
 std::pair<InboundEvent, std::string> InboundSession::Queue(int n) {
   CMessage& msg = env_.pools.In(n).Message();
-  if (!SpoolHasRoom(msg)) return {InboundEvent::kNoRoom, ""};
+  if (!OutBoxHasRoom(env_.files, msg)) return {InboundEvent::kNoRoom, ""};
   try {
-    if (msg.MRcptToCount() > 1) {
-      WriteSplitByDomain(env_.files, env_.logs, env_.clock, msg);
-    } else {
-      msg.ID = FreshSpoolName(env_.files, env_.clock);
-      msg.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, msg.ID));
-    }
+    QueueInOutBox(env_.files, env_.logs, env_.clock, msg);
   } catch (const RuntimeError& e) {
     return {InboundEvent::kQueueFailed, e.description()};
   }
   return {InboundEvent::kQueued, ""};
-}
-
-// Whether OutBox has room for `msg` in all its domain files, with a margin;
-// true when the free space cannot be told (the write itself then decides).
-bool InboundSession::SpoolHasRoom(const CMessage& msg) {
-  std::optional<uint64_t> free = env_.files.FreeBytes(ProgramPath(kOutBox));
-  if (!free) return true;
-  size_t files = msg.MRcptToCount() > 1 ? GroupRcptToByDomain(msg).size() : 1;
-  return *free >= SpoolBytesNeeded(msg.Data.size(), files);
 }
 
 // ---- end of a connection --------------------------------------------------

@@ -82,7 +82,6 @@ class InboundSession : public SocketEvents {
   void Run(int n, InboundEvent event, std::string_view bytes = {});
   void Perform(int n, Slot& slot, const InboundAction& action);
   std::pair<InboundEvent, std::string> Queue(int n);
-  bool SpoolHasRoom(const CMessage& msg);
   void CloseAndRelease(int n);
   void Release(int n);
 

@@ -3,8 +3,10 @@
 #include "base/clock.h"
 #include "base/dates.h"
 #include "base/files.h"
+#include "base/program.h"
 #include "base/runtime_error.h"
 #include "log/logs.h"
+#include "spool/free_space.h"
 #include "spool/message_format.h"
 #include "spool/random_file.h"
 #include "spool/spool_file.h"
@@ -52,6 +54,22 @@ std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clo
   }
   batch.Commit();
   return ids;
+}
+
+bool OutBoxHasRoom(Files& files, const CMessage& message) {
+  std::optional<uint64_t> free = files.FreeBytes(ProgramPath(kOutBox));
+  if (!free) return true;
+  size_t count = message.MRcptToCount() > 1 ? GroupRcptToByDomain(message).size() : 1;
+  return *free >= SpoolBytesNeeded(message.Data.size(), count);
+}
+
+void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message) {
+  if (message.MRcptToCount() > 1) {
+    WriteSplitByDomain(files, logs, clock, message);
+    return;
+  }
+  message.ID = FreshSpoolName(files, clock);
+  message.MWrite(files, logs, SpoolPath(kOutBox, message.ID));
 }
 
 }  // namespace dorvane

@@ -29,4 +29,16 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
 // debug log of `logs`. The files appear all together or not at all
 // (RuntimeError on failure). Returns the IDs written, in group order.
 std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock, const CMessage& message);
+
+// Whether OutBox has room, through `files`, for `message` in all the files
+// QueueInOutBox makes of it, with a margin; true when the free space cannot
+// be told (the write itself then decides).
+bool OutBoxHasRoom(Files& files, const CMessage& message);
+
+// Queues `message` in OutBox as a newly received message is queued: one
+// file under a fresh name (set as its ID) for a single recipient, split by
+// domain otherwise. Whole and on disk when it returns; RuntimeError on
+// failure, with nothing left behind.
+void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message);
+
 }  // namespace dorvane

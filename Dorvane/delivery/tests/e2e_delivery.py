@@ -11,6 +11,7 @@ import tempfile
 import textwrap
 import unittest
 
+import e2e
 from e2e import Namespace, Relay, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for, write_ini
 
 DNS_IP = "127.0.0.53"
@@ -233,6 +234,24 @@ class DeliveryTest(unittest.TestCase):
         self.assertTrue(silent.logged(" Dorvane/smtpdistant: 421 No MX DNS available for three.test using NS 127.0.0.54 (time out) status=error"))
         self.assertTrue(silent.logged("421 No MX DNS available for three.test using NS 127.0.0.54 status=bounced"))
         self.assertEqual([], with_subject("T9") + with_subject("T10"))
+
+    def test_sendmail_command_queues_what_the_smarthost_receives(self):
+        r = self.relay(2529, smarthost=GOOD_IP)
+        def sendmail(text, *args):
+            done = subprocess.run([os.path.join(e2e.ARGS.bin_dir, "dorvane-sendmail"), *args], input=text,
+                                  env=dict(os.environ, DORVANE_HOME=r.home), capture_output=True, timeout=30)
+            self.assertEqual(0, done.returncode, done.stderr)
+        sendmail(b"Subject: SM1\n\n.dot\nbody\n", "-f", "a@x.test", "b@y.test")
+        sendmail(b"To: c@y.test\nBcc: d@y.test\nSubject: SM2\n\nhi\n", "-t", "-f", "a@x.test")
+        # The relay's queue timer alone picks the files up.
+        self.assertTrue(wait_for(lambda: with_subject("SM1") and with_subject("SM2"), 30), r.log())
+        got = with_subject("SM1")[0]
+        self.assertEqual(("a@x.test", ["b@y.test"]), (got["from"], got["rcpts"]))
+        self.assertIn("\r\nFrom: a@x.test\r\n", got["text"])
+        self.assertIn("\r\n\r\n.dot\r\nbody\r\n", got["text"])
+        got = with_subject("SM2")[0]
+        self.assertEqual(["c@y.test", "d@y.test"], got["rcpts"])
+        self.assertNotIn("Bcc", got["text"])
 
 
 if __name__ == "__main__":

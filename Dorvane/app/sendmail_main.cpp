@@ -1,0 +1,101 @@
+// dorvane-sendmail: the local mail command. It reads one message on
+// standard input and writes it straight into the program folder's OutBox,
+// so it works whether the relay runs or not. A running relay picks the new
+// file up at its next OutBox scan (its queue timer); nothing tells it to
+// scan at once yet.
+//
+//   dorvane-sendmail [-t] [-i|-oi] [-f sender|-r sender] [-F name] [recipient ...]
+//
+// The program folder is $DORVANE_HOME when set, else the executable's own.
+// Exit codes: 0 once the message is on disk, 64 usage, 65 bad message,
+// 73 cannot create (OutBox missing or not writable), 75 try later.
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/files.h"
+#include "base/program.h"
+#include "config/network_params.h"
+#include "delivery/notice_text.h"
+#include "log/logs.h"
+#include "service/sendmail_command.h"
+#include "service/sendmail_queue.h"
+
+namespace {
+
+using namespace dorvane;
+
+void UseProgramFolder() {
+  const char* home = std::getenv("DORVANE_HOME");
+  if (home == nullptr || *home == '\0') return SetProgramFolder(ExecutableFolder());
+  std::error_code ec;
+  SetProgramFolder(std::filesystem::absolute(home, ec).lexically_normal().string());
+}
+
+// Standard input, reading no more than one byte past the largest message,
+// so an endless input is refused without being held whole. When a lone "."
+// ends the input, reading stops right after it: at a terminal, typing "."
+// ends the message.
+std::string ReadInput(bool dot_ends_input) {
+  std::string input;
+  size_t line_start = 0;
+  int c;
+  while (input.size() <= kMaxMessageBytes && (c = getc_unlocked(stdin)) != EOF) {
+    input += static_cast<char>(c);
+    if (c != '\n') continue;
+    std::string_view line = std::string_view(input).substr(line_start);
+    if (dot_ends_input && (line == ".\n" || line == ".\r\n")) break;
+    line_start = input.size();
+  }
+  return input;
+}
+
+std::string LoginName() {
+  const passwd* pw = getpwuid(getuid());
+  return pw != nullptr && pw->pw_name != nullptr ? pw->pw_name : "uid" + std::to_string(getuid());
+}
+
+int Report(const SendmailError& error) {
+  std::fprintf(stderr, "%s\n", error.line.c_str());
+  return error.code;
+}
+
+int Run(const std::vector<std::string>& args) {
+  SendmailOptions options;
+  if (auto error = ParseSendmailArgs(args, &options)) return Report(*error);
+  UseProgramFolder();
+  DiskFiles files;
+  SystemClock clock;
+  NetworkParams network;
+  DiscoverNetworkParams(network, files);
+  SendmailContext context{MailDomainOf(network.host_name.empty() ? "localhost" : network.host_name),
+                          LoginName(), clock.Now(), RandomIdToken(clock)};
+  std::string input = ReadInput(options.dot_ends_input);
+  if (std::ferror(stdin)) return Report(SendmailFailure(kExitDataErr, "cannot read standard input"));
+  CMessage message;
+  if (auto error = BuildSendmailMessage(options, CutAtDotLine(input, options.dot_ends_input), context, &message))
+    return Report(*error);
+  Logs logs(files, ProgramFolder());
+  logs.SetDebugMode(false);  // no debug log of its own: Debug.html belongs to the relay's settings
+  if (auto error = QueueSendmailMessage(files, logs, clock, message)) return Report(*error);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    return Report(SendmailFailure(kExitTempFail, std::string("unexpected error: ") + e.what()));
+  }
+}
