@@ -23,6 +23,9 @@ struct Outcome {
   std::string data;
 };
 
+// The outcome of a refusal: its exit code and nothing queued.
+Outcome Refused(int code) { return Outcome{code, {}, "", ""}; }
+
 const SendmailContext kContext{"example.test", "alice", 0, "0123456789"};
 // Fields that keep the command from adding its own.
 const char kFields[] = "From: a@x.test\nDate: now\nMessage-Id: <m@x.test>\n";
@@ -84,14 +87,14 @@ TEST(SendmailCommand, BuildsTheStoredMessageOrRefuses) {
       {"a CR alone ends a line, so -t sees what is stored", {"-t", "-f", "a@x.test"},
        f + "To: b@y.test\rBcc: d@z.test\r\rhi\r",
        {0, {"<b@y.test>", "<d@z.test>"}, "<a@x.test>", sf + "To: b@y.test\r\n\r\nhi\r\n"}},
-      {"256 recipients", {"-t"}, f + many + "\n", {65}},
-      {"a NUL byte", {"b@y.test"}, f + std::string("\nA\0B\n", 5), {65}},
-      {"a bad header address", {"-t"}, f + "To: b c@y.test\n", {65}},
-      {"-t finds no recipient", {"-t"}, f + "\n", {64}},
-      {"no recipient", {}, f, {64}},
-      {"a bad argument address", {"a@b@c"}, f, {64}},
-      {"an unknown option", {"-q", "b@y.test"}, f, {64}},
-      {"-f without its value", {"b@y.test", "-f"}, f, {64}},
+      {"256 recipients", {"-t"}, f + many + "\n", Refused(65)},
+      {"a NUL byte", {"b@y.test"}, f + std::string("\nA\0B\n", 5), Refused(65)},
+      {"a bad header address", {"-t"}, f + "To: b c@y.test\n", Refused(65)},
+      {"-t finds no recipient", {"-t"}, f + "\n", Refused(64)},
+      {"no recipient", {}, f, Refused(64)},
+      {"a bad argument address", {"a@b@c"}, f, Refused(64)},
+      {"an unknown option", {"-q", "b@y.test"}, f, Refused(64)},
+      {"-f without its value", {"b@y.test", "-f"}, f, Refused(64)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
