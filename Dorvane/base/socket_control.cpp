@@ -17,6 +17,7 @@ std::string WinsockErrorText(int number) {
     case kWsaHostNotFound: return "Authoritative answer: Host not found";
     case kWsaBadState: return "Wrong protocol or connection state for the requested transaction or request";
     case kWsaInvalidOp: return "Invalid operation at current state";
+    case kTlsFailure: return "TLS negotiation failed";
     default: return "Socket error " + std::to_string(number);
   }
 }

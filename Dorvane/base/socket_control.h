@@ -26,11 +26,22 @@ enum WinsockError : int {
   kWsaHostNotFound = 11001,  // host not found
   kWsaBadState = 40006,      // wrong connection state for the request
   kWsaInvalidOp = 40020,     // invalid operation at current state
+  kTlsFailure = 40500,       // TLS handshake or certificate check failed
 };
 
 // The text the socket control gives for a Windows Sockets number
 // ("Connection is forcefully rejected" for 10061, ...).
 std::string WinsockErrorText(int number);
+
+// How a client TLS session is set up on a connected element.
+struct TlsOptions {
+  // The peer's certificate must chain to the system's trusted authorities
+  // and match `host_name`; false accepts any certificate.
+  bool verify = true;
+  // The name sent in the handshake (SNI) and checked against the
+  // certificate when `verify` is set.
+  std::string host_name;
+};
 
 enum SocketProtocol { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
@@ -78,6 +89,16 @@ class SocketControl {
   // Everything received so far, taken out of the socket.
   virtual std::string GetData() = 0;
   virtual void Close() = 0;
+
+  // Starts TLS as the client on a connected element. The handshake runs in
+  // the event loop: TlsReady follows once it is up, or Error(kTlsFailure,
+  // the reason) and the element is closed. Received bytes not yet taken are
+  // dropped, so nothing sent in plain passes for protected data. From the
+  // call on, SendData and GetData carry plain text through the session.
+  virtual void StartTls(const TlsOptions& options) = 0;
+  // Once TlsReady has come: the protocol and the cipher
+  // ("TLSv1.3 TLS_AES_256_GCM_SHA384"); empty without a TLS session.
+  virtual std::string TlsDescription() const = 0;
 };
 
 // The event handler of one array; `index` is the element's index.
@@ -88,6 +109,7 @@ class SocketEvents {
   virtual void OnConnect(int index) { (void)index; }
   virtual void OnDataArrival(int index, long bytes) { (void)index, (void)bytes; }
   virtual void OnSendComplete(int index) { (void)index; }
+  virtual void OnTlsReady(int index) { (void)index; }
   virtual void OnClose(int index) { (void)index; }
   virtual void OnError(int index, int number, const std::string& description) {
     (void)index, (void)number, (void)description;

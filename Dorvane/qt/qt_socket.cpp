@@ -100,6 +100,9 @@ class QtSocketElement : public SocketControl {
   void SendData(const std::string& bytes) override;
   std::string GetData() override { return std::exchange(in_, std::string()); }
   void Close() override { Reset(SocketState::Closed); }
+  // No TLS layer yet: the attempt fails as a handshake would.
+  void StartTls(const TlsOptions& options) override { (void)options, FailLater(kTlsFailure); }
+  std::string TlsDescription() const override { return ""; }
 
  private:
   std::weak_ptr<char> Token() const { return alive_; }

@@ -44,6 +44,12 @@ void FakeSocket::Close() {
   owner_->Note("close", index_);
 }
 
+void FakeSocket::StartTls(const TlsOptions& options) {
+  tls_starts.push_back(options);
+  inbox.clear();  // as the real socket: nothing plain survives the switch
+  owner_->Note("starttls", index_);
+}
+
 void FakeSocketArray::Load(int index) {
   if (Exists(index)) Raise(360, "FakeSocketArray", "Object already loaded");
   elements_[index] = std::make_unique<FakeSocket>(this, index);
@@ -103,6 +109,13 @@ bool FakeSocketArray::FireError(int index, int number, const std::string& descri
   if (!Exists(index) || !events_) return false;
   At(index).state = SocketState::Error;
   events_->OnError(index, number, description);
+  return true;
+}
+
+bool FakeSocketArray::FireTlsReady(int index, const std::string& description) {
+  if (!Exists(index) || !events_) return false;
+  At(index).tls_description = description;
+  events_->OnTlsReady(index);
   return true;
 }
 

@@ -49,11 +49,15 @@ class FakeSocket : public SocketControl {
   void SendData(const std::string& bytes) override;
   std::string GetData() override;
   void Close() override;
+  void StartTls(const TlsOptions& options) override;
+  std::string TlsDescription() const override { return tls_description; }
 
   FakePeer peer;
   SocketState state = SocketState::Closed;
   std::string inbox;       // bytes received and not yet taken by GetData
   int listen_result = 0;   // what Listen() returns
+  std::vector<TlsOptions> tls_starts;  // every StartTls, in order
+  std::string tls_description;         // set by FireTlsReady
 
  private:
   FakeSocketArray* owner_;
@@ -83,6 +87,8 @@ class FakeSocketArray : public SocketArray {
   bool FireSendComplete(int index);
   bool FireClose(int index);
   bool FireError(int index, int number, const std::string& description);
+  // Sets the element's TLS description, then fires TlsReady.
+  bool FireTlsReady(int index, const std::string& description = "TLSv1.3 TLS_AES_256_GCM_SHA384");
 
   // Every SendData of element `index` since its last Load, kept after Unload.
   const std::vector<std::string>& Sent(int index) const;
