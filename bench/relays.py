@@ -223,19 +223,23 @@ retry     unix  -       -       n       -       -       error
 discard   unix  -       -       n       -       -       discard
 anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
 postlog   unix-dgram n  -       n       -       1       postlogd
 """
 
 
 class Postfix:
-    """A Postfix instance with its own configuration and queue folders."""
+    """A Postfix instance with its own configuration and queue folders,
+    listening on addr:port and relaying to port 25 of `sink`; `settings`
+    are more main.cf lines (TLS, say). The end-to-end tests run it as an
+    exchanger too."""
 
     name = "postfix"
 
-    def __init__(self, folder):
+    def __init__(self, folder, addr=POSTFIX_ADDR, port=POSTFIX_PORT, sink=POSTFIX_SINK, settings=""):
         self.dir = folder
         self.conf = os.path.join(folder, "etc")
-        self.addr, self.port = POSTFIX_ADDR, POSTFIX_PORT
+        self.addr, self.port, self.sink, self.settings = addr, port, sink, settings
 
     def start(self, keep_local):
         os.makedirs(self.conf, exist_ok=True)
@@ -243,18 +247,18 @@ class Postfix:
             os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
         pw = pwd.getpwnam("postfix")
         os.chown(os.path.join(self.dir, "data"), pw.pw_uid, pw.pw_gid)
-        extra = "defer_transports = smtp\n" if keep_local else ""
+        extra = self.settings + ("defer_transports = smtp\n" if keep_local else "")
         with open(os.path.join(self.conf, "main.cf"), "w") as f:
-            f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=POSTFIX_SINK, extra=extra))
+            f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=self.sink, extra=extra))
         with open(os.path.join(self.conf, "master.cf"), "w") as f:
             f.write(MASTER_CF.format(port=self.port))
         shutil.copy("/etc/postfix/dynamicmaps.cf", self.conf)
         # Postfix refuses a queue below a folder it does not trust: the
         # temporary folder must be root's and not writable by others.
         os.chmod(self.dir, 0o755)
-        self._postfix("start")
+        started = self._postfix("start")
         if not wait_for(lambda: accepts(self.addr, self.port), 30):
-            raise RuntimeError("postfix did not start listening")
+            raise RuntimeError("postfix did not start listening: " + (started.stdout + started.stderr)[-1000:])
         return self
 
     def _postfix(self, verb):

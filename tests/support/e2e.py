@@ -197,13 +197,15 @@ class Relay:
     """The program on one folder, run through `prefix` (a namespace's exec
     command, say); start() may be called again after kill()."""
 
-    def __init__(self, home, port=None, prefix=()):
+    def __init__(self, home, port=None, prefix=(), extra_env=None):
         self.home, self.port, self.prefix, self.proc = home, port, list(prefix), None
+        self.extra_env = extra_env or {}
 
     def env(self):
-        # The registry store and autostart entry stay inside the home.
+        # The registry store and autostart entry stay inside the home;
+        # extra_env adds to the environment (a trust store, say).
         return dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
-                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"))
+                    XDG_CONFIG_HOME=os.path.join(self.home, "xdg"), **self.extra_env)
 
     def launch(self, headless=True, env=None):
         """Starts the program and returns at once."""
@@ -489,22 +491,34 @@ class World:
 
 
 class Sink:
-    """An aiosmtpd exchanger on address:25. In mode "accept" it records each
-    message as a dict (ip, from, rcpts, data: bytes with CRLF line ends,
-    text: the same as latin-1); "rcpt550", "data550" and "data554" refuse
-    each recipient or each message text instead."""
+    """An aiosmtpd server on address:port (an exchanger on 25 by default).
+    In mode "accept" it records each message as a dict (ip, from, rcpts,
+    data: bytes with CRLF line ends, text: the same as latin-1, tls: the
+    session's TLS protocol or None, login: the AUTH identity or None);
+    "rcpt550", "data550" and "data554" refuse each recipient or each message
+    text instead. `options` go to aiosmtpd's Controller and SMTP
+    (tls_context, ssl_context, require_starttls, authenticator, ...);
+    mail_from counts the MAIL commands it accepted."""
 
     REFUSALS = {"rcpt550": "550 5.1.1 no such user here", "data550": "550 5.7.1 refused after the body",
                 "data554": "554 5.7.1 rejected as spam"}
 
-    def __init__(self, address, mode="accept"):
+    def __init__(self, address, mode="accept", port=25, **options):
         from aiosmtpd.controller import Controller
         self.address, self.mode = address, mode
         self.received = []
+        self.mail_from = 0
         self.lock = threading.Lock()
         # A fixed name: the default asks DNS, which a namespace may lack.
-        self.controller = Controller(self, hostname=address, port=25, server_hostname="sink.test")
+        self.controller = Controller(self, hostname=address, port=port, server_hostname="sink.test", **options)
         self.controller.start()
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        with self.lock:
+            self.mail_from += 1
+        envelope.mail_from = address
+        envelope.mail_options.extend(options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if self.mode == "rcpt550":
@@ -516,9 +530,11 @@ class Sink:
         if self.mode in ("data550", "data554"):
             return self.REFUSALS[self.mode]
         data = envelope.content.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+        tls = server.transport.get_extra_info("ssl_object")
         with self.lock:
             self.received.append({"ip": self.address, "from": envelope.mail_from, "rcpts": envelope.rcpt_tos,
-                                  "data": data, "text": data.decode("latin-1")})
+                                  "data": data, "text": data.decode("latin-1"), "tls": tls.version() if tls else None,
+                                  "login": getattr(session.auth_data, "login", None)})
         return "250 2.0.0 Ok: queued"
 
     def messages(self):
@@ -540,13 +556,18 @@ class ScriptedPeer(threading.Thread):
     """An exchanger on address:25 that misbehaves: "garbage" answers with
     random bytes and hangs up after two seconds, "silent" accepts and never
     says a word, "closer" greets, takes HELO and hangs up at MAIL, "talker"
-    says 250 to everything and `after_body` after a message text."""
+    says 250 to everything and `after_body` after a message text, "ehlo500"
+    talks the same way but answers 500 to EHLO, as servers from before
+    ESMTP do. The talkers keep the command lines of each connection, in
+    order, as one list in `sessions` (bytes without the line end; message
+    texts left out)."""
 
     def __init__(self, address, mode, after_body=b""):
         super().__init__(daemon=True)
         self.mode, self.after_body = mode, after_body
         self.server = socket.create_server((address, 25))
         self.held = []
+        self.sessions = []
         self.start()
 
     def run(self):
@@ -571,7 +592,7 @@ class ScriptedPeer(threading.Thread):
                 if conn.recv(512).upper().startswith(b"HELO"):
                     conn.sendall(b"250 hello\r\n")
                 conn.recv(512)  # MAIL FROM
-            if self.mode == "talker":
+            if self.mode in ("talker", "ehlo500"):
                 self.talk(conn)
             conn.close()
         except OSError:
@@ -579,11 +600,16 @@ class ScriptedPeer(threading.Thread):
 
     def talk(self, conn):
         conn.settimeout(60)
+        commands = []
+        self.sessions.append(commands)
         with conn.makefile("rb") as lines:
             conn.sendall(b"220 talker ready\r\n")
             for line in iter(lambda: lines.readline(100000), b""):
+                commands.append(line.rstrip(b"\r\n"))
                 verb = line[:4].upper()
-                if verb == b"DATA":
+                if verb == b"EHLO" and self.mode == "ehlo500":
+                    conn.sendall(b"500 5.5.1 command not recognized\r\n")
+                elif verb == b"DATA":
                     conn.sendall(b"354 go\r\n")
                     for body in iter(lambda: lines.readline(100000), b""):
                         if body == b".\r\n":
