@@ -17,8 +17,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import relays  # noqa: E402
 import workloads  # noqa: E402
 
-FULL = {"accept": 20000, "latency": 2000, "e2e": 30000, "overload": 1500}
-QUICK = {"accept": 2000, "latency": 200, "e2e": 2000, "overload": 450}
+FULL = {"accept": 20000, "latency": 2000, "e2e": 30000, "e2e_tls": 10000, "overload": 1500}
+QUICK = {"accept": 2000, "latency": 200, "e2e": 2000, "e2e_tls": 1000, "overload": 450}
 
 # (key, label, unit, target ratio, whether higher is better)
 ROWS = [
@@ -27,11 +27,13 @@ ROWS = [
     ("e2e_rate", "end to end drain, 50 clients", "msg/s", 1.0, True),
     ("e2e_p50", "end to end delay p50", "s", None, False),
     ("e2e_p99", "end to end delay p99", "s", None, False),
+    ("e2e_tls_rate", "end to end drain, STARTTLS exchangers", "msg/s", 1.0, True),
     ("over_rate", "overload, 150 clients x 100 rcpt", "msg/s", None, True),
     ("mem_idle_kib", "memory idle (PSS)", "KiB", None, False),
     ("mem_peak_kib", "memory peak (PSS)", "KiB", 1 / 3, False),
 ]
 SUMS = [("e2e_lost", "messages lost"), ("e2e_doubled", "messages doubled"),
+        ("e2e_tls_lost", "messages lost, STARTTLS"), ("e2e_tls_doubled", "messages doubled, STARTTLS"),
         ("over_421", "clients turned away (421)"), ("over_back", "clients that came back")]
 
 
@@ -42,7 +44,7 @@ def run_all(args, sizes):
         for name in order:
             result = {}
             for step, fn in (("accept", workloads.accept_only), ("e2e", workloads.end_to_end),
-                             ("overload", workloads.overload)):
+                             ("e2e_tls", workloads.end_to_end_tls), ("overload", workloads.overload)):
                 folder = os.path.join(args.work, "run%d-%s-%s" % (run, name, step))
                 shutil.rmtree(folder, ignore_errors=True)
                 relay = (relays.Dorvane(args.dorvane, folder) if name == "dorvane"
@@ -92,7 +94,8 @@ def table(raw):
 
 
 def raw_lines(raw):
-    keys = [k for k, *_ in ROWS] + [k for k, _ in SUMS] + ["e2e_received", "e2e_queued", "over_sent"]
+    keys = [k for k, *_ in ROWS] + [k for k, _ in SUMS] + ["e2e_received", "e2e_queued", "e2e_tls_received",
+                                                            "e2e_tls_queued", "over_sent"]
     out = ["| relay | run | " + " | ".join(keys) + " |", "|---|---|" + "---|" * len(keys)]
     for name in ("dorvane", "postfix"):
         for i, r in enumerate(raw[name]):

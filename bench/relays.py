@@ -14,6 +14,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -95,18 +96,23 @@ def _zombie(pid):
 
 
 class Sink:
-    """smtp-sink on port 25 of `addr`, counting the messages it receives."""
+    """smtp-sink on port 25 of `addr`, counting the messages it receives;
+    with a `tls_folder`, tls_sink.py instead, which offers STARTTLS with a
+    self-signed certificate it makes in that folder."""
 
-    def __init__(self, addr):
-        self.addr = addr
+    def __init__(self, addr, tls_folder=None):
+        self.addr, self.tls_folder = addr, tls_folder
         self.count = 0
         self.proc = None
         self._reader = None
 
     def start(self):
-        self.proc = subprocess.Popen(
-            ["smtp-sink", "-c", "-u", "nobody", "-m", "1000", "%s:25" % self.addr, "1024"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        command = ["smtp-sink", "-c", "-u", "nobody", "-m", "1000", "%s:25" % self.addr, "1024"]
+        if self.tls_folder:
+            os.makedirs(self.tls_folder, exist_ok=True)
+            command = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "tls_sink.py"),
+                       self.addr, "25", self.tls_folder]
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
         if not wait_for(lambda: accepts(self.addr, 25), 10):
@@ -143,11 +149,14 @@ class Dorvane:
         self.proc = None
         self.addr, self.port = DORVANE_ADDR, DORVANE_PORT
 
-    def start(self, keep_local):
+    def start(self, keep_local, tls=False):
+        """With `tls`, STARTTLS to the sink without checking its certificate."""
         os.makedirs(self.home, exist_ok=True)
         ini = ("<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\n"
                "ListenPort\t%d\r\nKeepLocal\t%s\r\nSmtpServer\t%s\r\nDebug\tOff\r\n"
                % (self.port, "On" if keep_local else "Off", DORVANE_SINK))
+        if tls:
+            ini += "SmtpSecurity\tStartTls\r\nSmtpTlsVerify\tOff\r\n"
         with open(os.path.join(self.home, "Dorvane.ini"), "w", newline="") as f:
             f.write(ini)
         env = dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
@@ -241,13 +250,15 @@ class Postfix:
         self.conf = os.path.join(folder, "etc")
         self.addr, self.port, self.sink, self.settings = addr, port, sink, settings
 
-    def start(self, keep_local):
+    def start(self, keep_local, tls=False):
+        """With `tls`, STARTTLS to the relay host when it offers it."""
         os.makedirs(self.conf, exist_ok=True)
         for sub in ("spool", "data"):
             os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
         pw = pwd.getpwnam("postfix")
         os.chown(os.path.join(self.dir, "data"), pw.pw_uid, pw.pw_gid)
         extra = self.settings + ("defer_transports = smtp\n" if keep_local else "")
+        extra += "smtp_tls_security_level = may\nsmtp_tls_loglevel = 1\n" if tls else ""
         with open(os.path.join(self.conf, "main.cf"), "w") as f:
             f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=self.sink, extra=extra))
         with open(os.path.join(self.conf, "master.cf"), "w") as f:
