@@ -29,6 +29,7 @@ MX = [("tls.test", "mx.tls.test"), ("plain.test", "mx.plain.test"), ("old.test",
       ("postfix.test", "mx.postfix.test")]
 USER, PASSWORD = "alice", "Corr3ct-h0rse-battery"
 SENDER = "s@origin.test"
+TLS_VERSIONS = ("TLSv1.2", "TLSv1.3")  # what the relay may settle on with any of the servers
 
 
 class TlsWorld(World):
@@ -50,7 +51,7 @@ class TlsWorld(World):
         self.bare = Sink(BARE_IP, port=587)
         exchanger_cert = self.pki.self_signed("mx.test")
         self.mx_tls, self.mx_plain = starttls_exchanger(MX_TLS_IP, exchanger_cert), Sink(MX_PLAIN_IP)
-        self.mx_old = ScriptedPeer(MX_OLD_IP, "ehlo500")
+        self.mx_old = ScriptedPeer(MX_OLD_IP, "ehlo500", after_body=b"250 2.0.0 queued\r\n")
         self.servers = [self.submission, self.implicit, self.self_signed, self.bare, self.mx_tls, self.mx_plain,
                         self.mx_old]
         self.postfix = postfix_exchanger(os.path.join(self.tmp, "postfix"), MX_POSTFIX_IP, exchanger_cert)
@@ -148,7 +149,7 @@ class TlsDeliveryTest(unittest.TestCase):
             s.sendmail(SENDER, ["r@dest.test"], "Subject: H465\r\n\r\nprobe\r\n")
         for server, tag in ((WORLD.submission, "H587"), (WORLD.implicit, "H465")):
             got = tagged(server, tag)
-            self.assertEqual([(USER, True)], [(m["login"].decode(), m["tls"].startswith("TLSv1.")) for m in got])
+            self.assertEqual([(b"alice", True)], [(m["login"], m["tls"] in TLS_VERSIONS) for m in got])
         for host in ("wrongname.test", "selfsigned.test"):
             s = standard_client(host, 587)
             try:
@@ -178,7 +179,7 @@ class TlsDeliveryTest(unittest.TestCase):
         for r, server, tag in runs:
             self.assertTrue(wait_for(lambda: tagged(server, tag) and r.files("OutBox") == [], 30), r.log())
             got = tagged(server, tag)
-            self.assertEqual([(b"alice", True)], [(m["login"], m["tls"].startswith("TLSv1.")) for m in got])
+            self.assertEqual([(b"alice", True)], [(m["login"], m["tls"] in TLS_VERSIONS) for m in got])
             self.assertTrue(r.logged("to=<r@dest.test>, relay=smarthost.test [127.0.0.20], status=sent"), r.log())
         # Neither the password nor what AUTH PLAIN or LOGIN would carry.
         secrets = [PASSWORD.encode(), base64.b64encode(PASSWORD.encode()),
@@ -235,10 +236,6 @@ class TlsDeliveryTest(unittest.TestCase):
         for tag, rcpt in (("MXTLS", "a@tls.test"), ("MXPLAIN", "b@plain.test"), ("MXOLD", "c@old.test"),
                           ("MXPF", "d@postfix.test")):
             r.submit(tag, rcpt)
-        self.assertTrue(wait_for(lambda: tagged(WORLD.mx_tls, "MXTLS") and tagged(WORLD.mx_plain, "MXPLAIN"), 30),
-                        r.log())
-        self.assertTrue(tagged(WORLD.mx_tls, "MXTLS")[0]["tls"].startswith("TLSv1."))
-        self.assertIsNone(tagged(WORLD.mx_plain, "MXPLAIN")[0]["tls"])
         self.assertTrue(wait_for(lambda: r.logged("to=<c@old.test>, relay=mx.old.test"), 30), r.log())
         sessions = [c for c in WORLD.mx_old.sessions if b"RCPT TO: <c@old.test>" in c]
         self.assertEqual(1, len(sessions), WORLD.mx_old.sessions)
@@ -247,6 +244,10 @@ class TlsDeliveryTest(unittest.TestCase):
         # After the 500, the same dialogue as with any server before.
         self.assertEqual([b"HELO " + commands[0][5:], b"MAIL FROM: <s@origin.test>", b"RCPT TO: <c@old.test>",
                           b"DATA", b"QUIT"], commands[1:])
+        self.assertTrue(wait_for(lambda: tagged(WORLD.mx_tls, "MXTLS") and tagged(WORLD.mx_plain, "MXPLAIN"), 30),
+                        r.log())
+        self.assertIn(tagged(WORLD.mx_tls, "MXTLS")[0]["tls"], TLS_VERSIONS)
+        self.assertIsNone(tagged(WORLD.mx_plain, "MXPLAIN")[0]["tls"])
         self.assertTrue(wait_for(lambda: SENDER in postfix_tls_senders(WORLD.postfix), 30),
                         "".join(WORLD.postfix.maillog()) + r.log())
         tls_lines = [line for line in r.log_lines() if "TLSv1." in line]
