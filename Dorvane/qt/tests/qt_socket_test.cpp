@@ -22,6 +22,16 @@ namespace {
 using test::PumpUntil;
 using test::TlsPeer;
 
+// The number of the RuntimeError that `f` raises; 0 when it raises none.
+long ErrorNumber(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RuntimeError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
 // Records every event as text and lets a test react to it.
 struct Recorder : SocketEvents {
   std::vector<std::string> log;
@@ -238,14 +248,7 @@ TEST_F(QtSocketTest, UnacceptedRequestIsClosed) {
 }
 
 TEST_F(QtSocketTest, MisuseRaisesTheControlsErrors) {
-  auto number = [](const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const RuntimeError& e) {
-      return e.number();
-    }
-    return 0L;
-  };
+  auto number = ErrorNumber;
   EXPECT_EQ(360, number([&] { server.Load(0); }));
   EXPECT_EQ(340, number([&] { server[7]; }));
   EXPECT_EQ(340, number([&] { server.Unload(7); }));
@@ -309,6 +312,7 @@ TEST_F(QtSocketTest, TlsHandshakeOutcomes) {
       continue;
     }
     EXPECT_EQ(1u, client_events.Count(ready)) << client_events.last_error_text;
+    EXPECT_EQ(0u, client_events.Count("sent " + std::to_string(index))) << "the handshake's own bytes";
     EXPECT_THAT(client[index].TlsDescription(), ::testing::MatchesRegex(c.description));
     ASSERT_TRUE(PumpUntil([&] { return peer.Step(), peer.Up(); }));
     EXPECT_EQ(c.server_name, peer.ServerName());
@@ -324,6 +328,7 @@ TEST_F(QtSocketTest, TlsCarriesTextBothWaysAndDropsEarlierPlainBytes) {
   ASSERT_TRUE(PumpUntil([&] { return client_events.Count("data 1") == 1; }));
   client[1].StartTls({true, test::kTlsTestHost});
   client[1].SendData("EHLO a\r\n");  // held until the session is up
+  EXPECT_EQ(kWsaInvalidOp, ErrorNumber([&] { client[1].StartTls({true, test::kTlsTestHost}); }));
   ASSERT_TRUE(PumpUntil([&] { return peer.Step(), peer.Received() == "EHLO a\r\n"; })) << peer.Received();
   ASSERT_TRUE(PumpUntil([&] { return client_events.Count("sent 1") == 1; }));
   EXPECT_EQ((std::vector<std::string>{"connect 1", "data 1", "tls 1", "sent 1"}), client_events.log);
