@@ -458,8 +458,9 @@ void QtSocketElement::Fail(int number, const std::string& text) {
   Fire("Error", [number, &description](SocketEvents& e, int i) { e.OnError(i, number, description); });
 }
 
-// A failure found inside Connect() is reported from the event loop, as
-// every other event, so that the caller never sees its own handler re-entered.
+// A failure found inside a call (Connect, StartTls, SendData) is reported
+// from the event loop, as every other event, so that the caller never sees
+// its own handler re-entered.
 void QtSocketElement::FailLater(int number, const std::string& text) {
   state_ = SocketState::Error;
   QTimer::singleShot(0, [this, token = Token(), number, text] {
