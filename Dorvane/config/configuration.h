@@ -1,4 +1,4 @@
-// The settings model: eleven settings, each with a flag saying whether the
+// The settings model: the settings, each with a flag saying whether the
 // configuration file defines it, and the four instances the program keeps.
 // What each setting is (key, default, range, ...) is told once, in
 // config/settings_table.h.
@@ -33,6 +33,14 @@ class CConfiguration {
   bool ListenPortDefined = false;
   std::string SmtpServer;
   bool SmtpServerDefined = false;
+  uint16_t SmtpPort = 0;  // the smarthost's port
+  bool SmtpPortDefined = false;
+  std::string SmtpSecurity;  // kSecurityNone, kSecurityStartTls or kSecurityTls
+  bool SmtpSecurityDefined = false;
+  std::string SmtpUser;  // AUTH with the smarthost when not empty
+  bool SmtpUserDefined = false;
+  bool SmtpTlsVerify = false;  // the smarthost's certificate is checked
+  bool SmtpTlsVerifyDefined = false;
   uint8_t MaxNbrAttempt = 0;
   bool MaxNbrAttemptDefined = false;
   int16_t AttemptDelay = 0;
@@ -50,6 +58,12 @@ class CConfiguration {
 // Default of SmtpServer: a stand-in for the provider's mail server, shown as
 // the default and never used for delivery (only a file value is).
 inline constexpr const char* kDefaultSmtpServer = "smtp.fournisseur.example";
+
+// The values of SmtpSecurity: plain HELO, STARTTLS after EHLO, or TLS from
+// the connect on.
+inline constexpr const char* kSecurityNone = "None";
+inline constexpr const char* kSecurityStartTls = "StartTls";
+inline constexpr const char* kSecurityTls = "Tls";
 
 // The four configuration instances the program keeps.
 struct Settings {
@@ -98,7 +112,7 @@ int16_t EffectiveAttemptDelay(const CConfiguration& running);
 // file instance's flags. Errors are reported as
 // "MOD:CONFIGURATION[LoadDefault]".
 void LoadDefault(Settings& settings, Files& files);
-// Copies the eleven default values into the running instance and pushes
+// Copies every default value into the running instance and pushes
 // its debug mode to `logs`.
 void ApplyDefaults(Settings& settings, Logs& logs);
 // Copies each defined file value into the running instance and pushes its
