@@ -13,7 +13,8 @@ import ssl
 import tempfile
 import unittest
 
-from e2e import Namespace, Relay, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for, write_ini
+from e2e import (Namespace, Relay, ScriptedPeer, Sink, World, main, spool_messages, start_dnsmasq, wait_for,
+                 write_ini)
 from e2e_tls_peers import (Authenticator, Pki, implicit_tls_server, postfix_exchanger, postfix_tls_senders,
                      starttls_exchanger, submission_server)
 
@@ -82,23 +83,24 @@ class TlsRelay(Relay):
         if password is not None:
             self.write_secret(password)
 
-    def write_secret(self, password):
-        """Writes the password file as the settings dialog does: mode 0600."""
-        path = os.path.join(self.home, "Dorvane.secret")
-        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    def write_secret(self, password, mode=0o600):
+        """Writes the password file, private as the settings dialog makes it
+        unless `mode` says otherwise."""
+        fd = os.open(os.path.join(self.home, "Dorvane.secret"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        os.fchmod(fd, mode)
         with os.fdopen(fd, "w") as f:
             f.write(password + "\n")
 
     def submit(self, tag, rcpt):
-        """Queues one message with subject `tag` and has the queue scanned."""
+        """Queues one message with subject `tag`; the relay sends it at once."""
         with smtplib.SMTP("127.0.0.1", self.port, timeout=30) as s:
             s.helo("client.example")
             s.sendmail(SENDER, [rcpt], "Subject: %s\r\n\r\nbody of %s\r\n" % (tag, tag))
-        self.command("flush")
 
-    def deferred(self):
-        """The fields of each file in Deferred."""
-        return [read_spool(os.path.join(self.home, "Deferred", name)) for name in self.files("Deferred")]
+    def deferred(self, tag=None):
+        """The fields of each file in Deferred (only those with subject `tag`)."""
+        return [m for folder, _, m in spool_messages(self.home)
+                if folder == "Deferred" and (tag is None or b"Subject: %s\r\n" % tag.encode() in m["Data"])]
 
 
 def standard_client(host, port, implicit_tls=None):
@@ -130,11 +132,11 @@ class TlsDeliveryTest(unittest.TestCase):
         self.relays.append(r)
         return r.start()
 
-    def assertHeld(self, relay, reason):
-        """The relay's one message waits in Deferred and the mail log says why."""
-        self.assertTrue(wait_for(lambda: len(relay.files("Deferred")) == 1 and relay.logged(reason), 30),
-                        relay.log())
-        self.assertEqual([], relay.files("OutBox") + relay.files("Error"))
+    def assertHeld(self, relay, tag, reason):
+        """The message `tag` waits in Deferred and the mail log says why."""
+        self.assertTrue(wait_for(lambda: relay.files("OutBox") == [] and relay.deferred(tag) and relay.logged(reason),
+                                 30), relay.log())
+        self.assertEqual([], relay.files("Error"))
 
     def test_a_standard_client_sees_each_test_server_as_the_relay_should(self):
         trusted = ssl.create_default_context(cafile=WORLD.pki.ca)
@@ -195,24 +197,29 @@ class TlsDeliveryTest(unittest.TestCase):
                         data = f.read()
                     self.assertEqual([], [s for s in secrets if s in data], path)
 
-    def test_a_wrong_password_holds_the_message_without_using_an_attempt_until_the_right_one(self):
-        r = self.relay(2527, password="wrong", **smarthost("StartTls", 587))
+    def test_password_faults_hold_the_message_without_using_an_attempt_until_mended(self):
+        r = self.relay(2527, **smarthost("StartTls", 587))
+        r.write_secret(PASSWORD, 0o644)
         tries_before = len(WORLD.auth.tries)
-        r.submit("WRONG", "r@dest.test")
-        self.assertHeld(r, "authentication failed")
-        self.assertTrue(r.logged("authentication failed", "error.txt"), r.log("error.txt"))
+        r.submit("WAIT", "r@dest.test")
+        self.assertHeld(r, "WAIT", "may be read by others")
+        self.assertTrue(r.logged("may be read by others", "error.txt"), r.log("error.txt"))
+        self.assertEqual(tries_before, len(WORLD.auth.tries))  # the password never left
         self.assertEqual([0], [m["Essai"] for m in r.deferred()])
-        # A second refusal: with MaxNbrAttempt 1 a counted attempt would bounce.
+        # Private but wrong: refused by the server. With MaxNbrAttempt 1, had
+        # either fault used up an attempt, this one would bounce the message.
+        r.write_secret("wrong")
         r.command("flush")
-        self.assertTrue(wait_for(lambda: len(WORLD.auth.tries) >= tries_before + 2
-                                 and len(r.files("Deferred")) == 1, 30), r.log())
+        self.assertTrue(wait_for(lambda: len(WORLD.auth.tries) > tries_before and r.files("OutBox") == []
+                                 and r.deferred("WAIT") and r.logged("535"), 30), r.log())
+        self.assertEqual([False], [right for _, _, right in WORLD.auth.tries[tries_before:]])
+        self.assertTrue([line for line in r.logged("authentication failed", "error.txt") if "535" in line],
+                        r.log("error.txt"))
         self.assertEqual([0], [m["Essai"] for m in r.deferred()])
-        self.assertEqual([False, False], [right for _, _, right in WORLD.auth.tries[tries_before:]])
-        self.assertEqual([], tagged(WORLD.submission, "WRONG"))
-        self.assertEqual([], r.files("Error"))
+        self.assertEqual(([], []), (tagged(WORLD.submission, "WAIT"), r.files("Error")))
         r.write_secret(PASSWORD)
         r.command("flush")
-        self.assertTrue(wait_for(lambda: tagged(WORLD.submission, "WRONG") and r.files("Deferred") == []
+        self.assertTrue(wait_for(lambda: tagged(WORLD.submission, "WAIT") and r.files("Deferred") == []
                                  and r.files("OutBox") == [], 30), r.log())
 
     def test_smarthosts_that_cannot_be_trusted_get_nothing_unless_verification_is_off(self):
@@ -222,10 +229,11 @@ class TlsDeliveryTest(unittest.TestCase):
         trusting = self.relay(2531, **smarthost("StartTls", 587, server="selfsigned.test", SmtpTlsVerify=False))
         for r, tag in ((wrong_name, "NAME"), (unsigned, "SELF"), (bare, "BARE"), (trusting, "OFF")):
             r.submit(tag, "r@dest.test")
-        self.assertHeld(wrong_name, "hostname mismatch")
-        self.assertHeld(unsigned, "self-signed certificate")
-        self.assertHeld(bare, "STARTTLS")
+        self.assertHeld(wrong_name, "NAME", "hostname mismatch")
+        self.assertHeld(unsigned, "SELF", "self-signed certificate")
+        self.assertHeld(bare, "BARE", "STARTTLS")
         self.assertTrue(wait_for(lambda: tagged(WORLD.self_signed, "OFF"), 30), trusting.log())
+        self.assertEqual(1, len(trusting.logged("SmtpTlsVerify Off")), trusting.log())
         self.assertEqual([], tagged(WORLD.submission, "NAME") + tagged(WORLD.self_signed, "SELF"))
         self.assertEqual((0, []), (WORLD.bare.mail_from, WORLD.bare.messages()))
         # Credentials went to no server whose certificate did not verify.
