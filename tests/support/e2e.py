@@ -343,6 +343,25 @@ class TaggingClient:
                 time.sleep(0.05)  # a pause between reconnections, not a wait for an event
 
 
+class RelaysCase(unittest.TestCase):
+    """A test that starts relays of the class RELAY with self.relay(...)
+    (RELAY's arguments) and has every one of them killed after it."""
+
+    RELAY = Relay
+
+    def setUp(self):
+        self.relays = []
+
+    def tearDown(self):
+        for r in self.relays:
+            r.kill()
+
+    def relay(self, *args, **kw):
+        r = self.RELAY(*args, **kw)
+        self.relays.append(r)
+        return r.start()
+
+
 class RobustCase(unittest.TestCase):
     """A temporary program folder with Dorvane.ini written for a free port,
     and a relay on it (not started); the relay and the TaggingClients put in

@@ -9,10 +9,10 @@ import socket
 import subprocess
 import tempfile
 import textwrap
-import unittest
 
 import e2e
-from e2e import Namespace, Relay, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for, write_ini
+from e2e import (Namespace, Relay, RelaysCase, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for,
+                 write_ini)
 
 DNS_IP = "127.0.0.53"
 SILENT_DNS_IP = "127.0.0.54"
@@ -111,18 +111,8 @@ def notices_to(rcpt, subject):
     return [r for r in WORLD.received() if r["rcpts"] == [rcpt] and subject in r["text"]]
 
 
-class DeliveryTest(unittest.TestCase):
-    def setUp(self):
-        self.relays = []
-
-    def tearDown(self):
-        for r in self.relays:
-            r.kill()
-
-    def relay(self, *args, **kw):
-        r = DeliveryRelay(*args, **kw)
-        self.relays.append(r)
-        return r.start()
+class DeliveryTest(RelaysCase):
+    RELAY = DeliveryRelay
 
     def test_delivery_next_exchanger_deferral_flush_bounce_and_refusals(self):
         r = self.relay(2525)

@@ -11,10 +11,9 @@ import shutil
 import smtplib
 import ssl
 import tempfile
-import unittest
 
-from e2e import (Namespace, Relay, ScriptedPeer, Sink, World, main, spool_messages, start_dnsmasq, wait_for,
-                 write_ini)
+from e2e import (Namespace, Relay, RelaysCase, ScriptedPeer, Sink, World, main, spool_messages, start_dnsmasq,
+                 wait_for, write_ini)
 from e2e_tls_peers import (Authenticator, Pki, implicit_tls_server, postfix_exchanger, postfix_tls_senders,
                      starttls_exchanger, submission_server)
 
@@ -76,7 +75,7 @@ class TlsRelay(Relay):
     """One relay in its own home inside the namespace, trusting the test
     authority; `password`, when given, is written to Dorvane.secret."""
 
-    def __init__(self, port, password=None, **settings):
+    def __init__(self, port, password=PASSWORD, **settings):
         super().__init__(tempfile.mkdtemp(prefix="home-", dir=WORLD.tmp), port, WORLD.ns.exec(),
                          extra_env={"SSL_CERT_FILE": WORLD.pki.ca})
         write_ini(self.home, port, DNSServer=DNS_IP, MaxNbrAttempt=1, AttemptDelay=60, Debug=True, **settings)
@@ -119,18 +118,8 @@ def smarthost(security, port, server="smarthost.test", user=USER, **settings):
     return dict(SmtpServer=server, SmtpPort=port, SmtpSecurity=security, SmtpUser=user, **settings)
 
 
-class TlsDeliveryTest(unittest.TestCase):
-    def setUp(self):
-        self.relays = []
-
-    def tearDown(self):
-        for r in self.relays:
-            r.kill()
-
-    def relay(self, port, password=PASSWORD, **settings):
-        r = TlsRelay(port, password, **settings)
-        self.relays.append(r)
-        return r.start()
+class TlsDeliveryTest(RelaysCase):
+    RELAY = TlsRelay
 
     def assertHeld(self, relay, tag, reason):
         """The message `tag` waits in Deferred and the mail log says why."""
