@@ -577,9 +577,13 @@ class ScriptedPeer(threading.Thread):
     says a word, "closer" greets, takes HELO and hangs up at MAIL, "talker"
     says 250 to everything and `after_body` after a message text, "ehlo500"
     talks the same way but answers 500 to EHLO, as servers from before
-    ESMTP do. The talkers keep the command lines of each connection, in
-    order, as one list in `sessions` (bytes without the line end; message
-    texts left out)."""
+    ESMTP do, and "badtls" offers STARTTLS, then answers the client's first
+    TLS record with plain text and hangs up. The talkers keep the command
+    lines of each connection, in order, as one list in `sessions` (bytes
+    without the line end; message texts left out)."""
+
+    ANSWERS = {("ehlo500", b"EHLO"): b"500 5.5.1 command not recognized\r\n",
+               ("badtls", b"EHLO"): b"250-talker\r\n250 STARTTLS\r\n"}
 
     def __init__(self, address, mode, after_body=b""):
         super().__init__(daemon=True)
@@ -611,7 +615,7 @@ class ScriptedPeer(threading.Thread):
                 if conn.recv(512).upper().startswith(b"HELO"):
                     conn.sendall(b"250 hello\r\n")
                 conn.recv(512)  # MAIL FROM
-            if self.mode in ("talker", "ehlo500"):
+            if self.mode in ("talker", "ehlo500", "badtls"):
                 self.talk(conn)
             conn.close()
         except OSError:
@@ -626,8 +630,13 @@ class ScriptedPeer(threading.Thread):
             for line in iter(lambda: lines.readline(100000), b""):
                 commands.append(line.rstrip(b"\r\n"))
                 verb = line[:4].upper()
-                if verb == b"EHLO" and self.mode == "ehlo500":
-                    conn.sendall(b"500 5.5.1 command not recognized\r\n")
+                if (self.mode, verb) in self.ANSWERS:
+                    conn.sendall(self.ANSWERS[self.mode, verb])
+                elif verb == b"STAR" and self.mode == "badtls":
+                    conn.sendall(b"220 go ahead\r\n")
+                    conn.recv(4096)  # the client's first TLS record
+                    conn.sendall(b"this is no TLS record\r\n")
+                    return
                 elif verb == b"DATA":
                     conn.sendall(b"354 go\r\n")
                     for body in iter(lambda: lines.readline(100000), b""):

@@ -22,11 +22,12 @@ SMART_IP = "127.0.0.20"    # smarthost.test: 587 STARTTLS and 465 TLS, certifica
 SELF_IP = "127.0.0.21"     # selfsigned.test: 587 STARTTLS, a certificate nobody signed
 BARE_IP = "127.0.0.22"     # nostarttls.test: 587 without STARTTLS
 MX_TLS_IP, MX_PLAIN_IP, MX_OLD_IP, MX_POSTFIX_IP = "127.0.0.30", "127.0.0.31", "127.0.0.32", "127.0.0.33"
+MX_BADTLS_IP = "127.0.0.34"  # offers STARTTLS, then fails the handshake
 HOSTS = {"smarthost.test": SMART_IP, "wrongname.test": SMART_IP, "selfsigned.test": SELF_IP,
          "nostarttls.test": BARE_IP, "mx.tls.test": MX_TLS_IP, "mx.plain.test": MX_PLAIN_IP,
-         "mx.old.test": MX_OLD_IP, "mx.postfix.test": MX_POSTFIX_IP}
+         "mx.old.test": MX_OLD_IP, "mx.postfix.test": MX_POSTFIX_IP, "mx.badtls.test": MX_BADTLS_IP}
 MX = [("tls.test", "mx.tls.test"), ("plain.test", "mx.plain.test"), ("old.test", "mx.old.test"),
-      ("postfix.test", "mx.postfix.test")]
+      ("postfix.test", "mx.postfix.test"), ("badtls.test", "mx.badtls.test")]
 USER, PASSWORD = "alice", "Corr3ct-h0rse-battery"
 SENDER = "s@origin.test"
 TLS_VERSIONS = ("TLSv1.2", "TLSv1.3")  # what the relay may settle on with any of the servers
@@ -51,9 +52,11 @@ class TlsWorld(World):
         self.bare = Sink(BARE_IP, port=587)
         exchanger_cert = self.pki.self_signed("mx.test")
         self.mx_tls, self.mx_plain = starttls_exchanger(MX_TLS_IP, exchanger_cert), Sink(MX_PLAIN_IP)
-        self.mx_old = ScriptedPeer(MX_OLD_IP, "ehlo500", after_body=b"250 2.0.0 queued\r\n")
+        queued = b"250 2.0.0 queued\r\n"
+        self.mx_old = ScriptedPeer(MX_OLD_IP, "ehlo500", after_body=queued)
+        self.mx_badtls = ScriptedPeer(MX_BADTLS_IP, "badtls", after_body=queued)
         self.servers = [self.submission, self.implicit, self.self_signed, self.bare, self.mx_tls, self.mx_plain,
-                        self.mx_old]
+                        self.mx_old, self.mx_badtls]
         self.postfix = postfix_exchanger(os.path.join(self.tmp, "postfix"), MX_POSTFIX_IP, exchanger_cert)
         self.servers.append(self.postfix)
 
@@ -228,10 +231,10 @@ class TlsDeliveryTest(RelaysCase):
         # Credentials went to no server whose certificate did not verify.
         self.assertEqual([], [login for login in WORLD.auth.logins() if login in ("bob", "carol", "dave")])
 
-    def test_exchangers_get_tls_when_offered_plain_when_not_and_helo_after_a_refused_ehlo(self):
+    def test_exchangers_get_tls_where_it_works_plain_otherwise_and_helo_after_a_refused_ehlo(self):
         r = self.relay(2532, password=None)
         for tag, rcpt in (("MXTLS", "a@tls.test"), ("MXPLAIN", "b@plain.test"), ("MXOLD", "c@old.test"),
-                          ("MXPF", "d@postfix.test")):
+                          ("MXPF", "d@postfix.test"), ("MXBAD", "e@badtls.test")):
             r.submit(tag, rcpt)
         self.assertTrue(wait_for(lambda: r.logged("to=<c@old.test>, relay=mx.old.test"), 30), r.log())
         sessions = [c for c in WORLD.mx_old.sessions if b"RCPT TO: <c@old.test>" in c]
@@ -247,6 +250,10 @@ class TlsDeliveryTest(RelaysCase):
         self.assertIsNone(tagged(WORLD.mx_plain, "MXPLAIN")[0]["tls"])
         self.assertTrue(wait_for(lambda: SENDER in postfix_tls_senders(WORLD.postfix), 30),
                         "".join(WORLD.postfix.maillog()) + r.log())
+        # A failed handshake: the same attempt comes back once, in plain.
+        self.assertTrue(wait_for(lambda: r.logged("to=<e@badtls.test>, relay=mx.badtls.test"), 30), r.log())
+        self.assertEqual([[b"EHLO", b"STAR"], [b"EHLO", b"MAIL", b"RCPT", b"DATA", b"QUIT"]],
+                         [[c[:4] for c in session] for session in WORLD.mx_badtls.sessions])
         tls_lines = [line for line in r.log_lines() if "TLSv1." in line]
         self.assertTrue([line for line in tls_lines if "mx.tls.test" in line], r.log())
         self.assertTrue([line for line in tls_lines if "mx.postfix.test" in line], r.log())
