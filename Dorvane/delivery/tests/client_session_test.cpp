@@ -119,6 +119,10 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
   const S starttls{S::kStartTls, true, "smtp.home.test", "me", secret};
   const S tls{S::kTls, true, "smtp.home.test", "", secret};
   const S plain_user{S::kPlain, true, "smtp.home.test", "me", secret};
+  const S unverified{S::kStartTls, false, "smtp.home.test", "", secret};
+  std::string long_ehlo = "250-mx1\r\n";
+  for (int k = 0; k < 70; ++k) long_ehlo += "250-X-FILLER\r\n";
+  long_ehlo += "250 STARTTLS\r\n";
   const S no_secret{S::kStartTls, true, "smtp.home.test", "me", [] { return SmtpSecret{"", "Dorvane.secret is missing"}; }};
   const std::string mail_from = "MAIL FROM: <sender@origin.test>\r\n";
   const std::string mail_from_shown = "MAIL FROM: &lt;sender@origin.test&gt;<BR>";
@@ -218,6 +222,8 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
        Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
       {"exchanger handshake unverified", At(kOutStartTlsSent), Reply("220 go ahead\r\nMAIL FROM:<x@evil.test>\r\n"),
        At(kOutTlsStarting), Expect{}.StartTls("mx1.dest.test", false).actions, &exchanger},
+      {"only the first lines of EHLO are read", At(kOutEhloSent), Reply(long_ehlo), At(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
       {"STARTTLS refused after all", At(kOutStartTlsSent), Reply("454 4.7.0 no TLS today\r\n"), At(kOutMailFromSent),
        Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
       {"plain bytes before TLS", At(kOutTlsStarting), Reply("250-mx1\r\n250 AUTH PLAIN\r\n"), At(kOutTlsStarting), {},
@@ -243,6 +249,8 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
        Expect{}.Unexpected("502 no").Quit().actions, &starttls},
       {"smarthost handshake verified", At(kOutStartTlsSent), Reply("220 go\r\n"), At(kOutTlsStarting),
        Expect{}.StartTls("smtp.home.test", true).actions, &starttls},
+      {"certificate check turned off", At(kOutStartTlsSent), Reply("220 go\r\n"), At(kOutTlsStarting),
+       Expect{}.StartTls("smtp.home.test", false).actions, &unverified},
       {"STARTTLS refused by the smarthost", At(kOutStartTlsSent), Reply("454 later\r\n"),
        At(kOutEnding, 0, Failed("454 later\r\n")), Expect{}.Quit().actions, &starttls},
       {"smarthost handshake fails", At(kOutTlsStarting), bad_certificate, At(kOutTlsStarting),

@@ -130,6 +130,7 @@ struct TlsPeer::State {
   void Accept();
   void Handshake();
   void Exchange();
+  void ReadRaw();
   void AnswerGarbage();
 };
 
@@ -174,8 +175,11 @@ void TlsPeer::Step() {
   if (s_->conn < 0) s_->Accept();
   if (s_->conn < 0 || s_->ended) return;
   switch (s_->mode) {
-    case Mode::kSilent: return;
-    case Mode::kGarbage: s_->AnswerGarbage(); return;
+    case Mode::kSilent: s_->ReadRaw(); return;
+    case Mode::kGarbage:
+      s_->ReadRaw();
+      s_->AnswerGarbage();
+      return;
     case Mode::kTls:
       if (!s_->up) s_->Handshake();
       if (s_->up) s_->Exchange();
@@ -239,13 +243,21 @@ void TlsPeer::State::Exchange() {
   ERR_clear_error();
 }
 
-// Reads what the client sends and answers its first bytes with plain text,
-// as a server that does not speak TLS would.
-void TlsPeer::State::AnswerGarbage() {
+// Takes what the client sends as it is, so that closing later is an
+// orderly end rather than a reset for unread data.
+void TlsPeer::State::ReadRaw() {
   char buf[4096];
-  ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-  if (n == 0) ended = true;
-  if (n <= 0 || answered) return;
+  for (ssize_t n; (n = ::recv(conn, buf, sizeof buf, 0)) != 0;) {
+    if (n < 0) return;
+    received.append(buf, static_cast<size_t>(n));
+  }
+  ended = true;
+}
+
+// Answers the client's first bytes with plain text, as a server that does
+// not speak TLS would.
+void TlsPeer::State::AnswerGarbage() {
+  if (received.empty() || answered) return;
   static const char kAnswer[] = "500 5.5.1 <html>\x01\x02 not TLS\r\n";
   Check(::send(conn, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL) > 0, "garbage");
   answered = true;

@@ -21,7 +21,7 @@ class TlsPeer {
   enum class Mode {
     kTls,      // answers with TLS
     kGarbage,  // answers the first bytes with plain text
-    kSilent,   // accepts and never answers
+    kSilent,   // accepts, reads and never answers
   };
   enum class Certificate {
     kSigned,      // by the test authority, for kTlsTestHost and 127.0.0.1
@@ -50,7 +50,8 @@ class TlsPeer {
   bool Up() const;                 // the handshake is done
   bool Ended() const;              // the client closed, or the session failed
   bool CloseNotified() const;      // the client sent close_notify
-  const std::string& Received() const;  // plaintext from the client
+  // What the client sent: plaintext under kTls, the raw bytes otherwise.
+  const std::string& Received() const;
   const std::string& ServerName() const;  // the name the client sent (SNI)
 
  private:
