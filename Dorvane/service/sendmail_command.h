@@ -38,7 +38,12 @@ struct SendmailOptions {
   std::string sender;                   // -f / -r, empty for the default
   std::string full_name;                // -F
   bool dot_ends_input = true;           // false with -i / -oi
+  bool list_queue = false;              // -bp, or called as mailq: list the queue, send nothing
 };
+
+// Whether the program called `argv0` acts as mailq: its file name is
+// "mailq" (any folder).
+bool CalledAsMailq(const std::string& argv0);
 
 // Reads `args` (without the program name). Other -o... and -B... options
 // are taken and ignored; anything else starting with "-" is a usage error.

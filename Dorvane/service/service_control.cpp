@@ -134,6 +134,10 @@ std::string ServiceControl::RunCommand(const std::string& command) {
     mnuflush_Click();
     return "File deferred remise en envoi\n";
   }
+  if (command == "scan") {  // what the local mail command asks once it queued a message
+    RunIfSet(calls_.scan_outbox);
+    return "OutBox examinée\n";
+  }
   if (command == "status") return StatusText();
   if (command == "quit") return "Arrêt de Dorvane\n";  // the caller quits once the answer is out
   return "Commande inconnue: " + command + "\n";

@@ -78,7 +78,8 @@ class ServiceControl {
 
   // Runs one command of the control channel ("start", "stop", "reload",
   // "flush", "quit", "status") as the menu would, and returns the answer.
-  // "start"/"stop" do nothing while that menu entry is disabled.
+  // "start"/"stop" do nothing while that menu entry is disabled. "scan"
+  // scans OutBox alone: unlike "flush", deferred mail keeps its delay.
   std::string RunCommand(const std::string& command);
 
   // "state=started|stopped", "port=", then the file counts of OutBox,

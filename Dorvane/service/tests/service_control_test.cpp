@@ -110,6 +110,7 @@ TEST_F(ServiceControlTest, CommandsFollowTheMenuState) {
       {"start", "Service démarré\n", {"open cache"}},
       {"start", "Service déjà démarré\n", {}},
       {"flush", "File deferred remise en envoi\n", {"flush", "scan"}},
+      {"scan", "OutBox examinée\n", {"scan"}},
       {"reload", "Configuration rechargée\n", {"autostart on"}},
       {"stop", "Service arrêté\n", {"write cache"}},
       {"quit", "Arrêt de Dorvane\n", {}},  // the caller quits once the answer is out
