@@ -143,6 +143,34 @@ TEST(SendmailCommand, RefusesInputLargerThanTheRelayTakes) {
   EXPECT_EQ(Send({"b@y.test"}, fields).code, 65);
 }
 
+// Listing instead of sending: -bp, or the program called as mailq.
+TEST(SendmailCommand, ListsTheQueueWithBpOrAsMailq) {
+  struct ModeRow {
+    const char* argv0;
+    Strings args;
+    bool list;
+  };
+  const std::vector<ModeRow> rows = {
+      {"dorvane-sendmail", {"-bp"}, true},
+      {"/usr/sbin/sendmail", {"-bp"}, true},
+      {"/usr/bin/mailq", {}, true},
+      {"mailq", {}, true},
+      {"/usr/sbin/sendmail", {"-bm", "b@y.test"}, false},
+      {"/usr/lib/dorvane-sendmail", {"b@y.test"}, false},
+      {"/opt/mailq/sendmail", {"b@y.test"}, false},
+      {"mailq.old", {"b@y.test"}, false},
+  };
+  for (const ModeRow& row : rows) {
+    SCOPED_TRACE(row.argv0);
+    SendmailOptions options;
+    options.list_queue = CalledAsMailq(row.argv0);
+    EXPECT_FALSE(ParseSendmailArgs(row.args, &options));
+    EXPECT_EQ(options.list_queue, row.list);
+  }
+  SendmailOptions options;
+  EXPECT_EQ(ParseSendmailArgs({"-bs"}, &options)->code, 64) << "no SMTP on standard input";
+}
+
 TEST(SendmailCommand, MailDomainDropsTheFirstLabel) {
   EXPECT_EQ(MailDomainOf("mail.example.test"), "example.test");
   EXPECT_EQ(MailDomainOf("vm"), "vm");
