@@ -26,6 +26,7 @@
 #include "base/clock.h"
 #include "base/files.h"
 #include "base/program.h"
+#include "config/configuration.h"
 #include "config/network_params.h"
 #include "delivery/notice_text.h"
 #include "log/logs.h"
@@ -105,8 +106,8 @@ int Run(const std::string& argv0, const std::vector<std::string>& args) {
   SystemClock clock;
   NetworkParams network;
   DiscoverNetworkParams(network, files);
-  SendmailContext context{MailDomainOf(network.host_name.empty() ? "localhost" : network.host_name),
-                          LoginName(), clock.Now(), RandomIdToken(clock)};
+  SendmailContext context{EffectiveMailDomain(ReadProgramConf(files), network.host_name), LoginName(),
+                          clock.Now(), RandomIdToken(clock)};
   std::string input = ReadInput(options.dot_ends_input);
   if (std::ferror(stdin)) return Report(SendmailFailure(kExitDataErr, "cannot read standard input"));
   CMessage message;

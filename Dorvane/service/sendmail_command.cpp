@@ -291,12 +291,6 @@ bool CalledAsMailq(const std::string& argv0) {
   return argv0.substr(argv0.rfind('/') + 1) == "mailq";
 }
 
-std::string MailDomainOf(const std::string& host_name) {
-  size_t dot = host_name.find('.');
-  if (dot == std::string::npos || dot + 1 == host_name.size()) return host_name;
-  return host_name.substr(dot + 1);
-}
-
 std::string_view CutAtDotLine(std::string_view input, bool dot_ends_input) {
   if (!dot_ends_input) return input;
   for (size_t start = 0; start < input.size();) {

@@ -50,10 +50,6 @@ bool CalledAsMailq(const std::string& argv0);
 std::optional<SendmailError> ParseSendmailArgs(const std::vector<std::string>& args,
                                                SendmailOptions* options);
 
-// The computer's mail domain from its host name: the name without its first
-// label, or the name itself when it has one label.
-std::string MailDomainOf(const std::string& host_name);
-
 // What the message needs from outside: the mail domain, the login name
 // (the default sender) and the moment, and a fresh id token.
 struct SendmailContext {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "config/configuration.h"
 #include "service/control_client.h"
 #include "service/sendmail_command.h"
 #include "service/sendmail_queue.h"
@@ -171,10 +172,38 @@ TEST(SendmailCommand, ListsTheQueueWithBpOrAsMailq) {
   EXPECT_EQ(ParseSendmailArgs({"-bs"}, &options)->code, 64) << "no SMTP on standard input";
 }
 
-TEST(SendmailCommand, MailDomainDropsTheFirstLabel) {
-  EXPECT_EQ(MailDomainOf("mail.example.test"), "example.test");
-  EXPECT_EQ(MailDomainOf("vm"), "vm");
-  EXPECT_EQ(MailDomainOf("vm."), "vm.");
+// Bare names take MailDomain of Dorvane.ini, else the computer's domain.
+TEST(SendmailCommand, MailDomainComesFromTheFileOrTheHostName) {
+  struct DomainRow {
+    const char* what;
+    std::optional<std::string> ini;  // Dorvane.ini, none when missing
+    std::string host_name;
+    std::string domain;
+  };
+  const std::vector<DomainRow> rows = {
+      {"set in the file", "<Global>\r\n\tMailDomain\tcorp.test\r\n</Global>\r\n", "mail.example.test", "corp.test"},
+      {"not set: the host name without its first label", "ListenPort\t2525\r\n", "mail.example.test", "example.test"},
+      {"set empty", "MailDomain\r\n", "mail.example.test", "example.test"},
+      {"a one-label host name", std::nullopt, "vm", "vm"},
+      {"a host name ending in a dot", std::nullopt, "vm.", "vm."},
+      {"no host name", std::nullopt, "", "localhost"},
+      {"a file the relay refuses", "MailDomain corp.test\r\nListenPort x\r\n", "mail.example.test", "example.test"},
+  };
+  for (const DomainRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    TestEnvironment t;
+    if (row.ini) t.program.Write("Dorvane.ini", *row.ini);
+    std::string domain = EffectiveMailDomain(ReadProgramConf(t.files), row.host_name);
+    EXPECT_EQ(domain, row.domain);
+    SendmailContext context = kContext;
+    context.domain = domain;
+    SendmailOptions options;
+    options.recipients = {"root"};
+    CMessage message;
+    ASSERT_FALSE(BuildSendmailMessage(options, kFields, context, &message));
+    EXPECT_EQ(message.RcptToList().back(), "<root@" + row.domain + ">");
+    EXPECT_EQ(message.From, "<alice@" + row.domain + ">");
+  }
 }
 
 // Queuing: all files durable, or an exit code and nothing left.
