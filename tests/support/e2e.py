@@ -100,13 +100,13 @@ def free_port():
     raise RuntimeError("no free port")
 
 
-def wait_for(predicate, timeout=10.0):
-    """Polls `predicate` every 50 ms until it holds or `timeout` s pass."""
+def wait_for(predicate, timeout=10.0, step=0.05):
+    """Polls `predicate` every `step` s until it holds or `timeout` s pass."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if predicate():
             return True
-        time.sleep(0.05)
+        time.sleep(step)
     return predicate()
 
 # ---------------------------------------------------------------- files
