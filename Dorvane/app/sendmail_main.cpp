@@ -7,7 +7,8 @@
 //   dorvane-sendmail [-t] [-i|-oi] [-f sender|-r sender] [-F name] [recipient ...]
 //   dorvane-sendmail -bp      (or: mailq)
 //
-// The program folder is $DORVANE_HOME when set, else the executable's own.
+// The program folder is $DORVANE_HOME when set, else the executable's own;
+// bare names take MailDomain of its Dorvane.ini.
 // Exit codes: 0 once the message is on disk, 64 usage, 65 bad message,
 // 73 cannot create (OutBox missing or not writable), 75 try later.
 
