@@ -81,8 +81,9 @@ struct Descriptor {
   }
 };
 
-// A non-blocking socket connected to `path` by `deadline`, or -1.
-int Connect(const std::string& path, Deadline deadline) {
+// A non-blocking socket connected to `path`, or -1. A local connect ends at
+// once: a listener whose backlog is full refuses, as does no listener.
+int Connect(const std::string& path) {
   sockaddr_un addr{};
   if (path.size() >= sizeof addr.sun_path) return -1;
   addr.sun_family = AF_UNIX;
@@ -90,14 +91,7 @@ int Connect(const std::string& path, Deadline deadline) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   Descriptor guard{fd};
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    // A listener whose backlog is full: wait for room, up to the deadline.
-    if (errno != EAGAIN && errno != EINPROGRESS) return -1;
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (!WaitFor(fd, POLLOUT, deadline) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-      return -1;
-  }
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return -1;
   guard.fd = -1;
   return fd;
 }
@@ -183,7 +177,7 @@ ControlOutcome AskRunningRelay(const std::string& command, int timeout_ms, std::
   for (const std::string& path : ControlSocketPaths()) {
     if (!IsPrivateFolder(ControlSocketFolder(path))) continue;
     Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    Descriptor socket{Connect(path, deadline)};
+    Descriptor socket{Connect(path)};
     if (socket.fd < 0) continue;
     if (PeerUid(socket.fd) != static_cast<long>(::geteuid())) {
       *foreign_path = path;
