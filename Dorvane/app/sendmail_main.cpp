@@ -31,10 +31,10 @@
 #include "config/network_params.h"
 #include "delivery/notice_text.h"
 #include "log/logs.h"
-#include "spool/queue_listing.h"
 #include "service/control_client.h"
 #include "service/sendmail_command.h"
 #include "service/sendmail_queue.h"
+#include "spool/queue_listing.h"
 
 namespace {
 
