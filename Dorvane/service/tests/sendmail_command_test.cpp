@@ -223,6 +223,7 @@ TEST(SendmailCommand, QueuesEachDomainOrFailsWithNothingLeft) {
       {"no room told in advance", nullptr, 0, true, uint64_t{1000}, 75},
       {"OutBox not writable", "WriteDurable", EACCES, true, std::nullopt, 73},
       {"rename refused", "Rename", EACCES, true, std::nullopt, 73},
+      {"staged file removed by a starting relay", "Rename", ENOENT, true, std::nullopt, 75},
       {"OutBox missing", nullptr, 0, false, std::nullopt, 73},
   };
   for (const QueueRow& row : rows) {
