@@ -17,6 +17,7 @@
 
 #include "base/runtime_error.h"
 #include "log/guard.h"
+#include "qt/tls_channel.h"
 
 namespace dorvane {
 namespace {
@@ -100,9 +101,8 @@ class QtSocketElement : public SocketControl {
   void SendData(const std::string& bytes) override;
   std::string GetData() override { return std::exchange(in_, std::string()); }
   void Close() override { Reset(SocketState::Closed); }
-  // No TLS layer yet: the attempt fails as a handshake would.
-  void StartTls(const TlsOptions& options) override { (void)options, FailLater(kTlsFailure); }
-  std::string TlsDescription() const override { return ""; }
+  void StartTls(const TlsOptions& options) override;
+  std::string TlsDescription() const override { return tls_ ? tls_->Description() : ""; }
 
  private:
   std::weak_ptr<char> Token() const { return alive_; }
@@ -113,8 +113,14 @@ class QtSocketElement : public SocketControl {
   void OnIncoming(qintptr fd);
   void OnReadable();
   void OnWritable();
-  void Fail(int number);
-  void FailLater(int number);
+  bool TakeSendComplete();
+  void QueueTlsOutput();
+  bool AdvanceTls(size_t& got, bool& eof);
+  void SendTlsGoodbye();
+  // Closes the element, then tells the failure: `text` or, when empty, the
+  // number's own text.
+  void Fail(int number, const std::string& text = "");
+  void FailLater(int number, const std::string& text = "");
   void TellPeerClosed();
   // Runs the handler of `event` under Guard; false when the element was
   // closed or destroyed meanwhile (nothing of it may be touched then).
@@ -136,6 +142,10 @@ class QtSocketElement : public SocketControl {
   std::string out_;
   bool peer_closed_ = false;  // EOF seen; Close is told once out_ is sent
   bool overflowed_ = false;   // dropped for unread output; sends are ignored
+  bool send_pending_ = false;  // SendData was called since the last SendComplete
+  // The TLS session once StartTls was called: reads feed it, writes send
+  // what it gives.
+  std::unique_ptr<TlsChannel> tls_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
@@ -158,6 +168,9 @@ std::string QtSocketElement::LocalIP() const {
 
 void QtSocketElement::Reset(SocketState state) {
   alive_ = std::make_shared<char>();  // cancels every callback of the old connection
+  if (tls_ && fd_ >= 0) SendTlsGoodbye();
+  tls_.reset();
+  send_pending_ = false;
   for (QSocketNotifier** n : {&read_notifier_, &write_notifier_}) {
     if (!*n) continue;
     (*n)->setEnabled(false);
@@ -294,7 +307,8 @@ void QtSocketElement::OnReadable() {
   for (int chunk = 0; chunk < kReadChunksPerEvent; ++chunk) {
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n > 0) {
-      in_.append(buf, static_cast<size_t>(n));
+      if (tls_) tls_->Feed(buf, static_cast<size_t>(n));
+      else in_.append(buf, static_cast<size_t>(n));
       got += static_cast<size_t>(n);
       continue;
     }
@@ -303,6 +317,7 @@ void QtSocketElement::OnReadable() {
     else if (errno != EAGAIN && errno != EWOULDBLOCK) err = errno;
     break;
   }
+  if (tls_ && got > 0 && !AdvanceTls(got, eof)) return;
   if (got > 0) {
     long total = static_cast<long>(in_.size());
     if (!Fire("DataArrival", [total](SocketEvents& e, int i) { e.OnDataArrival(i, total); })) return;
@@ -352,8 +367,16 @@ void QtSocketElement::OnWritable() {
     return;
   }
   write_notifier_->setEnabled(false);
-  if (!Fire("SendComplete", [](SocketEvents& e, int i) { e.OnSendComplete(i); })) return;
+  if (TakeSendComplete() && !Fire("SendComplete", [](SocketEvents& e, int i) { e.OnSendComplete(i); })) return;
   if (peer_closed_ && out_.empty()) TellPeerClosed();
+}
+
+// SendComplete answers SendData: the handshake's own bytes raise none, and
+// text held until the handshake is done is not sent yet.
+bool QtSocketElement::TakeSendComplete() {
+  if (!send_pending_ || (tls_ && tls_->PendingPlain() != 0)) return false;
+  send_pending_ = false;
+  return true;
 }
 
 // One block of any size may be queued on a socket that has sent all it
@@ -363,7 +386,8 @@ void QtSocketElement::SendData(const std::string& bytes) {
   if (overflowed_) return;  // the Error event is on its way
   if (state_ != SocketState::Connected && state_ != SocketState::Closing)
     Raise(kWsaBadState, array_.Name(), WinsockErrorText(kWsaBadState));
-  if (!out_.empty() && out_.size() + bytes.size() > kMaxPendingOutput) {
+  size_t pending = out_.size() + (tls_ ? tls_->PendingPlain() : 0);
+  if (pending != 0 && pending + bytes.size() > kMaxPendingOutput) {
     overflowed_ = true;
     std::string().swap(out_);
     read_notifier_->setEnabled(false);
@@ -371,21 +395,76 @@ void QtSocketElement::SendData(const std::string& bytes) {
     FailLater(kWsaEconnaborted);
     return;
   }
+  send_pending_ = true;
+  if (tls_) {
+    tls_->Write(bytes);
+    if (!tls_->Failure().empty()) FailLater(kTlsFailure, tls_->Failure());
+    else QueueTlsOutput();
+    return;
+  }
   out_ += bytes;
   write_notifier_->setEnabled(true);
 }
 
-void QtSocketElement::Fail(int number) {
-  Reset(SocketState::Error);
-  Fire("Error", [number](SocketEvents& e, int i) { e.OnError(i, number, WinsockErrorText(number)); });
+// Bytes received but not taken are dropped: a peer (or someone between us)
+// must not get replies read as if they had come through the session.
+void QtSocketElement::StartTls(const TlsOptions& options) {
+  if (state_ != SocketState::Connected) Raise(kWsaBadState, array_.Name(), WinsockErrorText(kWsaBadState));
+  if (tls_) Raise(kWsaInvalidOp, array_.Name(), WinsockErrorText(kWsaInvalidOp));
+  in_.clear();
+  tls_ = std::make_unique<TlsChannel>(options);
+  std::string none;
+  if (tls_->Advance(none) == TlsChannel::Step::kFailed) {
+    FailLater(kTlsFailure, tls_->Failure());
+    return;
+  }
+  QueueTlsOutput();
 }
 
-// A failure found inside Connect() is reported from the event loop, as
-// every other event, so that the caller never sees its own handler re-entered.
-void QtSocketElement::FailLater(int number) {
+void QtSocketElement::QueueTlsOutput() {
+  std::string bytes = tls_->TakeOutput();
+  if (bytes.empty()) return;
+  out_ += bytes;
+  write_notifier_->setEnabled(true);
+}
+
+// Runs the session on the ciphertext just fed; `got` becomes the count of
+// decrypted bytes. False when the element failed or is gone.
+bool QtSocketElement::AdvanceTls(size_t& got, bool& eof) {
+  size_t before = in_.size();
+  TlsChannel::Step step = tls_->Advance(in_);
+  QueueTlsOutput();
+  got = in_.size() - before;
+  if (step == TlsChannel::Step::kFailed) {
+    Fail(kTlsFailure, tls_->Failure());
+    return false;
+  }
+  if (tls_->PeerClosed()) eof = true;
+  if (step != TlsChannel::Step::kHandshakeDone) return true;
+  return Fire("TlsReady", [](SocketEvents& e, int i) { e.OnTlsReady(i); });
+}
+
+// The peer hears that the session ends (close_notify, or the alert of a
+// failed handshake) if the socket takes it at once: nothing waits for it.
+void QtSocketElement::SendTlsGoodbye() {
+  tls_->Shutdown();
+  out_ += tls_->TakeOutput();
+  if (!out_.empty()) (void)::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+void QtSocketElement::Fail(int number, const std::string& text) {
+  std::string description = text.empty() ? WinsockErrorText(number) : text;  // `text` may die with the session
+  Reset(SocketState::Error);
+  Fire("Error", [number, &description](SocketEvents& e, int i) { e.OnError(i, number, description); });
+}
+
+// A failure found inside a call (Connect, StartTls, SendData) is reported
+// from the event loop, as every other event, so that the caller never sees
+// its own handler re-entered.
+void QtSocketElement::FailLater(int number, const std::string& text) {
   state_ = SocketState::Error;
-  QTimer::singleShot(0, [this, token = Token(), number] {
-    if (!token.expired()) Fail(number);
+  QTimer::singleShot(0, [this, token = Token(), number, text] {
+    if (!token.expired()) Fail(number, text);
   });
 }
 

@@ -2,6 +2,9 @@
 // driven by QSocketNotifier, with QTcpServer for the listening element.
 // Raw sockets (rather than QTcpSocket) let a reset by the peer reach the
 // sessions as error 10054 instead of looking like an orderly close.
+// TLS (StartTls) runs over the same descriptors and notifiers: the read
+// path feeds a TlsChannel and the write path sends what it gives, so a
+// handshake never blocks and a reset under TLS is still 10054.
 //
 // Every event is delivered from the event loop (never from inside the call
 // that caused it) and runs under Guard() with the trace name
