@@ -286,6 +286,9 @@ int main(int argc, char** argv) {
   // Mail, logs and settings are the user's alone: whatever the relay (or a
   // library it uses) creates is 0600 / 0700.
   ::umask(077);
+  // The start lines and the mail-log echo go to whoever reads our output; a
+  // reader that went away must cost those lines, never the relay.
+  ::signal(SIGPIPE, SIG_IGN);
   CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
