@@ -20,6 +20,7 @@ from e2e import Namespace, Sink, World, main, read_lines, wait_for, write_ini
 SINK_IP = "127.0.0.40"
 USER = "dvinst%d" % (os.getpid() % 100000)
 UNIT = "/usr/lib/systemd/user/dorvane.service"
+SYSTEM_NAMES = ("/usr/sbin/sendmail", "/usr/bin/mailq")  # a mail transport's, when there is one
 ENTRY = "/usr/share/applications/dorvane.desktop"
 
 
@@ -32,6 +33,9 @@ class Installed(World):
     build tree and the test user; down() takes all of it away again."""
 
     package = tmp = None
+    # The system's mail command names as they were before the install:
+    # path -> what they led to (None: missing).
+    before = {}
 
     def up(self):
         super().up()
@@ -46,6 +50,7 @@ class Installed(World):
             raise RuntimeError("cpack: " + (packed.stdout + packed.stderr).decode("utf-8", "replace"))
         self.package = glob.glob(os.path.join(self.tmp, "dorvane_*.deb"))[0]
         run("apt-get", "purge", "-y", "dorvane")  # a copy left by an interrupted run
+        self.before = {p: os.path.realpath(p) if os.path.exists(p) else None for p in SYSTEM_NAMES}
         done = run("apt-get", "install", "-y", "--no-install-recommends", self.package,
                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
         if done.returncode != 0:
@@ -131,6 +136,9 @@ class InstalledRelayTest(unittest.TestCase):
         self.assertTrue(os.path.exists("/usr/lib/dorvane/libMxfinder.so"))
         self.assertEqual("dorvane-sendmail", os.readlink("/usr/bin/sendmail"))
         self.assertEqual(0o755, os.stat("/usr/bin/dorvane").st_mode & 0o7777)
+        for path, was in WORLD.before.items():
+            # Taken only where free: an installed mail transport keeps its names.
+            self.assertEqual(was or "/usr/bin/dorvane-sendmail", os.path.realpath(path), path)
 
         # First start: a fresh folder of the user's own, and port 25 is not
         # the user's to bind.
