@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace dorvane {
@@ -61,7 +62,7 @@ TEST(ProgramFolderTest, ChosenThenWritableBuildTreeThenUserDataFolder) {
   EXPECT_FALSE(IsInstalledCopy(build));
   // A folder that cannot be made is said, and the folder stays as it was.
   SetProgramFolder(before);
-  std::fclose(std::fopen((scratch + "/file").c_str(), "w"));
+  std::ofstream(scratch + "/file") << "not a folder";
   EXPECT_NE("", UseProgramFolder(scratch + "/file/h", build, [](const char*) { return nullptr; }));
   EXPECT_EQ(before, ProgramFolder());
   fs::remove_all(scratch);
