@@ -32,7 +32,7 @@ void ClearFlags(CConfiguration& c) {
   for (const SettingInfo& setting : SettingsTable()) c.*setting.defined = false;
 }
 
-// Copies the eleven values of `from` into `to`, each only where `take`
+// Copies the twelve values of `from` into `to`, each only where `take`
 // says for its flag in `from`.
 template <class Take>
 void CopyValues(const CConfiguration& from, CConfiguration& to, Take take) {
@@ -64,6 +64,7 @@ void LoadDefault(Settings& settings, Files& files) {
       if (setting.default_text) SetSettingValue(d, setting, setting.default_text);
     }
     d.DNSServer = DefaultDnsServer(settings.network.dns_list);
+    d.MailDomain = EffectiveMailDomain(std::nullopt, settings.host_name);
     ClearFlags(settings.file);
   });
 }
@@ -94,6 +95,23 @@ void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply) {
 
 int16_t EffectiveAttemptDelay(const CConfiguration& running) {
   return std::min(running.AttemptDelay, kMaxAttemptDelay);
+}
+
+std::optional<CConfiguration> ReadProgramConf(Files& files) {
+  std::string bytes;
+  if (files.Read(ProgramPath("Dorvane.ini"), &bytes) != 0) return std::nullopt;
+  CConfiguration conf;
+  try {
+    ReadConfText(bytes, conf);
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+  return conf;
+}
+
+std::string EffectiveMailDomain(const std::optional<CConfiguration>& conf, const std::string& host_name) {
+  if (conf && conf->MailDomainDefined && !conf->MailDomain.empty()) return conf->MailDomain;
+  return MailDomainOf(host_name.empty() ? "localhost" : host_name);
 }
 
 }  // namespace dorvane

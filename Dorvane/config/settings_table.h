@@ -1,4 +1,4 @@
-// The eleven settings described once: the CConfiguration members that hold
+// The twelve settings described once: the CConfiguration members that hold
 // each, its key, kind, default and accepted values in Dorvane.ini, where its
 // block stands in the file, and its node and caption in the settings dialog.
 // The reader, the writer, the defaults and the dialog all walk this table, so
@@ -35,7 +35,7 @@ struct SettingInfo {
   SettingField field;
   bool CConfiguration::*defined;  // its XDefined flag
   // The built-in default as the file would write it; nullptr when it is
-  // found at run time (the DNS server).
+  // found at run time (the DNS server, the mail domain).
   const char* default_text;
   FileSection section;
   std::vector<const char*> comments;  // the comment lines before its entry
@@ -45,7 +45,7 @@ struct SettingInfo {
   SettingRange offered = {};          // Number: what the dialog offers
 };
 
-// The eleven settings in the order the file writes them.
+// The twelve settings in the order the file writes them.
 const std::vector<SettingInfo>& SettingsTable();
 
 // The setting whose key is exactly `key`, or nullptr.

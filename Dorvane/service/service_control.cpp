@@ -12,6 +12,14 @@
 #include "relay/form.h"
 
 namespace dorvane {
+
+// An answer of the control channel: its key in section CONTROL of the
+// language file, and the built-in French text.
+struct ControlReply {
+  const char* key;
+  const char* text;
+};
+
 namespace {
 
 std::string Tooltip(bool started) {
@@ -27,6 +35,17 @@ size_t CountFiles(const std::string& folder) {
   }
   return n;
 }
+
+constexpr ControlReply kAlreadyStarted{"MSG_AlreadyStarted", "Service déjà démarré"};
+constexpr ControlReply kStarted{"MSG_Started", "Service démarré"};
+constexpr ControlReply kStartFailed{"MSG_StartFailed", "Service arrêté (voir error.txt)"};
+constexpr ControlReply kAlreadyStopped{"MSG_AlreadyStopped", "Service déjà arrêté"};
+constexpr ControlReply kStopped{"MSG_Stopped", "Service arrêté"};
+constexpr ControlReply kReloaded{"MSG_Reloaded", "Configuration rechargée"};
+constexpr ControlReply kFlushed{"MSG_Flushed", "File deferred remise en envoi"};
+constexpr ControlReply kScanned{"MSG_Scanned", "OutBox examinée"};
+constexpr ControlReply kQuitting{"MSG_Quitting", "Arrêt de Dorvane"};
+constexpr ControlReply kUnknown{"MSG_Unknown", "Commande inconnue:"};
 
 }  // namespace
 
@@ -117,29 +136,37 @@ std::string ServiceControl::StatusText() const {
          std::to_string(CountFiles("Deferred")) + "\nError=" + std::to_string(CountFiles("Error")) + "\n";
 }
 
+std::string ServiceControl::Answer(const ControlReply& reply, const std::string& tail) const {
+  return LanguageText(env_.settings.language.entries, "CONTROL", reply.key, reply.text) + tail + "\n";
+}
+
 std::string ServiceControl::RunCommand(const std::string& command) {
   Form& form = env_.form;
   if (command == "start") {
-    if (!form.mnustartEnabled) return "Service déjà démarré\n";
+    if (!form.mnustartEnabled) return Answer(kAlreadyStarted);
     mnustart_Click();
-    return Started() ? "Service démarré\n" : "Service arrêté (voir error.txt)\n";
+    return Answer(Started() ? kStarted : kStartFailed);
   }
   if (command == "stop") {
-    if (!form.mnustopEnabled) return "Service déjà arrêté\n";
+    if (!form.mnustopEnabled) return Answer(kAlreadyStopped);
     mnustop_Click();
-    return "Service arrêté\n";
+    return Answer(kStopped);
   }
   if (command == "reload") {
     mnureload_Click();
-    return "Configuration rechargée\n";
+    return Answer(kReloaded);  // in the language just loaded
   }
   if (command == "flush") {
     mnuflush_Click();
-    return "File deferred remise en envoi\n";
+    return Answer(kFlushed);
   }
-  if (command == "status") return StatusText();
-  if (command == "quit") return "Arrêt de Dorvane\n";  // the caller quits once the answer is out
-  return "Commande inconnue: " + command + "\n";
+  if (command == "scan") {  // what the local mail command asks once it queued a message
+    RunIfSet(calls_.scan_outbox);
+    return Answer(kScanned);
+  }
+  if (command == "status") return StatusText();  // read by scripts: never translated
+  if (command == "quit") return Answer(kQuitting);  // the caller quits once the answer is out
+  return Answer(kUnknown, " " + command);
 }
 
 std::string HeadlessStartReport(const std::string& folder, int port, ListenOutcome outcome,

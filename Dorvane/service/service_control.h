@@ -57,6 +57,8 @@ bool Form_QueryUnload(UnloadMode mode);
 
 // The service on one environment: its listener is element 0 of the form's
 // Smtp array, its settings are env.settings.running.
+struct ControlReply;
+
 class ServiceControl {
  public:
   // `env` and `autostart` must outlive this object.
@@ -95,7 +97,10 @@ class ServiceControl {
 
   // Runs one command of the control channel ("start", "stop", "reload",
   // "flush", "quit", "status") as the menu would, and returns the answer.
-  // "start"/"stop" do nothing while that menu entry is disabled.
+  // "start"/"stop" do nothing while that menu entry is disabled. "scan"
+  // scans OutBox alone: unlike "flush", deferred mail keeps its delay.
+  // Answers come from section CONTROL of the language in use (built-in
+  // French otherwise); "status" is for scripts and stays as it is.
   std::string RunCommand(const std::string& command);
 
   // "state=started|stopped", "port=", then the file counts of OutBox,
@@ -104,6 +109,8 @@ class ServiceControl {
 
  private:
   void SetMenus(bool started);
+  // `reply` in the language in use, then `tail`, then a line end.
+  std::string Answer(const ControlReply& reply, const std::string& tail = "") const;
 
   Environment& env_;
   Autostart& autostart_;

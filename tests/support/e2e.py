@@ -116,13 +116,13 @@ def read_lines(stream, count, timeout=10.0):
     return data.decode("utf-8", "replace").split("\n")[:count] if data else []
 
 
-def wait_for(predicate, timeout=10.0):
-    """Polls `predicate` every 50 ms until it holds or `timeout` s pass."""
+def wait_for(predicate, timeout=10.0, step=0.05):
+    """Polls `predicate` every `step` s until it holds or `timeout` s pass."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if predicate():
             return True
-        time.sleep(0.05)
+        time.sleep(step)
     return predicate()
 
 # ---------------------------------------------------------------- files

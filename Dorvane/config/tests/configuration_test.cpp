@@ -146,6 +146,7 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   EXPECT_FALSE(c.KeepLocal);
   EXPECT_EQ(c.ListenPort, 25);
   EXPECT_EQ(c.SmtpServer, kDefaultSmtpServer);
+  EXPECT_EQ(c.MailDomain, MailDomainOf(settings_.host_name));
   EXPECT_EQ(c.MaxNbrAttempt, 3);
   EXPECT_EQ(c.AttemptDelay, 60);
   EXPECT_TRUE(c.Relay);
@@ -290,6 +291,7 @@ CConfiguration EveryKeyDefined() {
   c.KeepLocal = true, c.KeepLocalDefined = true;
   c.ListenPort = 2525, c.ListenPortDefined = true;
   c.SmtpServer = "smtp.example", c.SmtpServerDefined = true;
+  c.MailDomain = "corp.example", c.MailDomainDefined = true;
   c.MaxNbrAttempt = 7, c.MaxNbrAttemptDefined = true;
   c.AttemptDelay = 15, c.AttemptDelayDefined = true;
   c.Relay = false, c.RelayDefined = true;
@@ -314,6 +316,8 @@ TEST(ConfText, EveryKeyDefinedGivesEveryBlock) {
                 "\t# Serveur DNS (g\xC3\xA9n\xC3\xA9ralement celui de votre FAI)\r\n"
                 "\t#DNSServer\t127.0.0.1\r\n\tDNSServer\t127.0.0.2\r\n\r\n"
                 "\t# Serveur SMTP (pour tous message sortant)\r\n\tSmtpServer\tsmtp.example\r\n\r\n"
+                "\t# Domaine des noms sans domaine (root, alice) de dorvane-sendmail\r\n"
+                "\tMailDomain\tcorp.example\r\n\r\n"
                 "\t# Etre relai pour le r\xC3\xA9seau 192.168.x.x\r\n\tRelay\tOff\r\n\r\n"
                 "</Global>\r\n\r\n"
                 "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
@@ -338,7 +342,7 @@ std::string OtherValue(const SettingInfo& setting) {
 // Each row of the table alone: its line in a file sets its own member and
 // flag and no other, and the model writes the same line back.
 TEST(SettingsTable, EverySettingRoundTripsFileModelFile) {
-  ASSERT_EQ(SettingsTable().size(), 11u);
+  ASSERT_EQ(SettingsTable().size(), 12u);
   for (const SettingInfo& setting : SettingsTable()) {
     SCOPED_TRACE(setting.key);
     const std::string line = std::string(setting.key) + "\t" + OtherValue(setting);

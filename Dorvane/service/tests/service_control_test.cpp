@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,30 +115,44 @@ TEST_F(ServiceControlTest, OtherListenFailureIsFatal) {
   EXPECT_THROW(control.Demarrer(), ProgramEnded);
 }
 
-// The channel acts like the menu: a disabled entry does nothing.
-TEST_F(ServiceControlTest, CommandsFollowTheMenuState) {
+// The channel acts like the menu: a disabled entry does nothing. It
+// answers in the language the settings name (the shipped English file
+// here), built-in French otherwise.
+TEST_F(ServiceControlTest, CommandsFollowTheMenuStateInTheConfiguredLanguage) {
   struct Step {
-    std::string command, answer;
+    std::string command, french, english;
     std::vector<std::string> calls;  // asked of the modules around
   };
-  t.program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
   const Step steps[] = {
-      {"stop", "Service déjà arrêté\n", {}},
-      {"start", "Service démarré\n", {"open cache"}},
-      {"start", "Service déjà démarré\n", {}},
-      {"flush", "File deferred remise en envoi\n", {"flush", "scan"}},
-      {"reload", "Configuration rechargée\n", {"autostart on"}},
-      {"stop", "Service arrêté\n", {"write cache"}},
-      {"quit", "Arrêt de Dorvane\n", {}},  // the caller quits once the answer is out
-      {"dance", "Commande inconnue: dance\n", {}},
+      {"stop", "Service déjà arrêté\n", "Service already stopped\n", {}},
+      {"start", "Service démarré\n", "Service started\n", {"open cache"}},
+      {"start", "Service déjà démarré\n", "Service already started\n", {}},
+      {"flush", "File deferred remise en envoi\n", "Deferred mail sent again\n", {"flush", "scan"}},
+      {"scan", "OutBox examinée\n", "OutBox scanned\n", {"scan"}},
+      {"reload", "Configuration rechargée\n", "Configuration reloaded\n", {"autostart on"}},
+      {"stop", "Service arrêté\n", "Service stopped\n", {"write cache"}},
+      {"quit", "Arrêt de Dorvane\n", "Dorvane is quitting\n", {}},  // the caller quits once the answer is out
+      {"dance", "Commande inconnue: dance\n", "Unknown command: dance\n", {}},
   };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.command);
-    recorder.calls.clear();
-    EXPECT_EQ(s.answer, control.RunCommand(s.command));
-    EXPECT_EQ(s.calls, recorder.calls);
+  std::ifstream shipped(DORVANE_SOURCE_DIR "/language/en.ini", std::ios::binary);
+  t.program.Write("language/en.ini", std::string(std::istreambuf_iterator<char>(shipped), {}));
+  for (const char* language : {"fr", "en"}) {
+    SCOPED_TRACE(language);
+    bool english = language == std::string("en");
+    t.program.Write("Dorvane.ini", std::string("Language\t") + language +
+                                       "\r\n<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
+    control.LoadConfiguration();
+    fs::remove(t.program.Path("maillog.txt"));
+    for (const Step& s : steps) {
+      SCOPED_TRACE(s.command);
+      recorder.calls.clear();
+      EXPECT_EQ(english ? s.english : s.french, control.RunCommand(s.command));
+      EXPECT_EQ(s.calls, recorder.calls);
+    }
+    EXPECT_EQ(english ? 4u : 3u, Lines("maillog.txt").size())
+        << "one start, the reload's line (and the language file's), one stop";
   }
-  EXPECT_EQ(3u, Lines("maillog.txt").size()) << "one start, the reload's line, one stop";
+  EXPECT_EQ("state=stopped\n", control.RunCommand("status").substr(0, 14)) << "scripts read it as it is";
 }
 
 // Reloading brings the autostart entry in line with the file's ComputerStart.
