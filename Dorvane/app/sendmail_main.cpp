@@ -7,8 +7,8 @@
 //   dorvane-sendmail [-t] [-i|-oi] [-f sender|-r sender] [-F name] [recipient ...]
 //   dorvane-sendmail -bp      (or: mailq)
 //
-// The program folder is $DORVANE_HOME when set, else the executable's own;
-// bare names take MailDomain of its Dorvane.ini.
+// The program folder is the relay's (UseProgramFolder), $DORVANE_HOME in
+// place of --home; bare names take MailDomain of its Dorvane.ini.
 // Exit codes: 0 once the message is on disk, 64 usage, 65 bad message,
 // 73 cannot create (OutBox missing or not writable), 75 try later.
 
@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,11 +40,12 @@ namespace {
 
 using namespace dorvane;
 
-void UseProgramFolder() {
+// The relay's rule, with $DORVANE_HOME in place of --home.
+std::optional<SendmailError> ChooseFolder() {
   const char* home = std::getenv("DORVANE_HOME");
-  if (home == nullptr || *home == '\0') return SetProgramFolder(ExecutableFolder());
-  std::error_code ec;
-  SetProgramFolder(std::filesystem::absolute(home, ec).lexically_normal().string());
+  std::string error = UseProgramFolder(home ? home : "", ExecutableFolder(), std::getenv);
+  if (error.empty()) return std::nullopt;
+  return SendmailFailure(kExitCantCreat, error);
 }
 
 // Standard input, reading no more than one byte past the largest message,
@@ -101,7 +102,7 @@ int Run(const std::string& argv0, const std::vector<std::string>& args) {
   SendmailOptions options;
   options.list_queue = CalledAsMailq(argv0);
   if (auto error = ParseSendmailArgs(args, &options)) return Report(*error);
-  UseProgramFolder();
+  if (auto error = ChooseFolder()) return Report(*error);
   DiskFiles files;
   if (options.list_queue) return ListQueue(files);
   SystemClock clock;

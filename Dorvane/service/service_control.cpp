@@ -69,14 +69,17 @@ void ServiceControl::Demarrer() {
     // Both are conditions of the machine, not faults: the user frees the
     // port or changes ListenPort and starts again.
     if (rc == kWsaEaddrinuse) {
+      last_start_ = ListenOutcome::PortInUse;
       env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " utilisé par une autre application");
       return;
     }
     if (rc == kWsaEacces) {
+      last_start_ = ListenOutcome::NoPermission;
       env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " non autorisé (droits insuffisants)");
       return;
     }
     if (rc != 0) Raise(rc, "Smtp", WinsockErrorText(rc));
+    last_start_ = ListenOutcome::Listening;
     env_.logs.MailLogAdd(GMTDate() + " Dorvane Start of SMTP service");
     env_.form.Shell().ShowServiceState(true, Tooltip(true));
     RunIfSet(calls_.open_dns_cache);
@@ -164,6 +167,25 @@ std::string ServiceControl::RunCommand(const std::string& command) {
   if (command == "status") return StatusText();  // read by scripts: never translated
   if (command == "quit") return Answer(kQuitting);  // the caller quits once the answer is out
   return Answer(kUnknown, " " + command);
+}
+
+std::string HeadlessStartReport(const std::string& folder, int port, ListenOutcome outcome,
+                                const std::string& executable) {
+  std::string p = std::to_string(port);
+  std::string state;
+  switch (outcome) {
+    case ListenOutcome::Listening: state = "service SMTP en \xC3\xA9" "coute sur le port " + p; break;
+    case ListenOutcome::NotTried: state = "service SMTP arr\xC3\xAAt\xC3\xA9 (LaunchStart Off), port " + p; break;
+    case ListenOutcome::PortInUse:
+      state = "port " + p + " utilis\xC3\xA9 par une autre application, service SMTP arr\xC3\xAAt\xC3\xA9";
+      break;
+    case ListenOutcome::NoPermission:
+      state = "port " + p + " non autoris\xC3\xA9 (droits insuffisants), service SMTP arr\xC3\xAAt\xC3\xA9 ; " +
+              "donnez ce droit au programme (setcap cap_net_bind_service=+ep " + executable +
+              ") ou choisissez un ListenPort au-dessus de 1023 dans " + folder + "Dorvane.ini";
+      break;
+  }
+  return "Dorvane: dossier du programme " + folder + "\nDorvane: " + state + "\n";
 }
 
 }  // namespace dorvane

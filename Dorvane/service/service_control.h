@@ -35,6 +35,21 @@ struct ServiceCalls {
   std::function<void()> leave_loop;
 };
 
+// How the last start of the service went.
+enum class ListenOutcome {
+  NotTried,      // no start yet (LaunchStart is off)
+  Listening,
+  PortInUse,     // another program holds the port
+  NoPermission,  // a port below 1024 without the right to bind it
+};
+
+// What a headless start prints on standard output, one line each: the
+// program folder, then the port and whether the service listens, or why not
+// and what to do about it. `executable` is the program's path (the setcap
+// hint names it).
+std::string HeadlessStartReport(const std::string& folder, int port, ListenOutcome outcome,
+                                const std::string& executable);
+
 // Why the main window is being closed.
 enum class UnloadMode { CloseBox, Program };
 // True when the close is cancelled (the close box only hides the window).
@@ -57,6 +72,8 @@ class ServiceControl {
   void Arreter();
   // Whether the service listens (the menu's "Arrêter" is enabled).
   bool Started() const;
+  // How the last Demarrer went.
+  ListenOutcome LastStart() const { return last_start_; }
 
   // ChargerConfig(true), then the autostart entry follows the loaded
   // ComputerStart: what start-up and the reload command run.
@@ -98,6 +115,7 @@ class ServiceControl {
   Environment& env_;
   Autostart& autostart_;
   ServiceCalls calls_;
+  ListenOutcome last_start_ = ListenOutcome::NotTried;
 };
 
 }  // namespace dorvane

@@ -53,7 +53,11 @@ class ServiceControlTest : public ::testing::Test {
 };
 
 TEST_F(ServiceControlTest, StartListensOnListenPortAndStopClosesIt) {
+  EXPECT_EQ("Dorvane: dossier du programme /h/\nDorvane: service SMTP arrêté (LaunchStart Off), port 2525\n",
+            HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
   control.Demarrer();
+  EXPECT_EQ("Dorvane: dossier du programme /h/\nDorvane: service SMTP en écoute sur le port 2525\n",
+            HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
   EXPECT_EQ(2525, listener().LocalPort());
   EXPECT_EQ(SocketState::Listening, listener().state);
   EXPECT_TRUE(control.Started());
@@ -73,18 +77,29 @@ TEST_F(ServiceControlTest, StartListensOnListenPortAndStopClosesIt) {
 }
 
 // A taken or privileged port is the machine's condition: one error.txt line,
-// the service stays stopped, nothing else changes and nothing is fatal.
+// the service stays stopped, nothing else changes and nothing is fatal. A
+// headless start says the same on its terminal, with the way out.
 TEST_F(ServiceControlTest, RefusedListenLeavesServiceStoppedWithOneErrorLine) {
   struct Case {
     int code;
     std::string tail;
+    ListenOutcome outcome;
+    std::string report;
   };
-  for (const Case& c : {Case{kWsaEaddrinuse, " Port 2525 utilisé par une autre application"},
-                        Case{kWsaEacces, " Port 2525 non autorisé (droits insuffisants)"}}) {
+  const std::string folder = "Dorvane: dossier du programme /h/\n";
+  for (const Case& c :
+       {Case{kWsaEaddrinuse, " Port 2525 utilisé par une autre application", ListenOutcome::PortInUse,
+             folder + "Dorvane: port 2525 utilisé par une autre application, service SMTP arrêté\n"},
+        Case{kWsaEacces, " Port 2525 non autorisé (droits insuffisants)", ListenOutcome::NoPermission,
+             folder + "Dorvane: port 2525 non autorisé (droits insuffisants), service SMTP arrêté ; donnez ce "
+                      "droit au programme (setcap cap_net_bind_service=+ep /usr/bin/dorvane) ou choisissez un "
+                      "ListenPort au-dessus de 1023 dans /h/Dorvane.ini\n"}}) {
     SCOPED_TRACE(c.code);
     fs::remove(t.program.Path("error.txt"));
     listener().listen_result = c.code;
     EXPECT_EQ("Service arrêté (voir error.txt)\n", control.RunCommand("start"));
+    EXPECT_EQ(c.outcome, control.LastStart());
+    EXPECT_EQ(c.report, HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
     auto errors = Lines("error.txt");
     ASSERT_EQ(1u, errors.size());
     EXPECT_TRUE(EndsWith(errors[0], c.tail)) << errors[0];
