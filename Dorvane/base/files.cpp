@@ -124,6 +124,13 @@ int Files::ReadAtMost(const std::string& path, size_t, std::string* bytes) { ret
 
 bool Files::Exists(const std::string& path) { return IsFile(path); }
 
+int Files::PermissionBits(const std::string& path, uint32_t* bits) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  *bits = static_cast<uint32_t>(st.st_mode & 07777);
+  return 0;
+}
+
 std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source) {
   std::string bytes;
   int err = files.Read(path, &bytes);

@@ -47,6 +47,9 @@ class Files {
   // Whether anything at all (a file, a folder, a link) has the name `path`.
   // By default IsFile.
   virtual bool Exists(const std::string& path);
+  // The permission bits of `path` (07777 of its mode), or the errno of the
+  // failure to read them. By default those of the real file system.
+  virtual int PermissionBits(const std::string& path, uint32_t* bits);
 };
 
 // The whole content of the file at `path`, read through `files`. Throws

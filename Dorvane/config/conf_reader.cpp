@@ -24,7 +24,7 @@ Entry SplitEntry(std::string entry) {
   return {key, TrimSpaces(ReplaceAll(entry, key, ""))};
 }
 
-// Stores the value and sets the flag when the key is one of the twelve;
+// Stores the value and sets the flag when the key is a setting's;
 // anything else is ignored.
 void Store(const Entry& entry, CConfiguration& c) {
   const SettingInfo* setting = FindSetting(entry.key);

@@ -32,7 +32,7 @@ void ClearFlags(CConfiguration& c) {
   for (const SettingInfo& setting : SettingsTable()) c.*setting.defined = false;
 }
 
-// Copies the twelve values of `from` into `to`, each only where `take`
+// Copies the values of `from` into `to`, each only where `take`
 // says for its flag in `from`.
 template <class Take>
 void CopyValues(const CConfiguration& from, CConfiguration& to, Take take) {
@@ -45,6 +45,15 @@ void LogAttemptDelayCap(const CConfiguration& running, Logs& logs) {
   if (running.AttemptDelay <= kMaxAttemptDelay) return;
   logs.MailLogAdd(GMTDate() + " Dorvane: AttemptDelay " + std::to_string(running.AttemptDelay) +
                   " ramen\xC3\xA9 \xC3\xA0 " + std::to_string(kMaxAttemptDelay) + " minutes");
+}
+
+// Accepting any certificate is the user's choice for a home server, but
+// not one to forget: it is said at every load that puts it to use.
+void LogUncheckedCertificate(const Settings& settings, Logs& logs) {
+  const CConfiguration& running = settings.running;
+  if (!settings.file.SmtpServerDefined || running.SmtpSecurity == kSecurityNone || running.SmtpTlsVerify) return;
+  logs.MailLogAdd(GMTDate() + " Dorvane: SmtpTlsVerify Off : le certificat de " + running.SmtpServer +
+                  " n'est pas v\xC3\xA9rifi\xC3\xA9");
 }
 
 }  // namespace
@@ -90,6 +99,7 @@ void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply) {
     LOADFile(settings.language, logs, files, settings.running.Language);
     logs.MailLogAdd(GMTDate() + " Dorvane: Chargement de la configuration (Dorvane.ini)");
     LogAttemptDelayCap(settings.running, logs);
+    LogUncheckedCertificate(settings, logs);
   });
 }
 

@@ -1,4 +1,4 @@
-// The settings model: twelve settings, each with a flag saying whether the
+// The settings model: the settings, each with a flag saying whether the
 // configuration file defines it, and the four instances the program keeps.
 // What each setting is (key, default, range, ...) is told once, in
 // config/settings_table.h.
@@ -34,6 +34,14 @@ class CConfiguration {
   bool ListenPortDefined = false;
   std::string SmtpServer;
   bool SmtpServerDefined = false;
+  uint16_t SmtpPort = 0;  // the smarthost's port
+  bool SmtpPortDefined = false;
+  std::string SmtpSecurity;  // kSecurityNone, kSecurityStartTls or kSecurityTls
+  bool SmtpSecurityDefined = false;
+  std::string SmtpUser;  // AUTH with the smarthost when not empty
+  bool SmtpUserDefined = false;
+  bool SmtpTlsVerify = false;  // the smarthost's certificate is checked
+  bool SmtpTlsVerifyDefined = false;
   std::string MailDomain;  // what bare local names ("root") are qualified with
   bool MailDomainDefined = false;
   uint8_t MaxNbrAttempt = 0;
@@ -53,6 +61,12 @@ class CConfiguration {
 // Default of SmtpServer: a stand-in for the provider's mail server, shown as
 // the default and never used for delivery (only a file value is).
 inline constexpr const char* kDefaultSmtpServer = "smtp.fournisseur.example";
+
+// The values of SmtpSecurity: plain HELO, STARTTLS after EHLO, or TLS from
+// the connect on.
+inline constexpr const char* kSecurityNone = "None";
+inline constexpr const char* kSecurityStartTls = "StartTls";
+inline constexpr const char* kSecurityTls = "Tls";
 
 // The four configuration instances the program keeps.
 struct Settings {
@@ -112,7 +126,7 @@ std::string EffectiveMailDomain(const std::optional<CConfiguration>& conf, const
 // file instance's flags; MailDomain defaults to the computer's domain. Errors are reported as
 // "MOD:CONFIGURATION[LoadDefault]".
 void LoadDefault(Settings& settings, Files& files);
-// Copies the twelve default values into the running instance and pushes
+// Copies every default value into the running instance and pushes
 // its debug mode to `logs`.
 void ApplyDefaults(Settings& settings, Logs& logs);
 // Copies each defined file value into the running instance and pushes its

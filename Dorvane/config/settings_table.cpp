@@ -23,6 +23,15 @@ long ToInteger(const std::string& key, const std::string& value, SettingRange ra
   return n;
 }
 
+// `value` when it is one of the setting's choices; anything else raises
+// rather than guess (a misspelt "StartTls" must not mean plain text).
+std::string ToChoice(const SettingInfo& setting, const std::string& value) {
+  for (const char* choice : setting.choices) {
+    if (value == choice) return value;
+  }
+  Raise(kErrTypeMismatch, "Dorvane", ErrorDescription(kErrTypeMismatch) + " (" + setting.key + ")");
+}
+
 using C = CConfiguration;
 using K = SettingKind;
 using S = FileSection;
@@ -60,6 +69,19 @@ const std::vector<SettingInfo>& SettingsTable() {
       {"SmtpServer", K::Text, &C::SmtpServer, &C::SmtpServerDefined, kDefaultSmtpServer, S::Global,
        {"# Serveur SMTP (pour tous message sortant)"}, "cat_network_5",
        "Serveur SMTP (pour tout message sortant)"},
+      {"SmtpPort", K::Number, &C::SmtpPort, &C::SmtpPortDefined, "25", S::Global,
+       {"# Port du serveur SMTP (587 pour la soumission, 465 en TLS)"}, "cat_network_5",
+       "Port du serveur SMTP", {1, UINT16_MAX}, {1, UINT16_MAX}},
+      {"SmtpSecurity", K::Choice, &C::SmtpSecurity, &C::SmtpSecurityDefined, kSecurityNone, S::Global,
+       {"# S\xC3\xA9" "curit\xC3\xA9 vers le serveur SMTP : None, StartTls ou Tls"}, "cat_network_5",
+       "S\xC3\xA9" "curit\xC3\xA9 de la connexion au serveur SMTP", {}, {},
+       {kSecurityNone, kSecurityStartTls, kSecurityTls}},
+      {"SmtpUser", K::Text, &C::SmtpUser, &C::SmtpUserDefined, "", S::Global,
+       {"# Utilisateur du serveur SMTP (mot de passe dans Dorvane.secret)"}, "cat_network_5",
+       "Utilisateur du serveur SMTP (authentification)"},
+      {"SmtpTlsVerify", K::OnOff, &C::SmtpTlsVerify, &C::SmtpTlsVerifyDefined, "On", S::Global,
+       {"# V\xC3\xA9rifier le certificat du serveur SMTP"}, "cat_network_5",
+       "V\xC3\xA9rifier le certificat du serveur SMTP"},
       {"MailDomain", K::Text, &C::MailDomain, &C::MailDomainDefined, nullptr, S::Global,
        {"# Domaine des noms sans domaine (root, alice) de dorvane-sendmail"}, "cat_network_5",
        "Domaine des noms locaux (dorvane-sendmail)"},
@@ -102,6 +124,7 @@ std::string SettingText(const CConfiguration& config, const SettingInfo& setting
     std::string operator()(std::string C::*m) const { return c.*m; }
     std::string operator()(int16_t C::*m) const { return std::to_string(c.*m); }
     std::string operator()(uint8_t C::*m) const { return std::to_string(c.*m); }
+    std::string operator()(uint16_t C::*m) const { return std::to_string(c.*m); }
   };
   return std::visit(Text{config}, setting.field);
 }
@@ -112,9 +135,10 @@ void SetSettingValue(CConfiguration& config, const SettingInfo& setting, const s
     const SettingInfo& s;
     const std::string& text;
     void operator()(bool C::*m) const { c.*m = text != "Off"; }
-    void operator()(std::string C::*m) const { c.*m = text; }
+    void operator()(std::string C::*m) const { c.*m = s.kind == K::Choice ? ToChoice(s, text) : text; }
     void operator()(int16_t C::*m) const { c.*m = static_cast<int16_t>(ToInteger(s.key, text, s.accepted)); }
     void operator()(uint8_t C::*m) const { c.*m = static_cast<uint8_t>(ToInteger(s.key, text, s.accepted)); }
+    void operator()(uint16_t C::*m) const { c.*m = static_cast<uint16_t>(ToInteger(s.key, text, s.accepted)); }
   };
   std::visit(Set{config, setting, text}, setting.field);
 }

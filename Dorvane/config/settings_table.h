@@ -1,4 +1,4 @@
-// The twelve settings described once: the CConfiguration members that hold
+// The settings described once: the CConfiguration members that hold
 // each, its key, kind, default and accepted values in Dorvane.ini, where its
 // block stands in the file, and its node and caption in the settings dialog.
 // The reader, the writer, the defaults and the dialog all walk this table, so
@@ -14,7 +14,8 @@
 
 namespace dorvane {
 
-enum class SettingKind { OnOff, Number, Text };
+// Choice: one of the setting's `choices`, exactly as written there.
+enum class SettingKind { OnOff, Number, Text, Choice };
 
 // The part of Dorvane.ini that holds a setting's block.
 enum class FileSection { TopLevel, Global, Registry };
@@ -27,7 +28,8 @@ struct SettingRange {
 
 // The CConfiguration member holding a setting's value.
 using SettingField = std::variant<bool CConfiguration::*, std::string CConfiguration::*,
-                                  int16_t CConfiguration::*, uint8_t CConfiguration::*>;
+                                  int16_t CConfiguration::*, uint8_t CConfiguration::*,
+                                  uint16_t CConfiguration::*>;
 
 struct SettingInfo {
   const char* key;  // the key in Dorvane.ini ("Debug" for DebugMode)
@@ -43,9 +45,10 @@ struct SettingInfo {
   const char* caption;                // the label beside it in the dialog
   SettingRange accepted = {};         // Number: what the file reader takes
   SettingRange offered = {};          // Number: what the dialog offers
+  std::vector<const char*> choices = {};  // Choice: the values it takes
 };
 
-// The twelve settings in the order the file writes them.
+// The settings in the order the file writes them.
 const std::vector<SettingInfo>& SettingsTable();
 
 // The setting whose key is exactly `key`, or nullptr.
@@ -64,8 +67,8 @@ std::string SettingText(const CConfiguration& config, const SettingInfo& setting
 
 // Sets the value of `setting` in `config` from a file value, its flag left
 // alone: on/off settings are false for exactly "Off". Throws RuntimeError
-// when a number does not convert (13) or lies outside `accepted` (6), the
-// message naming the key.
+// when a number does not convert (13) or lies outside `accepted` (6), or a
+// choice is none of its values (13), the message naming the key.
 void SetSettingValue(CConfiguration& config, const SettingInfo& setting, const std::string& text);
 
 // Copies the value of `setting` from `from` to `to`, flag left alone.

@@ -1,9 +1,12 @@
 #include "delivery/client_session.h"
 
+#include <utility>
+
 #include "base/dialogs.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
 #include "config/configuration.h"
+#include "config/smtp_secret.h"
 #include "delivery/delivery_failure.h"
 #include "delivery/outbound_slot.h"
 #include "delivery/queue_scan.h"
@@ -29,7 +32,34 @@ ClientSession::ClientSession(Environment& env, SpoolMoves& moves, DeliveryFailur
 
 DialogueState ClientSession::StateOf(int i) {
   const CConnexion& cnx = env_.pools.Out(i);
-  return DialogueState{cnx.Status(), cnx.CurrentRcptTo, endings_.at(At(i))};
+  DialogueState state = sessions_.at(At(i));
+  state.status = cnx.Status();
+  state.rcpt = cnx.CurrentRcptTo;
+  return state;
+}
+
+DialogueSecurity ClientSession::SecurityOf(int i) {
+  const CConfiguration& running = env_.settings.running;
+  if (!env_.settings.file.SmtpServerDefined) {
+    SocketArray& distant = env_.form.SmtpDistant();
+    return DialogueSecurity{DialogueSecurity::kExchanger, false, distant.Exists(i) ? distant[i].RemoteHost() : "",
+                            "", nullptr};
+  }
+  DialogueSecurity::Mode mode = DialogueSecurity::kPlain;
+  if (running.SmtpSecurity == kSecurityStartTls) mode = DialogueSecurity::kStartTls;
+  if (running.SmtpSecurity == kSecurityTls) mode = DialogueSecurity::kTls;
+  Files& files = env_.files;
+  return DialogueSecurity{mode, running.SmtpTlsVerify, running.SmtpServer, running.SmtpUser,
+                          [&files] { return ReadSmtpSecret(files); }};
+}
+
+void ClientSession::Reconnect(int i) {
+  SocketControl& socket = env_.form.SmtpDistant()[i];
+  socket.Close();
+  received_.at(At(i)).Clear();
+  plain_next_.at(At(i)) = true;
+  socket.Connect();
+  limits_.StartConnect(i);
 }
 
 void ClientSession::Step(int i, const DialogueEvent& event) {
@@ -37,12 +67,13 @@ void ClientSession::Step(int i, const DialogueEvent& event) {
   std::string peer;
   SocketArray& distant = env_.form.SmtpDistant();
   if (distant.Exists(i)) peer = PeerText(distant[i].RemoteHost(), distant[i].RemoteHostIP());
-  DialogueStep step = StepDialogue(StateOf(i), event, DialogueFacts{i, cnx.Message(), env_.settings.host_name, peer});
+  DialogueStep step =
+      StepDialogue(StateOf(i), event, DialogueFacts{i, cnx.Message(), env_.settings.host_name, peer, SecurityOf(i)});
   // The state is set before the actions run: they may move it on (a failure
   // frees the slot or connects the next host).
   if (step.next.status != cnx.Status()) cnx.SetStatus(step.next.status);
   cnx.CurrentRcptTo = step.next.rcpt;
-  endings_.at(At(i)) = step.next.ending;
+  sessions_.at(At(i)) = step.next;
   for (const DialogueAction& action : step.actions) Run(i, action);
 }
 
@@ -67,7 +98,15 @@ void ClientSession::Run(int i, const DialogueAction& action) {
     case Action::kDelivered: return moves_.Remove(kOutBox, cnx.CurrentOutFile);
     case Action::kRefuse: return failure_.Refuse(i, action.text, action.where);
     case Action::kReplyFailure: return failure_.ReplyFailure(i, action.text);
-    case Action::kSocketFailure: return failure_.SocketError(i, action.number, action.text);
+    case Action::kSocketFailure:
+      plain_next_.at(At(i)) = false;
+      return failure_.SocketError(i, action.number, action.text);
+    case Action::kStartTls:
+      // Whatever came in plain is dropped with the socket's own copy.
+      received_.at(At(i)).Clear();
+      return env_.form.SmtpDistant()[i].StartTls(TlsOptions{action.number != 0, action.text});
+    case Action::kReconnect: return Reconnect(i);
+    case Action::kAuthFailure: return failure_.AuthFailed(i, action.text);
     case Action::kRelease: return ReleaseSmtpDistant(env_, i);
     case Action::kScan: return queue_.PostScan();
   }
@@ -77,8 +116,18 @@ void ClientSession::OnConnect(int index) {
   Guard("FRM:MAIN[SmtpDistant_Connect]", [&] {
     // Nothing of an earlier connection is a reply, or an ending, here.
     received_.at(At(index)).Clear();
-    endings_.at(At(index)) = DialogueEnding{};
+    sessions_.at(At(index)) = DialogueState{};
+    sessions_.at(At(index)).plain_only = std::exchange(plain_next_.at(At(index)), false);
     Step(index, DialogueEvent{DialogueEvent::kConnect, "", 0});
+  });
+}
+
+void ClientSession::OnTlsReady(int index) {
+  Guard("FRM:MAIN[SmtpDistant_TlsReady]", [&] {
+    received_.at(At(index)).Clear();
+    SocketArray& distant = env_.form.SmtpDistant();
+    const std::string description = distant.Exists(index) ? distant[index].TlsDescription() : "";
+    Step(index, DialogueEvent{DialogueEvent::kTlsReady, description, 0});
   });
 }
 

@@ -27,8 +27,11 @@ class ClientSession : public SocketEvents {
                 QueueScan& queue);
 
   // Writes the connect line to the mail log; the slot waits for the
-  // greeting. Guarded ("FRM:MAIN[SmtpDistant_Connect]").
+  // greeting (or starts TLS first). Guarded ("FRM:MAIN[SmtpDistant_Connect]").
   void OnConnect(int index) override;
+  // TLS is up: nothing received before it is a reply.
+  // Guarded ("FRM:MAIN[SmtpDistant_TlsReady]").
+  void OnTlsReady(int index) override;
   // Reads everything received and runs one step per complete reply.
   // Guarded ("FRM:MAIN[SmtpDistant_DataArrival]").
   void OnDataArrival(int index, long bytes) override;
@@ -52,15 +55,23 @@ class ClientSession : public SocketEvents {
   void Step(int i, const DialogueEvent& event);
   void Run(int i, const DialogueAction& action);
   DialogueState StateOf(int i);
+  // How slot i's session is secured: the smarthost's settings, or
+  // opportunistic TLS with an exchanger.
+  DialogueSecurity SecurityOf(int i);
+  // Connects slot i again to the same host, for a session in plain.
+  void Reconnect(int i);
 
   Environment& env_;
   SpoolMoves& moves_;
   DeliveryFailure& failure_;
   SessionLimits& limits_;
   QueueScan& queue_;
-  // Per slot: the reply in progress, and how a session that sent QUIT ends.
+  // Per slot: the reply in progress; how a session that sent QUIT ends and
+  // what its connection is (the rest of the state is the slot's); whether
+  // the next connect is the plain one after a failed handshake.
   std::array<ReplyBuffer, kLastSlot + 1> received_;
-  std::array<DialogueEnding, kLastSlot + 1> endings_;
+  std::array<DialogueState, kLastSlot + 1> sessions_;
+  std::array<bool, kLastSlot + 1> plain_next_{};
 };
 
 }  // namespace dorvane

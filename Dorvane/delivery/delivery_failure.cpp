@@ -1,5 +1,7 @@
 #include "delivery/delivery_failure.h"
 
+#include <utility>
+
 #include "base/runtime_error.h"
 #include "base/socket_control.h"
 #include "config/configuration.h"
@@ -187,6 +189,20 @@ void DeliveryFailure::Refuse(int i, const std::string& reply, RefusedAt where) {
     env_.logs.MailLogAdd(head + " status=error, return error to=" + message.From);
     Bounce(message, cnx.CurrentOutFile);
   }
+  ReleaseSmtpDistant(env_, i);
+}
+
+void DeliveryFailure::AuthFailed(int i, const std::string& why) {
+  CConnexion& cnx = env_.pools.Out(i);
+  CMessage& message = cnx.Message();
+  if (message.Essai > 0) --message.Essai;  // this attempt was never the message's
+  const std::string failed = "authentication failed (" + why + ")";
+  message.LastError = failed;
+  const Failure peer = AtPeer(i, Failure{});
+  env_.logs.MailLogAdd(LogPrefix(i) + " " + failed + " for " + PeerText(peer.host, peer.ip) + ", status=deferred");
+  env_.logs.ErrorLogAdd(LogStamp(env_.clock) + " " + message.ID + " " + failed + " with " + peer.host);
+  moves_.FileFromOutBox(message, cnx.CurrentOutFile, kDeferred);
+  if (!std::exchange(auth_notice_shown_, true)) env_.form.Shell().ShowTrayNotice("Dorvane", failed);
   ReleaseSmtpDistant(env_, i);
 }
 

@@ -49,6 +49,14 @@ class DeliveryFailure {
   // deferred.
   void ReplyFailure(int i, const std::string& reply);
 
+  // The smarthost of slot i did not take the login (`why`: its reply, or
+  // why no login was possible) and the QUIT is out. A fault of the
+  // settings, not of the message: it goes back to Deferred with its
+  // attempt given back and no notice, error.txt and the mail log say
+  // "authentication failed", and the tray says it once per run. Frees the
+  // slot.
+  void AuthFailed(int i, const std::string& why);
+
   // The route of slot i's message is "NONE" for `domain`: the "421 No MX DNS
   // available" line, then a bounce once the attempts are used up (never for
   // a notice), otherwise a quiet deferral. Frees the slot and enables the
@@ -70,6 +78,7 @@ class DeliveryFailure {
   Environment& env_;
   SpoolMoves& moves_;
   SessionLimits& limits_;
+  bool auth_notice_shown_ = false;
 };
 
 }  // namespace dorvane

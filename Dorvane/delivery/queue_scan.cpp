@@ -71,7 +71,8 @@ void QueueScan::Connect(int i, CConnexion& cnx) {
   if (distant.Exists(i)) distant.Unload(i);  // a slot's element never outlives its session
   distant.Load(i);
   distant[i].SetRemoteHost(dns.MX.Host(1));
-  distant[i].SetRemotePort(25);
+  // The smarthost listens where the settings say; exchangers on 25.
+  distant[i].SetRemotePort(env_.settings.file.SmtpServerDefined ? env_.settings.running.SmtpPort : 25);
   distant[i].Connect();
   limits_.StartConnect(i);
 }

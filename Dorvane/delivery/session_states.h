@@ -17,12 +17,25 @@ enum OutState : int32_t {
   kOutBodySending = 9,
   kOutBodySent = 11,    // waiting for the final reply
   kOutEnding = 12,      // QUIT sent, or a final failure being handled
+  // Before MAIL FROM, with extensions: none of these is the message's fault.
+  kOutEhloSent = 13,       // EHLO sent, before or inside TLS
+  kOutStartTlsSent = 14,
+  kOutTlsStarting = 15,    // the handshake runs: waiting for TlsReady
+  kOutAuthLoginSent = 16,  // AUTH LOGIN sent: waiting for the user prompt
+  kOutAuthUserSent = 17,   // LOGIN's user sent: waiting for the password prompt
+  kOutAuthSent = 18,       // AUTH PLAIN, or LOGIN's password, sent: waiting for 235
 };
 
+// Whether `status` is one of the steps between the greeting and MAIL FROM
+// that only a session with extensions takes (13 to 18).
+inline bool InPreamble(int32_t status) { return status >= kOutEhloSent && status <= kOutAuthSent; }
+
 // Whether a slot in `status` has a live session that socket events, closes
-// and time limits may end (3 to 11). A slot that is free, resolving or
-// already ending is left alone.
-inline bool InSession(int32_t status) { return status >= kOutConnecting && status <= kOutBodySent; }
+// and time limits may end (3 to 11, 13 to 18). A slot that is free,
+// resolving or already ending is left alone.
+inline bool InSession(int32_t status) {
+  return (status >= kOutConnecting && status <= kOutBodySent) || InPreamble(status);
+}
 
 // Where a refusal came: at a recipient (the last one sent) or for the
 // message as a whole (greeting, HELO, MAIL FROM, after the body).

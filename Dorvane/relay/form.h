@@ -40,6 +40,8 @@ class ShellView {
   virtual void SetMainVisible(bool visible) { (void)visible; }
   // Removes the tray icons (the program is ending).
   virtual void RemoveTrayIcons() {}
+  // A short message from the tray icon; nothing where there is no tray.
+  virtual void ShowTrayNotice(const std::string& title, const std::string& text) { (void)title, (void)text; }
 };
 
 class Form {

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -18,6 +19,7 @@
 #include "base/runtime_error.h"
 #include "config/configuration.h"
 #include "config/language.h"
+#include "config/smtp_secret.h"
 #include "log/guard.h"
 #include "shell/config_values.h"
 #include "shell/window_language.h"
@@ -52,6 +54,7 @@ ConfigDialog::ConfigDialog(Settings& settings, Logs& logs, Files& files, std::fu
     QWidget* page = page_of_.at(setting.node);
     page->layout()->addWidget(BuildRow(setting, page));
   }
+  page_of_.at("cat_network_5")->layout()->addWidget(BuildPasswordRow(page_of_.at("cat_network_5")));
   for (auto& [key, page] : page_of_) static_cast<QVBoxLayout*>(page->layout())->addStretch(1);
 
   auto* buttons = new QHBoxLayout;
@@ -101,6 +104,20 @@ QWidget* ConfigDialog::BuildRow(const SettingInfo& setting, QWidget* page) {
   return frame;
 }
 
+// The smarthost's password is no setting: it goes to its own private file,
+// and only when something is typed (empty keeps the file as it is).
+QWidget* ConfigDialog::BuildPasswordRow(QWidget* page) {
+  auto* frame = new QGroupBox(QStringLiteral("Mot de passe du serveur SMTP (Dorvane.secret)"), page);
+  frame->setObjectName("fraSmtpPassword");
+  auto* layout = new QVBoxLayout(frame);
+  password_ = new QLineEdit(frame);
+  password_->setObjectName("txtSmtpPassword");
+  password_->setEchoMode(QLineEdit::Password);
+  password_->setPlaceholderText(QStringLiteral("inchang\u00E9"));
+  layout->addWidget(password_);
+  return frame;
+}
+
 QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent) {
   std::string key = setting.key;
   switch (setting.kind) {
@@ -122,6 +139,12 @@ QWidget* ConfigDialog::ValueControl(const SettingInfo& setting, QWidget* parent)
       number->setObjectName(Name("txt", key));
       number->setRange(setting.offered.min, setting.offered.max);
       return number;
+    }
+    case SettingKind::Choice: {
+      auto* choices = new QComboBox(parent);
+      choices->setObjectName(Name("cbo", key));
+      for (const char* choice : setting.choices) choices->addItem(QString::fromUtf8(choice));
+      return choices;
     }
     case SettingKind::Text: break;
   }
@@ -184,6 +207,7 @@ void ConfigDialog::SetValueText(const Row& row, const std::string& text) {
 
 void ConfigDialog::Write() {
   Guard("FRM:CONFIGURATION[btnWrite_Click]", [this] {
+    if (!WritePassword()) return;
     std::map<std::string, std::string> defined;
     for (const Row& row : rows_) {
       if (row.check->isChecked()) defined[row.setting->key] = ValueText(row);
@@ -193,6 +217,18 @@ void ConfigDialog::Write() {
     if (reload_) reload_();  // the running service follows the file at once
     accept();
   });
+}
+
+bool ConfigDialog::WritePassword() {
+  const std::string password = password_->text().toStdString();
+  if (password.empty()) return true;
+  // The first line is the password: a line end would cut it.
+  if (password.find_first_of("\r\n") == std::string::npos && WriteSmtpSecret(files_, password) == 0) {
+    password_->clear();
+    return true;
+  }
+  QMessageBox::warning(this, windowTitle(), QStringLiteral("Dorvane.secret n'a pas pu \u00EAtre \u00E9crit."));
+  return false;
 }
 
 }  // namespace dorvane

@@ -14,6 +14,7 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QLineEdit;
 class QStackedWidget;
 class QTreeWidget;
 
@@ -32,9 +33,10 @@ class ConfigDialog : public QDialog {
   ConfigDialog(Settings& settings, Logs& logs, Files& files, std::function<void()> reload,
                QWidget* parent = nullptr);
 
-  // Builds the dialog instance of the settings from the boxes, writes it
-  // (WriteConf) and runs `reload`, so the running configuration follows the
-  // file.
+  // Writes a typed password to Dorvane.secret, builds the dialog instance
+  // of the settings from the boxes, writes it (WriteConf) and runs
+  // `reload`, so the running configuration follows the file. A password
+  // that cannot be written is said in a box and nothing else is written.
   void Write();
 
  private:
@@ -47,6 +49,9 @@ class ConfigDialog : public QDialog {
   void BuildTree();
   QWidget* BuildRow(const SettingInfo& setting, QWidget* page);
   QWidget* ValueControl(const SettingInfo& setting, QWidget* parent);
+  QWidget* BuildPasswordRow(QWidget* page);
+  // False when a typed password could not be written.
+  bool WritePassword();
   void ShowValues();
   std::string ValueText(const Row& row) const;
   void SetValueText(const Row& row, const std::string& text);
@@ -59,6 +64,7 @@ class ConfigDialog : public QDialog {
   QStackedWidget* pages_;
   std::map<std::string, QWidget*> page_of_;  // node key -> page
   std::vector<Row> rows_;
+  QLineEdit* password_ = nullptr;
 };
 
 }  // namespace dorvane

@@ -11,7 +11,7 @@ namespace dorvane {
 
 namespace {
 
-// Key -> value text of the settings of `config`: all twelve, or only those
+// Key -> value text of the settings of `config`: all of them, or only those
 // it defines.
 std::map<std::string, std::string> Texts(const CConfiguration& config, bool all) {
   std::map<std::string, std::string> texts;

@@ -15,7 +15,7 @@ namespace dorvane {
 // Key -> value text ("On"/"Off" for the on/off settings) of each setting
 // that `config` defines.
 std::map<std::string, std::string> DefinedTexts(const CConfiguration& config);
-// The same for all eleven settings, defined or not.
+// The same for all the settings, defined or not.
 std::map<std::string, std::string> AllTexts(const CConfiguration& config);
 
 // A configuration defining exactly the settings of `defined` (key -> value

@@ -23,6 +23,12 @@ std::string OutboundStage(int status) {
     case 7:
     case 9: return "DATA";
     case 12: return "QUIT";
+    case 13: return "EHLO";
+    case 14: return "STARTTLS";
+    case 15: return "TLS";
+    case 16:
+    case 17:
+    case 18: return "AUTH";
     default: return "";
   }
 }

@@ -210,6 +210,11 @@ void DesktopShell::RemoveTrayIcons() {
   update_tray_->hide();
 }
 
+void DesktopShell::ShowTrayNotice(const std::string& title, const std::string& text) {
+  if (!tray_->isVisible()) return;
+  tray_->showMessage(QString::fromStdString(title), QString::fromStdString(text), QSystemTrayIcon::Warning);
+}
+
 void DesktopShell::ApplyLanguage() { LOADValues(*window_, env_.settings.language, env_.logs); }
 
 void DesktopShell::ShowUpdateAvailable(bool notice) {

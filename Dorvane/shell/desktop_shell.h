@@ -81,6 +81,8 @@ class DesktopShell : public ShellView {
   void SetMxfinderVersion(const std::string& text) override;
   void SetMainVisible(bool visible) override;
   void RemoveTrayIcons() override;
+  // The tray icon's balloon message, while the icon is shown.
+  void ShowTrayNotice(const std::string& title, const std::string& text) override;
 
   // Applies the loaded language to the main window and its menus.
   void ApplyLanguage();

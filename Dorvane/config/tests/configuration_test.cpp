@@ -10,6 +10,7 @@
 #include "base/runtime_error.h"
 #include "config/language.h"
 #include "config/settings_table.h"
+#include "config/smtp_secret.h"
 #include "log/logs.h"
 #include "tests/support/test_environment.h"
 
@@ -85,6 +86,14 @@ TEST(ReadConfText, FollowsTheFileRules) {
          EXPECT_EQ(c.AttemptDelay, -32768);
          EXPECT_EQ(c.MaxNbrAttempt, 255);
        }},
+      {"smarthost security", "SmtpPort 65535\r\nSmtpSecurity StartTls\r\nSmtpUser me@home.test\r\nSmtpTlsVerify Off\r\n",
+       [](const CConfiguration& c) {
+         EXPECT_EQ(c.SmtpPort, 65535);
+         EXPECT_EQ(c.SmtpSecurity, "StartTls");
+         EXPECT_EQ(c.SmtpUser, "me@home.test");
+         EXPECT_FALSE(c.SmtpTlsVerify);
+         EXPECT_TRUE(c.SmtpPortDefined && c.SmtpSecurityDefined && c.SmtpUserDefined && c.SmtpTlsVerifyDefined);
+       }},
       {"empty text value", "SmtpServer\r\n",
        [](const CConfiguration& c) {
          EXPECT_TRUE(c.SmtpServerDefined);
@@ -97,14 +106,19 @@ TEST(ReadConfText, FollowsTheFileRules) {
   }
 }
 
-// The message names the setting, so the user knows which line to mend.
-TEST(ReadConfText, NumbersThatDoNotConvertRaise) {
+// The message names the setting, so the user knows which line to mend. A
+// security value that is not exactly one of the three is refused rather
+// than taken for plain text.
+TEST(ReadConfText, ValuesThatDoNotConvertRaise) {
   const std::pair<std::string, long> cases[] = {
       {"ListenPort", kErrTypeMismatch},      {"ListenPort abc", kErrTypeMismatch},
       {"ListenPort 25.5", kErrTypeMismatch}, {"ListenPort 32768", kErrOverflow},
       {"ListenPort 0", kErrOverflow},        {"ListenPort -25", kErrOverflow},
       {"AttemptDelay -32769", kErrOverflow}, {"MaxNbrAttempt 256", kErrOverflow},
       {"MaxNbrAttempt -1", kErrOverflow},    {"MaxNbrAttempt 99999999999999999999", kErrOverflow},
+      {"SmtpPort 65536", kErrOverflow},      {"SmtpPort 0", kErrOverflow},
+      {"SmtpSecurity starttls", kErrTypeMismatch}, {"SmtpSecurity", kErrTypeMismatch},
+      {"SmtpSecurity Ssl", kErrTypeMismatch},
   };
   for (const auto& [line, number] : cases) {
     try {
@@ -262,6 +276,69 @@ TEST_F(ConfigurationTest, AttemptDelayAbove546IsUsedAs546AndLoggedOnce) {
   EXPECT_EQ(program_.Read("maillog.txt").find("ramen"), std::string::npos);
 }
 
+TEST_F(ConfigurationTest, UncheckedSmarthostCertificateIsSaidAtEachLoad) {
+  const std::pair<std::string, bool> cases[] = {
+      {"SmtpServer smtp.home.test\r\nSmtpSecurity Tls\r\nSmtpTlsVerify Off\r\n", true},
+      {"SmtpServer smtp.home.test\r\nSmtpSecurity StartTls\r\nSmtpTlsVerify Off\r\n", true},
+      {"SmtpServer smtp.home.test\r\nSmtpTlsVerify Off\r\n", false},  // no TLS at all
+      {"SmtpSecurity Tls\r\nSmtpTlsVerify Off\r\n", false},           // no smarthost
+      {"SmtpServer smtp.home.test\r\nSmtpSecurity Tls\r\n", false},
+  };
+  for (const auto& [file, said] : cases) {
+    SCOPED_TRACE(file);
+    program_.Write("Dorvane.ini", file);
+    program_.Write("maillog.txt", "");
+    Load(true);
+    const std::string line =
+        " Dorvane: SmtpTlsVerify Off : le certificat de smtp.home.test n'est pas v\xC3\xA9rifi\xC3\xA9\r\n";
+    const std::string log = program_.Read("maillog.txt");
+    EXPECT_EQ(log.find(line) != std::string::npos, said) << log;
+  }
+}
+
+// The password file: read when asked, refused when others may touch it,
+// and the refusal never quotes what it holds.
+TEST_F(ConfigurationTest, SecretIsTheFirstLineOfAPrivateFile) {
+  struct Case {
+    const char* name;
+    const char* bytes;  // nullptr: no file
+    std::filesystem::perms mode;
+    std::string password, fault;
+  };
+  using P = std::filesystem::perms;
+  const Case cases[] = {
+      {"private", "s3cret\r\nsecond line\r\n", P::owner_read | P::owner_write, "s3cret", ""},
+      {"read-only, no line end", "s3cret", P::owner_read, "s3cret", ""},
+      {"group may read", "s3cret\n", P::owner_read | P::owner_write | P::group_read, "",
+       "Dorvane.secret may be read by others (mode 0640): chmod 600 Dorvane.secret"},
+      {"others may execute", "s3cret\n", P::owner_read | P::owner_write | P::others_exec, "",
+       "Dorvane.secret may be read by others (mode 0601): chmod 600 Dorvane.secret"},
+      {"empty first line", "\r\ns3cret\r\n", P::owner_read | P::owner_write, "",
+       "Dorvane.secret holds no password on its first line"},
+      {"missing", nullptr, P::none, "", "Dorvane.secret is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(program_.Path("Dorvane.secret"));
+    if (c.bytes) {
+      program_.Write("Dorvane.secret", c.bytes);
+      std::filesystem::permissions(program_.Path("Dorvane.secret"), c.mode);
+    }
+    SmtpSecret secret = ReadSmtpSecret(t_.files);
+    EXPECT_EQ(secret.password, c.password);
+    EXPECT_EQ(secret.fault, c.fault);
+  }
+  // Written by the program: private when new, never widened when it exists.
+  std::filesystem::remove(program_.Path("Dorvane.secret"));
+  ASSERT_EQ(WriteSmtpSecret(t_.files, "n3w"), 0);
+  EXPECT_EQ(ReadSmtpSecret(t_.files).password, "n3w");
+  EXPECT_EQ(std::filesystem::status(program_.Path("Dorvane.secret")).permissions(), P::owner_read | P::owner_write);
+  std::filesystem::permissions(program_.Path("Dorvane.secret"), P::owner_read | P::owner_write | P::group_read);
+  ASSERT_EQ(WriteSmtpSecret(t_.files, "n3w"), 0);
+  EXPECT_EQ(std::filesystem::status(program_.Path("Dorvane.secret")).permissions(),
+            P::owner_read | P::owner_write | P::group_read);
+}
+
 TEST_F(ConfigurationTest, FreshInstanceWritesTheKeylessFile) {
   CConfiguration().WriteConf(t_.files, t_.logs);
   EXPECT_EQ(program_.Read("Dorvane.ini"), kKeyless);
@@ -295,6 +372,10 @@ CConfiguration EveryKeyDefined() {
   c.MaxNbrAttempt = 7, c.MaxNbrAttemptDefined = true;
   c.AttemptDelay = 15, c.AttemptDelayDefined = true;
   c.Relay = false, c.RelayDefined = true;
+  c.SmtpPort = 587, c.SmtpPortDefined = true;
+  c.SmtpSecurity = "StartTls", c.SmtpSecurityDefined = true;
+  c.SmtpUser = "me@home.test", c.SmtpUserDefined = true;
+  c.SmtpTlsVerify = false, c.SmtpTlsVerifyDefined = true;
   return c;
 }
 
@@ -316,6 +397,12 @@ TEST(ConfText, EveryKeyDefinedGivesEveryBlock) {
                 "\t# Serveur DNS (g\xC3\xA9n\xC3\xA9ralement celui de votre FAI)\r\n"
                 "\t#DNSServer\t127.0.0.1\r\n\tDNSServer\t127.0.0.2\r\n\r\n"
                 "\t# Serveur SMTP (pour tous message sortant)\r\n\tSmtpServer\tsmtp.example\r\n\r\n"
+                "\t# Port du serveur SMTP (587 pour la soumission, 465 en TLS)\r\n\tSmtpPort\t587\r\n\r\n"
+                "\t# S\xC3\xA9" "curit\xC3\xA9 vers le serveur SMTP : None, StartTls ou Tls\r\n"
+                "\tSmtpSecurity\tStartTls\r\n\r\n"
+                "\t# Utilisateur du serveur SMTP (mot de passe dans Dorvane.secret)\r\n"
+                "\tSmtpUser\tme@home.test\r\n\r\n"
+                "\t# V\xC3\xA9rifier le certificat du serveur SMTP\r\n\tSmtpTlsVerify\tOff\r\n\r\n"
                 "\t# Domaine des noms sans domaine (root, alice) de dorvane-sendmail\r\n"
                 "\tMailDomain\tcorp.example\r\n\r\n"
                 "\t# Etre relai pour le r\xC3\xA9seau 192.168.x.x\r\n\tRelay\tOff\r\n\r\n"
@@ -335,6 +422,7 @@ std::string OtherValue(const SettingInfo& setting) {
     case SettingKind::OnOff: return setting.default_text == std::string("Off") ? "On" : "Off";
     case SettingKind::Number: return std::to_string(setting.offered.max);
     case SettingKind::Text: break;
+    case SettingKind::Choice: return setting.choices.back();
   }
   return "x.example";
 }
@@ -342,7 +430,7 @@ std::string OtherValue(const SettingInfo& setting) {
 // Each row of the table alone: its line in a file sets its own member and
 // flag and no other, and the model writes the same line back.
 TEST(SettingsTable, EverySettingRoundTripsFileModelFile) {
-  ASSERT_EQ(SettingsTable().size(), 12u);
+  ASSERT_EQ(SettingsTable().size(), 16u);
   for (const SettingInfo& setting : SettingsTable()) {
     SCOPED_TRACE(setting.key);
     const std::string line = std::string(setting.key) + "\t" + OtherValue(setting);

@@ -8,6 +8,7 @@
 
 #include "delivery/client_dialogue.h"
 #include "delivery/server_reply.h"
+#include "base/socket_control.h"
 #include "spool/message.h"
 
 namespace dorvane {
@@ -35,6 +36,9 @@ struct Expect {
     return Do(Action::kSend, line).Do(Action::kStartReplyLimit);
   }
   Expect& Command(const std::string& line) { return Command(line, line); }
+  Expect& StartTls(const std::string& host, bool verify) {
+    return Add(Action{Action::kStartTls, host, verify ? 1 : 0}).Do(Action::kStartReplyLimit);
+  }
   Expect& Quit() { return Command("QUIT\r\n"); }
   Expect& Unexpected(const std::string& reason) {
     Do(Action::kDebugLog, "<FONT COLOR='#FF0000'>F1 RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
@@ -48,9 +52,14 @@ struct Row {
   Event event;
   DialogueState next;
   Actions actions;
+  const DialogueSecurity* security = nullptr;  // none: the plain smarthost
 };
 
 DialogueState At(int32_t status, uint8_t rcpt = 0, Ending ending = {}) { return DialogueState{status, rcpt, ending}; }
+// The same inside TLS, or on the plain connection after a failed handshake.
+DialogueState Tls(int32_t status, Ending ending = {}) { return DialogueState{status, 0, ending, true, false}; }
+DialogueState PlainOnly(int32_t status) { return DialogueState{status, 0, {}, false, true}; }
+Ending AuthFailed(std::string why) { return Ending{Ending::kAuthFailed, std::move(why), RefusedAt::Message}; }
 Event Reply(std::string bytes) { return Event{Event::kReply, std::move(bytes), 0}; }
 Ending Refused(std::string reply, RefusedAt where) { return Ending{Ending::kRefused, std::move(reply), where}; }
 Ending Failed(std::string reply) { return Ending{Ending::kFailed, std::move(reply), RefusedAt::Message}; }
@@ -60,7 +69,8 @@ const Ending kDelivered{Ending::kDelivered, "", RefusedAt::Message};
 std::string Where(RefusedAt where) { return where == RefusedAt::Recipient ? "recipient" : "message"; }
 std::string Show(const DialogueState& state) {
   return std::to_string(state.status) + " rcpt " + std::to_string(state.rcpt) + " ending " +
-         std::to_string(state.ending.kind) + " " + Where(state.ending.where) + " [" + state.ending.reply + "]";
+         std::to_string(state.ending.kind) + " " + Where(state.ending.where) + " [" + state.ending.reply + "]" +
+         (state.tls ? " tls" : "") + (state.plain_only ? " plain only" : "");
 }
 std::vector<std::string> Show(const Actions& actions) {
   std::vector<std::string> shown;
@@ -71,7 +81,8 @@ std::vector<std::string> Show(const Actions& actions) {
 
 // Runs one row: the bytes of a reply event go through a ReplyBuffer and
 // each complete reply is one step while the session is live.
-DialogueStep Play(const Row& row, const DialogueFacts& facts) {
+DialogueStep Play(const Row& row, DialogueFacts facts) {
+  if (row.security) facts.security = *row.security;
   if (row.event.kind != Event::kReply) return StepDialogue(row.state, row.event, facts);
   ReplyBuffer buffer;
   buffer.Add(row.event.bytes);
@@ -100,6 +111,23 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
   const std::string busy = "421-4.3.2 too busy\r\n421 later\r\n";
   const Event close{Event::kClose, "", 0};
   const Event sent_all{Event::kSendComplete, "", 0};
+  const Event tls_ready{Event::kTlsReady, "TLSv1.3 TLS_AES_256_GCM_SHA384", 0};
+  const Event bad_certificate{Event::kError, "certificate verify failed\r\n", kTlsFailure};
+  using S = DialogueSecurity;
+  auto secret = [] { return SmtpSecret{"pa55", ""}; };
+  const S exchanger{S::kExchanger, false, "mx1.dest.test", "", nullptr};
+  const S starttls{S::kStartTls, true, "smtp.home.test", "me", secret};
+  const S tls{S::kTls, true, "smtp.home.test", "", secret};
+  const S plain_user{S::kPlain, true, "smtp.home.test", "me", secret};
+  const S unverified{S::kStartTls, false, "smtp.home.test", "", secret};
+  std::string long_ehlo = "250-mx1\r\n";
+  for (int k = 0; k < 70; ++k) long_ehlo += "250-X-FILLER\r\n";
+  long_ehlo += "250 STARTTLS\r\n";
+  const S no_secret{S::kStartTls, true, "smtp.home.test", "me", [] { return SmtpSecret{"", "Dorvane.secret is missing"}; }};
+  const std::string mail_from = "MAIL FROM: <sender@origin.test>\r\n";
+  const std::string mail_from_shown = "MAIL FROM: &lt;sender@origin.test&gt;<BR>";
+  const std::string ehlo = "EHLO relay.test\r\n";
+  const std::string tls_line = kTag + " tls=TLSv1.3 TLS_AES_256_GCM_SHA384, relay=mx1.dest.test [127.0.0.7]";
   const Row rows[] = {
       // The path of a message to two recipients.
       {"connect", At(kOutConnecting), Event{Event::kConnect, "", 0}, At(kOutConnecting),
@@ -177,6 +205,90 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
        {Action{Action::kSocketFailure, "reset", 10054}}},
       {"reply on a free slot", At(kOutFree), Reply("220 hi\r\n"), At(kOutFree), {}},
       {"connect while resolving", At(kOutReserved), Event{Event::kConnect, "", 0}, At(kOutReserved), {}},
+      // An exchanger: EHLO first, HELO and the old dialogue when it is
+      // refused, STARTTLS unverified when offered.
+      {"exchanger greeting", At(kOutConnecting), Reply("220 mx1\r\n"), At(kOutEhloSent),
+       Expect{}.Command(ehlo).Do(Action::kScan).actions, &exchanger},
+      {"EHLO refused", At(kOutEhloSent), Reply("500 5.5.1 what?\r\n"), At(kOutHeloSent),
+       Expect{}.Command("HELO relay.test\r\n").Do(Action::kScan).actions, &exchanger},
+      {"EHLO for now", At(kOutEhloSent), Reply("421 busy\r\n"), At(kOutEnding, 0, Failed("421 busy\r\n")),
+       Expect{}.Unexpected("421 busy").Quit().actions, &exchanger},
+      {"STARTTLS offered", At(kOutEhloSent), Reply("250-mx1 hello\r\n250-PIPELINING\r\n250 starttls\r\n"),
+       At(kOutStartTlsSent), Expect{}.Command("STARTTLS\r\n").Do(Action::kScan).actions, &exchanger},
+      {"server named STARTTLS offers nothing", At(kOutEhloSent), Reply("250 STARTTLS\r\n"), At(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      {"no STARTTLS on the plain retry", PlainOnly(kOutEhloSent), Reply("250-mx1\r\n250 STARTTLS\r\n"),
+       DialogueState{kOutMailFromSent, 0, {}, false, true},
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      {"exchanger handshake unverified", At(kOutStartTlsSent), Reply("220 go ahead\r\nMAIL FROM:<x@evil.test>\r\n"),
+       At(kOutTlsStarting), Expect{}.StartTls("mx1.dest.test", false).actions, &exchanger},
+      {"only the first lines of EHLO are read", At(kOutEhloSent), Reply(long_ehlo), At(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      {"STARTTLS refused after all", At(kOutStartTlsSent), Reply("454 4.7.0 no TLS today\r\n"), At(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      {"plain bytes before TLS", At(kOutTlsStarting), Reply("250-mx1\r\n250 AUTH PLAIN\r\n"), At(kOutTlsStarting), {},
+       &exchanger},
+      {"TLS up", At(kOutTlsStarting), tls_ready, Tls(kOutEhloSent),
+       Expect{}.Do(Action::kMailLog, tls_line).Command(ehlo).Do(Action::kScan).actions, &exchanger},
+      {"EHLO inside TLS", Tls(kOutEhloSent), Reply("250-mx1\r\n250 STARTTLS\r\n"), Tls(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      {"EHLO refused inside TLS is no bounce", Tls(kOutEhloSent), Reply("554 no\r\n"),
+       Tls(kOutEnding, Failed("554 no\r\n")), Expect{}.Unexpected("554 no").Quit().actions, &exchanger},
+      {"exchanger handshake fails", At(kOutTlsStarting), bad_certificate, PlainOnly(kOutConnecting),
+       Expect{}.Do(Action::kMailLog, kTag + " TLS failed (40500: certificate verify failed) for mx1.dest.test "
+                                            "[127.0.0.7], status=trying again in plain")
+           .Do(Action::kReconnect).actions, &exchanger},
+      {"TLS breaks later", Tls(kOutDataSent), bad_certificate, Tls(kOutDataSent),
+       {Action{Action::kSocketFailure, "certificate verify failed", kTlsFailure}}, &exchanger},
+      // The smarthost with StartTls: STARTTLS required, then AUTH inside.
+      {"smarthost greeting", At(kOutConnecting), Reply("220 smtp\r\n"), At(kOutEhloSent),
+       Expect{}.Command(ehlo).Do(Action::kScan).actions, &starttls},
+      {"STARTTLS missing", At(kOutEhloSent), Reply("250-smtp hi\r\n250 AUTH PLAIN\r\n"),
+       At(kOutEnding, 0, Failed("STARTTLS not offered (250-smtp hi)")), Expect{}.Quit().actions, &starttls},
+      {"EHLO refused by the smarthost", At(kOutEhloSent), Reply("502 no\r\n"), At(kOutEnding, 0, Failed("502 no\r\n")),
+       Expect{}.Unexpected("502 no").Quit().actions, &starttls},
+      {"smarthost handshake verified", At(kOutStartTlsSent), Reply("220 go\r\n"), At(kOutTlsStarting),
+       Expect{}.StartTls("smtp.home.test", true).actions, &starttls},
+      {"certificate check turned off", At(kOutStartTlsSent), Reply("220 go\r\n"), At(kOutTlsStarting),
+       Expect{}.StartTls("smtp.home.test", false).actions, &unverified},
+      {"STARTTLS refused by the smarthost", At(kOutStartTlsSent), Reply("454 later\r\n"),
+       At(kOutEnding, 0, Failed("454 later\r\n")), Expect{}.Quit().actions, &starttls},
+      {"smarthost handshake fails", At(kOutTlsStarting), bad_certificate, At(kOutTlsStarting),
+       Expect{}.Do(Action::kClose).Do(Action::kReplyFailure, "40500: certificate verify failed").Do(Action::kScan).actions,
+       &starttls},
+      {"AUTH PLAIN first", Tls(kOutEhloSent), Reply("250-smtp\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n"),
+       Tls(kOutAuthSent), Expect{}.Command("AUTH PLAIN AG1lAHBhNTU=\r\n", "AUTH PLAIN ****\r\n").Do(Action::kScan).actions,
+       &starttls},
+      {"AUTH LOGIN otherwise", Tls(kOutEhloSent), Reply("250-smtp\r\n250 AUTH=LOGIN\r\n"), Tls(kOutAuthLoginSent),
+       Expect{}.Command("AUTH LOGIN\r\n").Do(Action::kScan).actions, &starttls},
+      {"LOGIN user", Tls(kOutAuthLoginSent), Reply("334 VXNlcm5hbWU6\r\n"), Tls(kOutAuthUserSent),
+       Expect{}.Command("bWU=\r\n", "****\r\n").actions, &starttls},
+      {"LOGIN password", Tls(kOutAuthUserSent), Reply("334 UGFzc3dvcmQ6\r\n"), Tls(kOutAuthSent),
+       Expect{}.Command("cGE1NQ==\r\n", "****\r\n").actions, &starttls},
+      {"logged in", Tls(kOutAuthSent), Reply("235 2.7.0 ok\r\n"), Tls(kOutMailFromSent),
+       Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &starttls},
+      {"wrong password", Tls(kOutAuthSent), Reply("535 5.7.8 bad credentials\r\n"),
+       Tls(kOutEnding, AuthFailed("535 5.7.8 bad credentials")), Expect{}.Quit().actions, &starttls},
+      {"login for now", Tls(kOutAuthSent), Reply("454 4.7.0 try later\r\n"),
+       Tls(kOutEnding, Failed("454 4.7.0 try later\r\n")), Expect{}.Unexpected("454 4.7.0 try later").Quit().actions,
+       &starttls},
+      {"no mechanism we speak", Tls(kOutEhloSent), Reply("250-smtp\r\n250 AUTH CRAM-MD5\r\n"),
+       Tls(kOutEnding, AuthFailed("no AUTH PLAIN or LOGIN offered")), Expect{}.Quit().actions, &starttls},
+      {"no usable password", Tls(kOutEhloSent), Reply("250-smtp\r\n250 AUTH PLAIN\r\n"),
+       Tls(kOutEnding, AuthFailed("Dorvane.secret is missing")), Expect{}.Quit().actions, &no_secret},
+      {"login never in plain", At(kOutConnecting), Reply("220 smtp\r\n"),
+       At(kOutEnding, 0, AuthFailed("SmtpUser needs SmtpSecurity StartTls or Tls")), Expect{}.Quit().actions,
+       &plain_user},
+      {"QUIT out after a refused login", At(kOutEnding, 0, AuthFailed("535 no")), sent_all, At(kOutEnding),
+       Expect{}.Do(Action::kClose).Do(Action::kAuthFailure, "535 no").Do(Action::kScan).actions, &starttls},
+      // The smarthost with Tls: the handshake before the greeting.
+      {"connect starts TLS", At(kOutConnecting), Event{Event::kConnect, "", 0}, At(kOutTlsStarting),
+       Expect{}.Do(Action::kMailLog, kTag + " connect to mx1.dest.test [127.0.0.7]")
+           .StartTls("smtp.home.test", true).actions, &tls},
+      {"TLS up, greeting awaited", At(kOutTlsStarting), tls_ready, Tls(kOutConnecting),
+       Expect{}.Do(Action::kMailLog, tls_line).Do(Action::kStartReplyLimit).actions, &tls},
+      {"greeting inside TLS", Tls(kOutConnecting), Reply("220 smtp\r\n"), Tls(kOutEhloSent),
+       Expect{}.Command(ehlo).Do(Action::kScan).actions, &tls},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

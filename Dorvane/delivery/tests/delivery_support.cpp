@@ -20,6 +20,9 @@ DeliveryTest::DeliveryTest() {
   config.DNSServer = "127.0.0.53";
   config.DebugMode = false;
   config.SmtpServer = "smarthost.test";
+  config.SmtpPort = 25;
+  config.SmtpSecurity = kSecurityNone;
+  config.SmtpTlsVerify = true;
   test.settings.file.SmtpServerDefined = false;
   test.settings.host_name = "relay.test";
 }
@@ -65,6 +68,8 @@ void DeliveryTest::Converse(int i, const std::vector<std::string>& replies) {
     const int32_t status = Out(i).Status();
     if (form.distant.Exists(i) && (status == kOutBodySending || status == kOutEnding))
       form.distant.FireSendComplete(i);
+    if (refuse_ehlo && form.distant.Exists(i) && form.distant.LastSent(i).starts_with("EHLO "))
+      form.distant.Receive(i, "500 5.5.1 Command unrecognized\r\n");
   }
 }
 

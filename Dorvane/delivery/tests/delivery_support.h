@@ -36,8 +36,11 @@ class DeliveryTest : public ::testing::Test {
   std::vector<std::string> ErrorLog() const { return test.LogLines("error.txt"); }
 
   // Plays the exchanger of slot i: each reply in turn, with the
-  // send-complete event after the body and after the QUIT.
+  // send-complete event after the body and after the QUIT. While
+  // `refuse_ehlo` holds, an EHLO is answered 500 at once, so the session
+  // goes on with HELO as with an exchanger that knows only that.
   void Converse(int i, const std::vector<std::string>& replies);
+  bool refuse_ehlo = true;
   // Commands sent on element i, as sent.
   const std::vector<std::string>& Sent(int i) { return test.form.distant.Sent(i); }
   CConnexion& Out(int i) { return test.pools.Out(i); }

@@ -40,7 +40,9 @@ TEST_F(QueueScanTest, DeliveredFileGoesAndItsSlotIsFreedOnceQuitIsOut) {
   form.distant.FireConnect(1);
   Converse(1, {"220 hi\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"});
   form.distant.Receive(1, "250 2.0.0 queued as X\r\n");
-  EXPECT_EQ(Sent(1), (std::vector<std::string>{"HELO relay.test\r\n", "MAIL FROM: <sender@origin.test>\r\n",
+  // EHLO refused: from HELO on, the dialogue of an exchanger without extensions.
+  EXPECT_EQ(Sent(1), (std::vector<std::string>{"EHLO relay.test\r\n", "HELO relay.test\r\n",
+                                               "MAIL FROM: <sender@origin.test>\r\n",
                                                "RCPT TO: <a@dest.test>\r\n", "RCPT TO: <b@dest.test>\r\n",
                                                "DATA\r\n", "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n",
                                                "QUIT\r\n"}));

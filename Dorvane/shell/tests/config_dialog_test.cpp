@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTreeWidget>
+#include <filesystem>
 #include <tuple>
 
 #include "config/configuration.h"
@@ -85,10 +86,15 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnT
   Control<QLineEdit>("txtSmtpServer").setText("smarthost.example");
   Control<QCheckBox>("chkMaxNbrAttempt").setChecked(true);
   Control<QSpinBox>("txtMaxNbrAttempt").setValue(7);
+  Control<QCheckBox>("chkSmtpSecurity").setChecked(true);
+  Control<QComboBox>("cboSmtpSecurity").setCurrentText("StartTls");
+  Control<QLineEdit>("txtSmtpPassword").setText("pa55 word");
   Control<QPushButton>("btnWrite").click();
 
-  std::map<std::string, std::string> expected = {
-      {"SmtpServer", "smarthost.example"}, {"MaxNbrAttempt", "7"}, {"Relay", "Off"}};
+  std::map<std::string, std::string> expected = {{"SmtpServer", "smarthost.example"},
+                                                 {"MaxNbrAttempt", "7"},
+                                                 {"SmtpSecurity", "StartTls"},
+                                                 {"Relay", "Off"}};
   EXPECT_EQ(DefinedTexts(t_.settings.file), expected);
   EXPECT_EQ(t_.program.Read("Dorvane.ini"), ConfText(ConfigFromTexts(expected)));
   // The running configuration is the file's, as after "Recharger".
@@ -96,6 +102,12 @@ TEST_F(ConfigDialogTest, WriteSavesExactlyTheCheckedSettingsAndTheServiceRunsOnT
   EXPECT_EQ(t_.settings.running.MaxNbrAttempt, 7);
   EXPECT_EQ(t_.settings.running.ListenPort, 25);
   EXPECT_FALSE(RelayAllowed("192.168.1.20", "127.0.0.1", t_.settings.running.Relay)) << "Relay Off holds at once";
+  // The password goes to its own private file, nowhere else.
+  EXPECT_EQ(t_.program.Read("Dorvane.secret"), "pa55 word\n");
+  EXPECT_EQ(std::filesystem::status(t_.program.Path("Dorvane.secret")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(t_.program.Read("Dorvane.ini").find("pa55"), std::string::npos);
+  EXPECT_EQ(t_.program.Read("maillog.txt").find("pa55"), std::string::npos);
 }
 
 TEST_F(ConfigDialogTest, NumberBoxesOfferExactlyWhatTheFileReaderTakesAndUses) {

@@ -14,6 +14,7 @@ TEST(ConfigValuesTest, EverySettingSurvivesTextsAndBack) {
   c.LaunchStart = false, c.DebugMode = true, c.ComputerStart = true, c.DNSServer = "127.0.0.53";
   c.Language = "en", c.KeepLocal = true, c.ListenPort = 2525, c.SmtpServer = "relay.example";
   c.MaxNbrAttempt = 255, c.AttemptDelay = 90, c.Relay = false;
+  c.SmtpPort = 465, c.SmtpSecurity = "Tls", c.SmtpUser = "me@home.test", c.SmtpTlsVerify = false;
   auto texts = AllTexts(c);
   EXPECT_EQ(texts.size(), SettingsTable().size());
   CConfiguration back = ConfigFromTexts(texts);

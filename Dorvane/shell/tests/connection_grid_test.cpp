@@ -58,6 +58,10 @@ TEST(ConnectionGridTest, OutboundStagesFollowTheClientStates) {
       {Slot(8, s), {"3 OUT", "", s, "", f, "<b@y.org>: 1"}},
       {Slot(9, s), {"3 OUT", "", s, "DATA", f, "<b@y.org>: 1"}},
       {Slot(12, s), {"3 OUT", "", s, "QUIT", f, "<b@y.org>: 1"}},
+      {Slot(13, s), {"3 OUT", "", s, "EHLO", f, "<b@y.org>: 1"}},
+      {Slot(14, s), {"3 OUT", "", s, "STARTTLS", f, "<b@y.org>: 1"}},
+      {Slot(15, s), {"3 OUT", "", s, "TLS", f, "<b@y.org>: 1"}},
+      {Slot(18, s), {"3 OUT", "", s, "AUTH", f, "<b@y.org>: 1"}},
   });
 }
 

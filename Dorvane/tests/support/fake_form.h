@@ -2,7 +2,7 @@
 // test does with each element (load, accept, send, close, unload) and let the
 // test play the network (push received bytes, fire events); timers that
 // record their enabled flag; a shell view that records connection-row
-// refreshes.
+// refreshes and tray notices.
 #pragma once
 
 #include <cstdint>
@@ -135,8 +135,12 @@ class FakeShellView : public ShellView {
   void ShowServiceState(bool started, const std::string& tooltip) override;
   void SetStartStopEnabled(bool start_enabled, bool stop_enabled) override;
   void RefreshConnection(const std::string& type, int slot) override;
+  void ShowTrayNotice(const std::string& title, const std::string& text) override {
+    tray_notices.push_back(title + ": " + text);
+  }
 
   std::vector<std::pair<std::string, int>> refreshes;  // (type, slot) in order
+  std::vector<std::string> tray_notices;               // "title: text" in order
   bool started = false;
   std::string tooltip;
   bool start_enabled = true, stop_enabled = false;
