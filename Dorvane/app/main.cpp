@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -118,7 +117,8 @@ void StopAtExit() {
 // order they need one another and torn down in reverse.
 class Program {
  public:
-  Program(bool headless, std::optional<UpdateServer> update_server);
+  // `log_stderr`: each mail-log line also goes to standard error.
+  Program(bool headless, bool log_stderr, std::optional<UpdateServer> update_server);
   ~Program() { InstallFatalReport(std::move(previous_report_)); }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -159,7 +159,7 @@ class Program {
   ControlServer channel_;
 };
 
-Program::Program(bool headless, std::optional<UpdateServer> update_server)
+Program::Program(bool headless, bool log_stderr, std::optional<UpdateServer> update_server)
     : logs_(files_, ProgramFolder()),
       dns_cache_(files_, logs_),
       dialogs_(headless),
@@ -175,6 +175,7 @@ Program::Program(bool headless, std::optional<UpdateServer> update_server)
       startup_(env_, control_, MakeStartupCalls(), &registry_),
       channel_([this](const std::string& command) { return control_.RunCommand(command); },
                [this](const std::string& command) { AfterCommand(command); }) {
+  logs_.SetMailLogEcho(log_stderr);
   QueueScan& queue = delivery_.queue();
   form_.SetTimerActions([&queue] { queue.OutBoxTick(); }, [&queue] { queue.DeferredTick(); });
 }
@@ -244,6 +245,12 @@ void Program::OnSignal(int number) {
 
 int Program::Run(QCoreApplication& app) {
   if (startup_.Form_Load() == StartOutcome::Ended) return 1;
+  if (!desktop_) {
+    // Headless, the terminal (or the journal) is the only place to say it.
+    std::fputs(HeadlessStartReport(ProgramFolder(), settings_.running.ListenPort, control_.LastStart(),
+                                   ExecutableFolder() + "dorvane").c_str(), stdout);
+    std::fflush(stdout);
+  }
   form_.tmrVerifOutBox().SetEnabled(true);
   form_.tmrVerifDeferred().SetEnabled(true);
   if (!channel_.Start()) std::fprintf(stderr, "Dorvane: canal de commande indisponible\n");
@@ -259,7 +266,8 @@ int Program::Run(QCoreApplication& app) {
   return rc;
 }
 
-int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, int argc, char** argv) {
+int RunProgram(bool headless, bool log_stderr, const std::optional<UpdateServer>& update_server, int argc,
+               char** argv) {
   std::unique_ptr<QCoreApplication> app;
   if (headless) {
     app = std::make_unique<QCoreApplication>(argc, argv);
@@ -268,7 +276,7 @@ int RunProgram(bool headless, const std::optional<UpdateServer>& update_server, 
     gui->setQuitOnLastWindowClosed(false);  // the tray keeps the program
     app = std::move(gui);
   }
-  Program program(headless, update_server);
+  Program program(headless, log_stderr, update_server);
   return program.Run(*app);
 }
 
@@ -278,6 +286,9 @@ int main(int argc, char** argv) {
   // Mail, logs and settings are the user's alone: whatever the relay (or a
   // library it uses) creates is 0600 / 0700.
   ::umask(077);
+  // The start lines and the mail-log echo go to whoever reads our output; a
+  // reader that went away must cost those lines, never the relay.
+  ::signal(SIGPIPE, SIG_IGN);
   CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
@@ -296,12 +307,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dorvane: --update-host: HOST or HOST:PORT expected\n%s", kUsage);
     return 2;
   }
-  if (line.home.empty()) {
-    SetProgramFolder(ExecutableFolder());
-  } else {
-    std::error_code ec;
-    std::filesystem::create_directories(line.home, ec);
-    SetProgramFolder(std::filesystem::absolute(line.home, ec).lexically_normal().string());
+  std::string folder_error = UseProgramFolder(line.home, ExecutableFolder(), std::getenv);
+  if (!folder_error.empty()) {
+    std::fprintf(stderr, "dorvane: %s\n", folder_error.c_str());
+    return 1;
   }
   if (IsQueueCommand(line.command)) return RunQueue(line);
   if (!line.command.empty()) {
@@ -310,5 +319,6 @@ int main(int argc, char** argv) {
   }
   bool headless = line.headless || !DisplayAvailable(std::getenv);
   if (headless) std::fprintf(stderr, "Dorvane: fonctionnement sans fenêtre (headless)\n");
-  return RunProgram(headless, update_server, argc, argv);
+  bool log_stderr = line.log_stderr || UnderServiceManager(std::getenv);
+  return RunProgram(headless, log_stderr, update_server, argc, argv);
 }

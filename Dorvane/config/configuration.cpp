@@ -73,6 +73,7 @@ void LoadDefault(Settings& settings, Files& files) {
       if (setting.default_text) SetSettingValue(d, setting, setting.default_text);
     }
     d.DNSServer = DefaultDnsServer(settings.network.dns_list);
+    d.MailDomain = EffectiveMailDomain(std::nullopt, settings.host_name);
     ClearFlags(settings.file);
   });
 }
@@ -104,6 +105,23 @@ void ChargerConfig(Settings& settings, Logs& logs, Files& files, bool apply) {
 
 int16_t EffectiveAttemptDelay(const CConfiguration& running) {
   return std::min(running.AttemptDelay, kMaxAttemptDelay);
+}
+
+std::optional<CConfiguration> ReadProgramConf(Files& files) {
+  std::string bytes;
+  if (files.Read(ProgramPath("Dorvane.ini"), &bytes) != 0) return std::nullopt;
+  CConfiguration conf;
+  try {
+    ReadConfText(bytes, conf);
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+  return conf;
+}
+
+std::string EffectiveMailDomain(const std::optional<CConfiguration>& conf, const std::string& host_name) {
+  if (conf && conf->MailDomainDefined && !conf->MailDomain.empty()) return conf->MailDomain;
+  return MailDomainOf(host_name.empty() ? "localhost" : host_name);
 }
 
 }  // namespace dorvane

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "config/language.h"
@@ -41,6 +42,8 @@ class CConfiguration {
   bool SmtpUserDefined = false;
   bool SmtpTlsVerify = false;  // the smarthost's certificate is checked
   bool SmtpTlsVerifyDefined = false;
+  std::string MailDomain;  // what bare local names ("root") are qualified with
+  bool MailDomainDefined = false;
   uint8_t MaxNbrAttempt = 0;
   bool MaxNbrAttemptDefined = false;
   int16_t AttemptDelay = 0;
@@ -107,9 +110,20 @@ constexpr int16_t kMaxAttemptDelay = 546;
 // reader of the deferral delay goes through this.
 int16_t EffectiveAttemptDelay(const CConfiguration& running);
 
+// The file instance of the program folder's Dorvane.ini read through
+// `files`, for the programs that run beside the relay without loading its
+// settings; nullopt when the file is missing, unreadable or one the relay
+// would refuse (a bad number).
+std::optional<CConfiguration> ReadProgramConf(Files& files);
+
+// The domain that bare local names ("root", the login name) take: MailDomain
+// of `conf` when it sets one, else the computer's domain (MailDomainOf
+// `host_name`, "localhost" when there is none).
+std::string EffectiveMailDomain(const std::optional<CConfiguration>& conf, const std::string& host_name);
+
 // Runs the network discovery into settings.network (reading its resolver
 // file through `files`), sets host_name, fills the defaults and clears the
-// file instance's flags. Errors are reported as
+// file instance's flags; MailDomain defaults to the computer's domain. Errors are reported as
 // "MOD:CONFIGURATION[LoadDefault]".
 void LoadDefault(Settings& settings, Files& files);
 // Copies every default value into the running instance and pushes

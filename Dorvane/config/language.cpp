@@ -122,4 +122,11 @@ WindowLanguage WindowTexts(const std::string& window, const std::vector<LangEntr
   return result;
 }
 
+std::string LanguageText(const std::vector<LangEntry>& entries, const std::string& section,
+                         const std::string& key, const std::string& fallback) {
+  auto found = std::find_if(entries.rbegin(), entries.rend(),
+                            [&](const LangEntry& e) { return e.section == section && e.key == key; });
+  return found == entries.rend() || found->value.empty() ? fallback : found->value;
+}
+
 }  // namespace dorvane

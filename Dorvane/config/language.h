@@ -51,6 +51,11 @@ std::vector<LangEntry> ParseLanguage(const std::string& bytes);
 // reported as "MOD:LANGUAGE[LOADFile]".
 void LOADFile(LanguageTexts& language, Logs& logs, Files& files, const std::string& name);
 
+// The value of the last entry `key` of section `section` in `entries`;
+// `fallback` (the built-in French) when there is none or it is empty.
+std::string LanguageText(const std::vector<LangEntry>& entries, const std::string& section,
+                         const std::string& key, const std::string& fallback);
+
 // One text for one control of a window. `prefix` is "CPT" (caption), "TIP"
 // (tooltip) or "NOD" (a node of the window's Categories tree); `name` is the
 // control's name, or for "NOD" the node key ("cat_" + name in lower case).

@@ -49,4 +49,10 @@ void DiscoverNetworkParams(NetworkParams& params, Files& files) {
   list[0] = std::to_string(servers.size());
 }
 
+std::string MailDomainOf(const std::string& host_name) {
+  size_t dot = host_name.find('.');
+  if (dot == std::string::npos || dot + 1 == host_name.size()) return host_name;
+  return host_name.substr(dot + 1);
+}
+
 }  // namespace dorvane

@@ -27,6 +27,10 @@ struct NetworkParams {
 // `files`. Never fails: a failure leaves the list at "0".
 void DiscoverNetworkParams(NetworkParams& params, Files& files);
 
+// The computer's mail domain from its host name: the name without its first
+// label, or the name itself when it has one label.
+std::string MailDomainOf(const std::string& host_name);
+
 // The dotted IPv4 addresses of the "nameserver" lines of `text`, in order.
 // IPv6 and malformed addresses are skipped.
 std::vector<std::string> ParseNameservers(const std::string& text);

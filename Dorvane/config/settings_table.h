@@ -37,7 +37,7 @@ struct SettingInfo {
   SettingField field;
   bool CConfiguration::*defined;  // its XDefined flag
   // The built-in default as the file would write it; nullptr when it is
-  // found at run time (the DNS server).
+  // found at run time (the DNS server, the mail domain).
   const char* default_text;
   FileSection section;
   std::vector<const char*> comments;  // the comment lines before its entry

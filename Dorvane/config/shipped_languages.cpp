@@ -9,7 +9,7 @@ namespace dorvane {
 void InstallShippedLanguages() {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path shipped = fs::path(ExecutableFolder()) / "language";
+  fs::path shipped = fs::path(ShippedFolder()) / "language";
   fs::path target = fs::path(ProgramPath("language"));
   if (!fs::is_directory(shipped, ec) || fs::equivalent(shipped, target, ec)) return;
   fs::create_directories(target, ec);

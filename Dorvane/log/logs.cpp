@@ -74,6 +74,7 @@ void Logs::MailLogAdd(const std::string& text) {
   std::string line = OneLogLine(text);
   DbgAdd("[MAILLOG]: " + HtmlEscape(line) + "<BR>", kDbgMailLog);
   AppendLine("maillog.txt", line);
+  if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void Logs::ErrorLogAdd(const std::string& text) { AppendLine("error.txt", OneLogLine(text)); }

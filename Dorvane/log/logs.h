@@ -40,8 +40,11 @@ class Logs {
   // Whether debug entries are written (safe mode included).
   bool DebugOn() const { return !debug_ || *debug_; }
   // Copies the text to the debug log ("[MAILLOG]: ", kind 3), then appends
-  // it to maillog.txt.
+  // it to maillog.txt, and to standard error when echo is on.
   void MailLogAdd(const std::string& text);
+  // Each mail-log line also goes to standard error, whether or not the file
+  // takes it (a journal that collects the relay's output shows it all).
+  void SetMailLogEcho(bool echo) { echo_ = echo; }
   // Appends the text to error.txt, or to update.txt.
   void ErrorLogAdd(const std::string& text);
   void UpdateLogAdd(const std::string& text);
@@ -53,6 +56,7 @@ class Logs {
   std::string folder_;
   std::optional<bool> debug_;        // nothing while in safe mode
   std::set<std::string> failing_;    // files whose last write failed
+  bool echo_ = false;
 };
 
 // `text` without its control characters (bytes 0x00 to 0x1F, CR, LF, NUL

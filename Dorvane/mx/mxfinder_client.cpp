@@ -57,6 +57,7 @@ std::string MxfinderRegistrationFile() {
 
 MxfinderClient::MxfinderClient() {
   get_class_object_ = Load(ExecutableFolder() + MXFINDER_LIBRARY_NAME);
+  if (!get_class_object_) get_class_object_ = Load(InstalledLibraryFolder() + MXFINDER_LIBRARY_NAME);
   if (!get_class_object_) get_class_object_ = Load(RegisteredPath());
   if (!get_class_object_) Raise(kErrCannotCreate, kSource, "Cannot load " MXFINDER_LIBRARY_NAME);
 }

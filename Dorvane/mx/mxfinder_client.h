@@ -12,8 +12,9 @@ namespace dorvane {
 
 class MxfinderClient {
  public:
-  // Loads the library from beside the executable, else from the path that
-  // its registration recorded. Throws RuntimeError 429 when neither loads.
+  // Loads the library from beside the executable, else from an installed
+  // copy's library folder, else from the path that its registration
+  // recorded. Throws RuntimeError 429 when neither loads.
   MxfinderClient();
   // Loads the library at `library_path`; RuntimeError 429 when it cannot.
   explicit MxfinderClient(const std::string& library_path);

@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 #include "base/program.h"
 #include "base/runtime_error.h"
@@ -20,8 +17,6 @@ namespace {
 
 constexpr int kClientTimeoutMs = 5000;
 constexpr qint64 kMaxCommandBytes = 256;
-
-std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 // The uid at the other end of a connected local socket; -1 when unknown.
 long PeerUid(const QLocalSocket& socket) {
@@ -45,46 +40,7 @@ bool PreparePrivateFolder(const std::string& folder) {
   return true;
 }
 
-// Sends the command on a connected socket and reads the answer to its end.
-bool Exchange(QLocalSocket& socket, const std::string& command, std::string* answer) {
-  socket.write(QByteArray::fromStdString(command + "\n"));
-  if (!socket.waitForBytesWritten(kClientTimeoutMs)) return false;
-  QByteArray reply;
-  while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(kClientTimeoutMs))
-    reply += socket.readAll();
-  reply += socket.readAll();
-  *answer = reply.toStdString();
-  return !reply.isEmpty();
-}
-
 }  // namespace
-
-std::string ControlChannelName() {
-  QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(ProgramFolder()),
-                                               QCryptographicHash::Sha1);
-  return "dorvane-" + digest.toHex().left(16).toStdString();
-}
-
-bool IsPrivateFolder(const std::string& folder) {
-  struct stat st {};
-  return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 077) == 0;
-}
-
-std::vector<std::string> ControlSocketPaths() {
-  std::vector<std::string> paths;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime))
-    paths.push_back(std::string(runtime) + "/" + ControlChannelName());
-  paths.push_back(ProgramPath("run/") + ControlChannelName());
-  // A socket path is short (108 bytes): for a deep program folder, a
-  // folder of this user's own in the temporary folder, used only if it is
-  // really theirs.
-  std::error_code ec;
-  std::string temp = std::filesystem::temp_directory_path(ec).string();
-  if (!ec) paths.push_back(temp + "/dorvane-" + std::to_string(::geteuid()) + "/" + ControlChannelName());
-  return paths;
-}
 
 ControlServer::ControlServer(Handler handler, std::function<void(const std::string&)> after)
     : handler_(std::move(handler)), after_(std::move(after)) {}
@@ -93,7 +49,7 @@ ControlServer::~ControlServer() = default;
 
 bool ControlServer::Start() {
   for (const std::string& path : ControlSocketPaths()) {
-    if (!PreparePrivateFolder(FolderOf(path))) continue;
+    if (!PreparePrivateFolder(ControlSocketFolder(path))) continue;
     QString name = QString::fromStdString(path);
     QLocalServer::removeServer(name);
     server_ = std::make_unique<QLocalServer>();
@@ -129,19 +85,12 @@ void ControlServer::OnConnection() {
 }
 
 bool SendControlCommand(const std::string& command, std::string* answer) {
-  for (const std::string& path : ControlSocketPaths()) {
-    if (!IsPrivateFolder(FolderOf(path))) continue;
-    QLocalSocket socket;
-    socket.connectToServer(QString::fromStdString(path));
-    if (!socket.waitForConnected(kClientTimeoutMs)) continue;
-    if (!PeerIsMe(socket)) {
-      std::fprintf(stderr, "Dorvane: %s n'appartient pas \xC3\xA0 cet utilisateur, rien n'est envoy\xC3\xA9\n",
-                   path.c_str());
-      return false;
-    }
-    return Exchange(socket, command, answer);
-  }
-  return false;
+  std::string foreign;
+  ControlOutcome outcome = AskRunningRelay(command, kClientTimeoutMs, answer, &foreign);
+  if (outcome == ControlOutcome::Foreign)
+    std::fprintf(stderr, "Dorvane: %s n'appartient pas \xC3\xA0 cet utilisateur, rien n'est envoy\xC3\xA9\n",
+                 foreign.c_str());
+  return outcome == ControlOutcome::Answered;
 }
 
 }  // namespace dorvane

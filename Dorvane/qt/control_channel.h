@@ -11,23 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "service/control_client.h"
+
 class QLocalServer;
 
 namespace dorvane {
-
-// "dorvane-" + a digest of ProgramFolder().
-std::string ControlChannelName();
-
-// Where the channel may live, best first: $XDG_RUNTIME_DIR when it is an
-// absolute folder of this user closed to others, then the program folder's
-// "run" folder, then "dorvane-" + uid in the temporary folder (for a
-// program folder too deep for a socket path). Paths of the socket, not
-// checked for existence; each end uses a folder only when it is private.
-std::vector<std::string> ControlSocketPaths();
-
-// Whether `folder` is a real folder (not a link) owned by this user with
-// no group or other permissions.
-bool IsPrivateFolder(const std::string& folder);
 
 class ControlServer {
  public:
@@ -50,7 +38,8 @@ class ControlServer {
 
 // Sends `command` to the running instance and stores its answer. False when
 // no instance answers within a few seconds, or when the socket found is not
-// this user's (nothing is sent then; a line on stderr says why).
+// this user's (nothing is sent then; a line on stderr says why). Channel
+// names and paths: service/control_client.h.
 bool SendControlCommand(const std::string& command, std::string* answer);
 
 }  // namespace dorvane

@@ -6,7 +6,7 @@
 namespace dorvane {
 
 const char* const kUsage =
-    "usage: dorvane [--headless] [--home DIR] [--update-host HOST[:PORT]]\n"
+    "usage: dorvane [--headless] [--log-stderr] [--home DIR] [--update-host HOST[:PORT]]\n"
     "               [start|stop|reload|flush|quit|status]\n"
     "       dorvane [--home DIR] queue [--json] | retry ID | delete ID\n"
     "       dorvane --help | --version\n";
@@ -15,6 +15,7 @@ const char* const kHelp =
     "usage: dorvane [OPTION]... [COMMAND]\n"
     "Options:\n"
     "  --headless                  run without windows (also without a display)\n"
+    "  --log-stderr                also write each mail-log line to standard error\n"
     "  --home DIR                  use DIR as the program folder\n"
     "  --update-host HOST[:PORT]   check for a newer version at HOST\n"
     "  --json                      with queue: print a JSON array\n"
@@ -58,6 +59,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     if (a == "--headless") {
       line.headless = true;
+    } else if (a == "--log-stderr") {
+      line.log_stderr = true;
     } else if (a == "--help") {
       line.help = true;
     } else if (a == "--version") {
@@ -81,12 +84,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return line;
 }
 
-bool DisplayAvailable(const std::function<const char*(const char*)>& getenv) {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+namespace {
+
+bool AnySet(const std::function<const char*(const char*)>& getenv, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
     const char* value = getenv(name);
     if (value && *value) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool DisplayAvailable(const std::function<const char*(const char*)>& getenv) {
+  return AnySet(getenv, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+}
+
+bool UnderServiceManager(const std::function<const char*(const char*)>& getenv) {
+  return AnySet(getenv, {"INVOCATION_ID", "JOURNAL_STREAM"});
 }
 
 }  // namespace dorvane

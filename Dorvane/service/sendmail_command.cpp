@@ -11,7 +11,7 @@ namespace dorvane {
 
 namespace {
 
-const char kUsage[] = " (usage: dorvane-sendmail [-t] [-i] [-f sender] [-F name] [recipient ...])";
+const char kUsage[] = " (usage: dorvane-sendmail [-t] [-i] [-f sender] [-F name] [recipient ...] | -bp)";
 
 // `text` without control bytes, so that it stays one line on a terminal.
 std::string Printable(std::string_view text) {
@@ -274,6 +274,10 @@ std::optional<SendmailError> ParseSendmailArgs(const std::vector<std::string>& a
     } else if (a[1] == 'f' || a[1] == 'r' || a[1] == 'F') {
       std::string& target = a[1] == 'F' ? options->full_name : options->sender;
       if (!OptionValue(args, &i, &target)) return SendmailFailure(kExitUsage, "option " + a + " needs a value" + kUsage);
+    } else if (a == "-bp") {
+      options->list_queue = true;
+    } else if (a == "-bm") {
+      // delivering the message on standard input is what it does anyway
     } else if (a == "-B") {
       ++i;  // its value goes with it
     } else if (a[1] != 'o' && a[1] != 'B') {
@@ -283,10 +287,8 @@ std::optional<SendmailError> ParseSendmailArgs(const std::vector<std::string>& a
   return std::nullopt;
 }
 
-std::string MailDomainOf(const std::string& host_name) {
-  size_t dot = host_name.find('.');
-  if (dot == std::string::npos || dot + 1 == host_name.size()) return host_name;
-  return host_name.substr(dot + 1);
+bool CalledAsMailq(const std::string& argv0) {
+  return argv0.substr(argv0.rfind('/') + 1) == "mailq";
 }
 
 std::string_view CutAtDotLine(std::string_view input, bool dot_ends_input) {

@@ -38,16 +38,17 @@ struct SendmailOptions {
   std::string sender;                   // -f / -r, empty for the default
   std::string full_name;                // -F
   bool dot_ends_input = true;           // false with -i / -oi
+  bool list_queue = false;              // -bp, or called as mailq: list the queue, send nothing
 };
+
+// Whether the program called `argv0` acts as mailq: its file name is
+// "mailq" (any folder).
+bool CalledAsMailq(const std::string& argv0);
 
 // Reads `args` (without the program name). Other -o... and -B... options
 // are taken and ignored; anything else starting with "-" is a usage error.
 std::optional<SendmailError> ParseSendmailArgs(const std::vector<std::string>& args,
                                                SendmailOptions* options);
-
-// The computer's mail domain from its host name: the name without its first
-// label, or the name itself when it has one label.
-std::string MailDomainOf(const std::string& host_name);
 
 // What the message needs from outside: the mail domain, the login name
 // (the default sender) and the moment, and a fresh id token.

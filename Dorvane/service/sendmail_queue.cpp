@@ -52,9 +52,12 @@ std::optional<SendmailError> QueueSendmailMessage(Files& files, Logs& logs, Cloc
   try {
     QueueInOutBox(watch, logs, clock, message);
   } catch (const RuntimeError& e) {
-    bool full = watch.first_error() == ENOSPC || watch.first_error() == EDQUOT;
-    return SendmailFailure(full ? kExitTempFail : kExitCantCreat,
-                "cannot queue the message: " + e.description() + (full ? ", try later" : ""));
+    // A relay that starts meanwhile removes the staging files it finds, ours
+    // too: the rename then finds nothing, and a new try will do.
+    int error = watch.first_error();
+    bool later = error == ENOSPC || error == EDQUOT || error == ENOENT;
+    return SendmailFailure(later ? kExitTempFail : kExitCantCreat,
+                           "cannot queue the message: " + e.description() + (later ? ", try later" : ""));
   }
   return std::nullopt;
 }

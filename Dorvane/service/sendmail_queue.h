@@ -16,7 +16,8 @@ class Logs;
 // Writes `message` into the program folder's OutBox through `files`; on
 // success every file is whole and on disk and `message.ID` names the first.
 // Failures: 73 when OutBox is missing or cannot be written, 75 when the
-// disk is full (nothing left behind in either case).
+// disk is full or a starting relay removed the staged file (nothing left
+// behind in any case).
 std::optional<SendmailError> QueueSendmailMessage(Files& files, Logs& logs, Clock& clock, CMessage& message);
 
 }  // namespace dorvane

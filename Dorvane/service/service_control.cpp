@@ -12,6 +12,14 @@
 #include "relay/form.h"
 
 namespace dorvane {
+
+// An answer of the control channel: its key in section CONTROL of the
+// language file, and the built-in French text.
+struct ControlReply {
+  const char* key;
+  const char* text;
+};
+
 namespace {
 
 std::string Tooltip(bool started) {
@@ -27,6 +35,17 @@ size_t CountFiles(const std::string& folder) {
   }
   return n;
 }
+
+constexpr ControlReply kAlreadyStarted{"MSG_AlreadyStarted", "Service déjà démarré"};
+constexpr ControlReply kStarted{"MSG_Started", "Service démarré"};
+constexpr ControlReply kStartFailed{"MSG_StartFailed", "Service arrêté (voir error.txt)"};
+constexpr ControlReply kAlreadyStopped{"MSG_AlreadyStopped", "Service déjà arrêté"};
+constexpr ControlReply kStopped{"MSG_Stopped", "Service arrêté"};
+constexpr ControlReply kReloaded{"MSG_Reloaded", "Configuration rechargée"};
+constexpr ControlReply kFlushed{"MSG_Flushed", "File deferred remise en envoi"};
+constexpr ControlReply kScanned{"MSG_Scanned", "OutBox examinée"};
+constexpr ControlReply kQuitting{"MSG_Quitting", "Arrêt de Dorvane"};
+constexpr ControlReply kUnknown{"MSG_Unknown", "Commande inconnue:"};
 
 }  // namespace
 
@@ -50,14 +69,17 @@ void ServiceControl::Demarrer() {
     // Both are conditions of the machine, not faults: the user frees the
     // port or changes ListenPort and starts again.
     if (rc == kWsaEaddrinuse) {
+      last_start_ = ListenOutcome::PortInUse;
       env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " utilisé par une autre application");
       return;
     }
     if (rc == kWsaEacces) {
+      last_start_ = ListenOutcome::NoPermission;
       env_.logs.ErrorLogAdd(GMTDate() + " Port " + port + " non autorisé (droits insuffisants)");
       return;
     }
     if (rc != 0) Raise(rc, "Smtp", WinsockErrorText(rc));
+    last_start_ = ListenOutcome::Listening;
     env_.logs.MailLogAdd(GMTDate() + " Dorvane Start of SMTP service");
     env_.form.Shell().ShowServiceState(true, Tooltip(true));
     RunIfSet(calls_.open_dns_cache);
@@ -114,29 +136,56 @@ std::string ServiceControl::StatusText() const {
          std::to_string(CountFiles("Deferred")) + "\nError=" + std::to_string(CountFiles("Error")) + "\n";
 }
 
+std::string ServiceControl::Answer(const ControlReply& reply, const std::string& tail) const {
+  return LanguageText(env_.settings.language.entries, "CONTROL", reply.key, reply.text) + tail + "\n";
+}
+
 std::string ServiceControl::RunCommand(const std::string& command) {
   Form& form = env_.form;
   if (command == "start") {
-    if (!form.mnustartEnabled) return "Service déjà démarré\n";
+    if (!form.mnustartEnabled) return Answer(kAlreadyStarted);
     mnustart_Click();
-    return Started() ? "Service démarré\n" : "Service arrêté (voir error.txt)\n";
+    return Answer(Started() ? kStarted : kStartFailed);
   }
   if (command == "stop") {
-    if (!form.mnustopEnabled) return "Service déjà arrêté\n";
+    if (!form.mnustopEnabled) return Answer(kAlreadyStopped);
     mnustop_Click();
-    return "Service arrêté\n";
+    return Answer(kStopped);
   }
   if (command == "reload") {
     mnureload_Click();
-    return "Configuration rechargée\n";
+    return Answer(kReloaded);  // in the language just loaded
   }
   if (command == "flush") {
     mnuflush_Click();
-    return "File deferred remise en envoi\n";
+    return Answer(kFlushed);
   }
-  if (command == "status") return StatusText();
-  if (command == "quit") return "Arrêt de Dorvane\n";  // the caller quits once the answer is out
-  return "Commande inconnue: " + command + "\n";
+  if (command == "scan") {  // what the local mail command asks once it queued a message
+    RunIfSet(calls_.scan_outbox);
+    return Answer(kScanned);
+  }
+  if (command == "status") return StatusText();  // read by scripts: never translated
+  if (command == "quit") return Answer(kQuitting);  // the caller quits once the answer is out
+  return Answer(kUnknown, " " + command);
+}
+
+std::string HeadlessStartReport(const std::string& folder, int port, ListenOutcome outcome,
+                                const std::string& executable) {
+  std::string p = std::to_string(port);
+  std::string state;
+  switch (outcome) {
+    case ListenOutcome::Listening: state = "service SMTP en \xC3\xA9" "coute sur le port " + p; break;
+    case ListenOutcome::NotTried: state = "service SMTP arr\xC3\xAAt\xC3\xA9 (LaunchStart Off), port " + p; break;
+    case ListenOutcome::PortInUse:
+      state = "port " + p + " utilis\xC3\xA9 par une autre application, service SMTP arr\xC3\xAAt\xC3\xA9";
+      break;
+    case ListenOutcome::NoPermission:
+      state = "port " + p + " non autoris\xC3\xA9 (droits insuffisants), service SMTP arr\xC3\xAAt\xC3\xA9 ; " +
+              "donnez ce droit au programme (setcap cap_net_bind_service=+ep " + executable +
+              ") ou choisissez un ListenPort au-dessus de 1023 dans " + folder + "Dorvane.ini";
+      break;
+  }
+  return "Dorvane: dossier du programme " + folder + "\nDorvane: " + state + "\n";
 }
 
 }  // namespace dorvane

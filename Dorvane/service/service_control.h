@@ -35,6 +35,21 @@ struct ServiceCalls {
   std::function<void()> leave_loop;
 };
 
+// How the last start of the service went.
+enum class ListenOutcome {
+  NotTried,      // no start yet (LaunchStart is off)
+  Listening,
+  PortInUse,     // another program holds the port
+  NoPermission,  // a port below 1024 without the right to bind it
+};
+
+// What a headless start prints on standard output, one line each: the
+// program folder, then the port and whether the service listens, or why not
+// and what to do about it. `executable` is the program's path (the setcap
+// hint names it).
+std::string HeadlessStartReport(const std::string& folder, int port, ListenOutcome outcome,
+                                const std::string& executable);
+
 // Why the main window is being closed.
 enum class UnloadMode { CloseBox, Program };
 // True when the close is cancelled (the close box only hides the window).
@@ -42,6 +57,8 @@ bool Form_QueryUnload(UnloadMode mode);
 
 // The service on one environment: its listener is element 0 of the form's
 // Smtp array, its settings are env.settings.running.
+struct ControlReply;
+
 class ServiceControl {
  public:
   // `env` and `autostart` must outlive this object.
@@ -55,6 +72,8 @@ class ServiceControl {
   void Arreter();
   // Whether the service listens (the menu's "Arrêter" is enabled).
   bool Started() const;
+  // How the last Demarrer went.
+  ListenOutcome LastStart() const { return last_start_; }
 
   // ChargerConfig(true), then the autostart entry follows the loaded
   // ComputerStart: what start-up and the reload command run.
@@ -78,7 +97,10 @@ class ServiceControl {
 
   // Runs one command of the control channel ("start", "stop", "reload",
   // "flush", "quit", "status") as the menu would, and returns the answer.
-  // "start"/"stop" do nothing while that menu entry is disabled.
+  // "start"/"stop" do nothing while that menu entry is disabled. "scan"
+  // scans OutBox alone: unlike "flush", deferred mail keeps its delay.
+  // Answers come from section CONTROL of the language in use (built-in
+  // French otherwise); "status" is for scripts and stays as it is.
   std::string RunCommand(const std::string& command);
 
   // "state=started|stopped", "port=", then the file counts of OutBox,
@@ -87,10 +109,13 @@ class ServiceControl {
 
  private:
   void SetMenus(bool started);
+  // `reply` in the language in use, then `tail`, then a line end.
+  std::string Answer(const ControlReply& reply, const std::string& tail = "") const;
 
   Environment& env_;
   Autostart& autostart_;
   ServiceCalls calls_;
+  ListenOutcome last_start_ = ListenOutcome::NotTried;
 };
 
 }  // namespace dorvane

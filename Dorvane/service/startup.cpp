@@ -250,6 +250,8 @@ StartOutcome Startup::Form_Load() {
   }
   env_.settings.config_loaded = false;
   env_.logs.SetDebugSafeMode();
+  // Installed, the folder is chosen for the user: the log says which one.
+  env_.logs.MailLogAdd(GMTDate() + " Dorvane " + VersionText() + ": dossier du programme " + ProgramFolder());
   return Guard(kWhere, [this, &form] {
     std::string caption = "Dorvane - Version " + VersionText();
     form.Shell().SetCaptions(caption + " [" + form.Smtp()[0].LocalIP() + "]", caption);

@@ -91,7 +91,8 @@ class Startup {
   Startup(Environment& env, ServiceControl& control, StartupCalls calls, RegistryAccess* registry);
 
   // Runs the whole start-up. The instance lock (Dorvane.lock) is taken here
-  // and held while this object lives. Unexpected errors end the program
+  // and held while this object lives; the first mail-log line of the start
+  // names the program folder. Unexpected errors end the program
   // through ProgramError.
   StartOutcome Form_Load();
 

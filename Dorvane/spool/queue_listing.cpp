@@ -63,17 +63,14 @@ QueueChange BadId(const std::string& id, std::string* error) {
 }  // namespace
 
 int QueueDeferralMinutes(Files& files) {
-  CConfiguration config;
+  // A file missing, or one the relay would refuse too: the default.
+  std::optional<CConfiguration> config = ReadProgramConf(files);
   const SettingInfo& delay = *FindSetting("AttemptDelay");
-  SetSettingValue(config, delay, delay.default_text);
-  std::string bytes;
-  if (files.Read(ProgramPath("Dorvane.ini"), &bytes) != 0) return EffectiveAttemptDelay(config);
-  try {
-    ReadConfText(bytes, config);
-  } catch (const RuntimeError&) {  // a file the relay would refuse too: keep the default
-    SetSettingValue(config, delay, delay.default_text);
+  if (!config || !config->AttemptDelayDefined) {
+    config = CConfiguration();
+    SetSettingValue(*config, delay, delay.default_text);
   }
-  return EffectiveAttemptDelay(config);
+  return EffectiveAttemptDelay(*config);
 }
 
 std::vector<QueueEntry> ListQueue(Files& files, int deferral_minutes) {

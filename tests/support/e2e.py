@@ -10,6 +10,7 @@ import hashlib
 import importlib.util
 import os
 import random
+import select
 import shutil
 import signal
 import smtplib
@@ -100,13 +101,28 @@ def free_port():
     raise RuntimeError("no free port")
 
 
-def wait_for(predicate, timeout=10.0):
-    """Polls `predicate` every 50 ms until it holds or `timeout` s pass."""
+def read_lines(stream, count, timeout=10.0):
+    """Up to `count` lines of the binary pipe `stream`, as text without
+    their line ends; stops early at its end or when `timeout` s pass."""
+    deadline, data = time.monotonic() + timeout, b""
+    while data.count(b"\n") < count:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            break
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode("utf-8", "replace").split("\n")[:count] if data else []
+
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    """Polls `predicate` every `step` s until it holds or `timeout` s pass."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if predicate():
             return True
-        time.sleep(0.05)
+        time.sleep(step)
     return predicate()
 
 # ---------------------------------------------------------------- files
@@ -207,12 +223,17 @@ class Relay:
         return dict(os.environ, DORVANE_REGISTRY_ROOT=self.home,
                     XDG_CONFIG_HOME=os.path.join(self.home, "xdg"), **self.extra_env)
 
-    def launch(self, headless=True, env=None):
-        """Starts the program and returns at once."""
+    def launch(self, headless=True, env=None, stdout=subprocess.DEVNULL):
+        """Starts the program and returns at once; `stdout` as Popen takes it
+        (PIPE to read it with stdout_lines)."""
         argv = self.prefix + [ARGS.dorvane] + (["--headless"] if headless else []) + ["--home", self.home]
-        self.proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                     env=env or self.env())
+        self.proc = subprocess.Popen(argv, stdout=stdout, stderr=subprocess.PIPE, env=env or self.env())
         return self
+
+    def stdout_lines(self, count, timeout=10.0):
+        """The first `count` lines the program printed (launched with
+        stdout=PIPE), as text; fewer when it says no more within `timeout` s."""
+        return read_lines(self.proc.stdout, count, timeout)
 
     def start(self, timeout=20):
         """Starts the program and waits until it greets a client."""
@@ -260,6 +281,8 @@ class Relay:
         if self.proc:
             self.proc.wait(timeout=10)
             self.proc.stderr.close()
+            if self.proc.stdout:
+                self.proc.stdout.close()
 
     def files(self, folder):
         return sorted(os.listdir(os.path.join(self.home, folder)))

@@ -160,6 +160,7 @@ TEST_F(ConfigurationTest, FileOfCommentsAndSectionsGivesTheDefaults) {
   EXPECT_FALSE(c.KeepLocal);
   EXPECT_EQ(c.ListenPort, 25);
   EXPECT_EQ(c.SmtpServer, kDefaultSmtpServer);
+  EXPECT_EQ(c.MailDomain, MailDomainOf(settings_.host_name));
   EXPECT_EQ(c.MaxNbrAttempt, 3);
   EXPECT_EQ(c.AttemptDelay, 60);
   EXPECT_TRUE(c.Relay);
@@ -367,6 +368,7 @@ CConfiguration EveryKeyDefined() {
   c.KeepLocal = true, c.KeepLocalDefined = true;
   c.ListenPort = 2525, c.ListenPortDefined = true;
   c.SmtpServer = "smtp.example", c.SmtpServerDefined = true;
+  c.MailDomain = "corp.example", c.MailDomainDefined = true;
   c.MaxNbrAttempt = 7, c.MaxNbrAttemptDefined = true;
   c.AttemptDelay = 15, c.AttemptDelayDefined = true;
   c.Relay = false, c.RelayDefined = true;
@@ -401,6 +403,8 @@ TEST(ConfText, EveryKeyDefinedGivesEveryBlock) {
                 "\t# Utilisateur du serveur SMTP (mot de passe dans Dorvane.secret)\r\n"
                 "\tSmtpUser\tme@home.test\r\n\r\n"
                 "\t# V\xC3\xA9rifier le certificat du serveur SMTP\r\n\tSmtpTlsVerify\tOff\r\n\r\n"
+                "\t# Domaine des noms sans domaine (root, alice) de dorvane-sendmail\r\n"
+                "\tMailDomain\tcorp.example\r\n\r\n"
                 "\t# Etre relai pour le r\xC3\xA9seau 192.168.x.x\r\n\tRelay\tOff\r\n\r\n"
                 "</Global>\r\n\r\n"
                 "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
@@ -426,7 +430,7 @@ std::string OtherValue(const SettingInfo& setting) {
 // Each row of the table alone: its line in a file sets its own member and
 // flag and no other, and the model writes the same line back.
 TEST(SettingsTable, EverySettingRoundTripsFileModelFile) {
-  ASSERT_EQ(SettingsTable().size(), 15u);
+  ASSERT_EQ(SettingsTable().size(), 16u);
   for (const SettingInfo& setting : SettingsTable()) {
     SCOPED_TRACE(setting.key);
     const std::string line = std::string(setting.key) + "\t" + OtherValue(setting);

@@ -5,6 +5,7 @@ removes (its own port 25 and its own /etc/hosts for the exchangers' names)."""
 import email
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -226,15 +227,32 @@ class DeliveryTest(RelaysCase):
         self.assertEqual([], with_subject("T9") + with_subject("T10"))
 
     def test_sendmail_command_queues_what_the_smarthost_receives(self):
-        r = self.relay(2529, smarthost=GOOD_IP)
-        def sendmail(text, *args):
-            done = subprocess.run([os.path.join(e2e.ARGS.bin_dir, "dorvane-sendmail"), *args], input=text,
-                                  env=dict(os.environ, DORVANE_HOME=r.home), capture_output=True, timeout=30)
+        r = DeliveryRelay(2529, smarthost=GOOD_IP)
+        self.relays.append(r)
+        with open(os.path.join(r.home, "Dorvane.ini"), "ab") as f:
+            f.write(b"MailDomain\tcorp.test\r\n")
+        # With the relay stopped the message waits in OutBox, and -bp and
+        # the mailq name list it; the next start sends it.
+        os.mkdir(os.path.join(r.home, "OutBox"), 0o700)
+        self.assertEqual(0, sendmail(r.home, b"Subject: SM0\n\nwaiting\n", "root").returncode)
+        listed = sendmail(r.home, b"", "-bp")
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        self.assertEqual(1, len(listed.stdout.splitlines()), listed.stdout)
+        self.assertIn(b"\t<root@corp.test>\t<root@corp.test>\t", listed.stdout)
+        mailq = os.path.join(r.home, "bin", "mailq")
+        os.makedirs(os.path.dirname(mailq))
+        os.symlink(os.path.abspath(sendmail_argv()[0]), mailq)
+        self.assertEqual(listed.stdout, sendmail(r.home, b"", program=mailq).stdout)
+        r.start()
+        self.assertTrue(wait_for(lambda: with_subject("SM0"), 30), r.log())
+        got = with_subject("SM0")[0]
+        self.assertEqual(("root@corp.test", ["root@corp.test"]), (got["from"], got["rcpts"]))
+        for text, args in [(b"Subject: SM1\n\n.dot\nbody\n", ("-f", "a@x.test", "b@y.test")),
+                           (b"To: c@y.test\nBcc: d@y.test\nSubject: SM2\n\nhi\n", ("-t", "-f", "a@x.test"))]:
+            done = sendmail(r.home, text, *args)
             self.assertEqual(0, done.returncode, done.stderr)
-        sendmail(b"Subject: SM1\n\n.dot\nbody\n", "-f", "a@x.test", "b@y.test")
-        sendmail(b"To: c@y.test\nBcc: d@y.test\nSubject: SM2\n\nhi\n", "-t", "-f", "a@x.test")
-        # The relay's queue timer alone picks the files up.
-        self.assertTrue(wait_for(lambda: with_subject("SM1") and with_subject("SM2"), 30), r.log())
+        # The command asks the relay to scan at once: no wait for its queue timer.
+        self.assertTrue(wait_for(lambda: with_subject("SM1") and with_subject("SM2"), 6), r.log())
         got = with_subject("SM1")[0]
         self.assertEqual(("a@x.test", ["b@y.test"]), (got["from"], got["rcpts"]))
         self.assertIn("\r\nFrom: a@x.test\r\n", got["text"])
@@ -243,6 +261,92 @@ class DeliveryTest(RelaysCase):
         self.assertEqual(["c@y.test", "d@y.test"], got["rcpts"])
         self.assertNotIn("Bcc", got["text"])
 
+    def test_sendmail_exits_zero_only_once_the_message_is_durable(self):
+        tmp = tempfile.mkdtemp(dir=WORLD.tmp)
+        os.chmod(WORLD.tmp, 0o711)  # the unprivileged rows reach their homes
+        os.chmod(tmp, 0o711)
+        nobody = dict(user=65534, group=65534, extra_groups=[])
+        two_domains = ("-f", "a@x.test", "b@y.test", "c@z.test")
+        cases = [
+            # what, the home's and OutBox's modes, run as, tmpfs options, input, exit code
+            ("unreadable program folder", 0o700, 0o700, nobody, None, b"hi\n", 73),
+            ("OutBox not writable", 0o755, 0o755, nobody, None, b"hi\n", 73),
+            ("full disk, told in advance", 0o700, 0o700, {}, "size=64k", b"hi\n", 75),
+            ("no inode left for the second domain", 0o700, 0o700, {}, "size=12m,nr_inodes=3", b"hi\n", 75),
+            ("room enough", 0o700, 0o700, {}, "size=12m", b"hi\n", 0),
+        ]
+        for what, home_mode, outbox_mode, user, tmpfs, text, code in cases:
+            with self.subTest(what):
+                home = tempfile.mkdtemp(dir=tmp)
+                if tmpfs:
+                    done = sendmail_on_tmpfs(home, tmpfs, text, *two_domains)
+                    outbox = done.stdout.decode().split()
+                else:
+                    os.mkdir(os.path.join(home, "OutBox"), outbox_mode)
+                    os.chmod(home, home_mode)
+                    done = sendmail(home, text, *two_domains, **user)
+                    outbox = os.listdir(os.path.join(home, "OutBox"))
+                self.assertEqual(code, done.returncode, done.stderr)
+                self.assertEqual(1 if code else 0, len(done.stderr.splitlines()), done.stderr)
+                self.assertEqual(0 if code else 2, len(outbox), outbox)
+
+    def test_sendmail_killed_while_writing_queues_nothing_and_the_next_start_removes_the_rest(self):
+        r = DeliveryRelay(2530, smarthost=GOOD_IP)
+        self.relays.append(r)
+        outbox = os.path.join(r.home, "OutBox")
+        os.mkdir(outbox, 0o700)
+        large = os.path.join(r.home, "large.txt")
+        with open(large, "wb") as f:
+            f.write(b"Subject: SMKILL\n\n" + b"x" * 999 + b"\n")
+            f.write((b"y" * 999 + b"\n") * 40000)  # 40 MB: its write and flush take a while
+        argv = sendmail_argv() + ["-f", "a@x.test", "b@y.test"]
+        for _ in range(5):  # until the kill lands inside the write
+            with open(large, "rb") as stdin:
+                proc = subprocess.Popen(argv, stdin=stdin, stderr=subprocess.PIPE, env=dict(os.environ, DORVANE_HOME=r.home))
+            wait_for(lambda: proc.poll() is not None or os.listdir(outbox), 60, step=0.001)
+            proc.kill()
+            code, why = proc.wait(timeout=10), proc.stderr.read()
+            proc.stderr.close()
+            whole = [n for n in os.listdir(outbox) if not n.startswith(".")]
+            if code == -signal.SIGKILL and not whole:
+                break
+            # Too late: the message was whole (and on disk if the exit said so).
+            self.assertIn(code, (0, -signal.SIGKILL), why)
+            self.assertEqual(1, len(whole), whole)
+            shutil.rmtree(outbox)
+            os.mkdir(outbox, 0o700)
+        left = os.listdir(outbox)
+        self.assertEqual(1, len(left), left)
+        self.assertTrue(left[0].startswith(".") and left[0].endswith(".tmp"), left)
+        self.assertEqual(0, sendmail(r.home, b"Subject: SMAFTER\n\nhi\n", "-f", "a@x.test", "b@y.test").returncode)
+        r.start()
+        self.assertTrue(wait_for(lambda: with_subject("SMAFTER"), 30), r.log())
+        self.assertTrue(r.logged("Dorvane: fichier incomplet supprim\u00e9 (%s)" % os.path.join(outbox, left[0])), r.log())
+        self.assertTrue(wait_for(lambda: os.listdir(outbox) == []), os.listdir(outbox))
+        self.assertEqual([], with_subject("SMKILL"))
+
+
+def sendmail_argv(program=None):
+    return [program or os.path.join(e2e.ARGS.bin_dir, "dorvane-sendmail")]
+
+
+def sendmail(home, text, *args, program=None, **user):
+    """Runs the local mail command on `home` with `text` on its input."""
+    return subprocess.run(sendmail_argv(program) + list(args), input=text, env=dict(os.environ, DORVANE_HOME=home),
+                          capture_output=True, timeout=60, **user)
+
+
+def sendmail_on_tmpfs(home, options, text, *args):
+    """Runs the local mail command on `home` once a tmpfs mounted with
+    `options` covers it, in a mount namespace of its own (gone with it);
+    its standard output is what OutBox then holds."""
+    script = ('home=$1 options=$2 program=$3; shift 3\n'
+              'mount -t tmpfs -o "$options" tmpfs "$home" || exit 99\n'
+              'mkdir "$home/OutBox"\n'
+              'DORVANE_HOME="$home" "$program" "$@" >&2\n'
+              'rc=$?; ls -A "$home/OutBox"; exit $rc\n')
+    argv = ["unshare", "-m", "sh", "-c", script, "sh", home, options, sendmail_argv()[0]]
+    return subprocess.run(argv + list(args), input=text, capture_output=True, timeout=60)
 
 if __name__ == "__main__":
     main(WORLD, root=True, tools=("ip", "dnsmasq", "swaks"), modules=("aiosmtpd",))

@@ -69,6 +69,22 @@ TEST_F(LogsTest, KindsChooseColourAndMarker) {
   }
 }
 
+// The echo is the same one line, also when the file refuses it; the other
+// logs are not echoed.
+TEST_F(LogsTest, MailLogEchoCopiesEachLineToStandardError) {
+  t_.files.Fail("Append", "maillog.txt", ENOSPC);
+  logs_.SetMailLogEcho(true);
+  testing::internal::CaptureStderr();
+  logs_.MailLogAdd("Jan 01 2026 00:00:00 Dorvane: a\r\nplanted");
+  logs_.ErrorLogAdd("error line");
+  logs_.SetMailLogEcho(false);
+  logs_.MailLogAdd("quiet");
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Jan 01 2026 00:00:00 Dorvane: aplanted\n"), std::string::npos) << err;
+  EXPECT_EQ(err.find("quiet"), std::string::npos) << err;
+  EXPECT_EQ(err.find("error line"), std::string::npos) << err;
+}
+
 TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
   Loaded(false);
   logs_.MailLogAdd("Jan 01 2026 00:00:00 Dorvane: x");

@@ -136,13 +136,14 @@ class StartupTest(unittest.TestCase):
         r.command("quit")
         self.assertEqual(0, r.proc.wait(timeout=10))
         log = self.maillog()
-        self.assertEqual(["Dorvane: 'OutBox' directory creation",
+        self.assertEqual(["Dorvane %s: dossier du programme %s/" % (project_version(), self.home),
+                          "Dorvane: 'OutBox' directory creation",
                           "Dorvane: 'Deferred' directory creation",
                           "Dorvane: 'Error' directory creation",
                           "Dorvane: 'language' directory creation",
                           "Dorvane: droits d'accès réservés au propriétaire sur 1 fichier(s) ou dossier(s)",
                           "Dorvane: Chargement de la configuration (Dorvane.ini)",
-                          "Dorvane Start of SMTP service"], log[:7])
+                          "Dorvane Start of SMTP service"], log[:8])
         self.assertEqual("Dorvane SMTP service stopped", [l for l in log if "SMTP" in l][-1])
 
         # A second run finds the folders: no creation line again.
@@ -179,9 +180,12 @@ class StartupTest(unittest.TestCase):
             taken.bind(("127.0.0.1", port))
             taken.listen(1)
             write_ini(self.home, port)
-            r = self.relay().launch()
+            r = self.relay().launch(stdout=subprocess.PIPE)
             self.assertTrue(r.wait_ready())
             self.assertEqual("stopped", r.status()["state"])
+            self.assertEqual(["Dorvane: dossier du programme %s/" % self.home,
+                              "Dorvane: port %d utilisé par une autre application, service SMTP arrêté" % port],
+                             r.stdout_lines(2))
             with open(os.path.join(self.home, "error.txt"), "rb") as f:
                 lines = f.read().split(b"\r\n")
             self.assertEqual(2, len(lines))

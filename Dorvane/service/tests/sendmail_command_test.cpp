@@ -1,11 +1,22 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "config/configuration.h"
+#include "service/control_client.h"
 #include "service/sendmail_command.h"
 #include "service/sendmail_queue.h"
 #include "tests/support/test_environment.h"
@@ -133,10 +144,66 @@ TEST(SendmailCommand, RefusesInputLargerThanTheRelayTakes) {
   EXPECT_EQ(Send({"b@y.test"}, fields).code, 65);
 }
 
-TEST(SendmailCommand, MailDomainDropsTheFirstLabel) {
-  EXPECT_EQ(MailDomainOf("mail.example.test"), "example.test");
-  EXPECT_EQ(MailDomainOf("vm"), "vm");
-  EXPECT_EQ(MailDomainOf("vm."), "vm.");
+// Listing instead of sending: -bp, or the program called as mailq.
+TEST(SendmailCommand, ListsTheQueueWithBpOrAsMailq) {
+  struct ModeRow {
+    const char* argv0;
+    Strings args;
+    bool list;
+  };
+  const std::vector<ModeRow> rows = {
+      {"dorvane-sendmail", {"-bp"}, true},
+      {"/usr/sbin/sendmail", {"-bp"}, true},
+      {"/usr/bin/mailq", {}, true},
+      {"mailq", {}, true},
+      {"/usr/sbin/sendmail", {"-bm", "b@y.test"}, false},
+      {"/usr/lib/dorvane-sendmail", {"b@y.test"}, false},
+      {"/opt/mailq/sendmail", {"b@y.test"}, false},
+      {"mailq.old", {"b@y.test"}, false},
+  };
+  for (const ModeRow& row : rows) {
+    SCOPED_TRACE(row.argv0);
+    SendmailOptions options;
+    options.list_queue = CalledAsMailq(row.argv0);
+    EXPECT_FALSE(ParseSendmailArgs(row.args, &options));
+    EXPECT_EQ(options.list_queue, row.list);
+  }
+  SendmailOptions options;
+  EXPECT_EQ(ParseSendmailArgs({"-bs"}, &options)->code, 64) << "no SMTP on standard input";
+}
+
+// Bare names take MailDomain of Dorvane.ini, else the computer's domain.
+TEST(SendmailCommand, MailDomainComesFromTheFileOrTheHostName) {
+  struct DomainRow {
+    const char* what;
+    std::optional<std::string> ini;  // Dorvane.ini, none when missing
+    std::string host_name;
+    std::string domain;
+  };
+  const std::vector<DomainRow> rows = {
+      {"set in the file", "<Global>\r\n\tMailDomain\tcorp.test\r\n</Global>\r\n", "mail.example.test", "corp.test"},
+      {"not set: the host name without its first label", "ListenPort\t2525\r\n", "mail.example.test", "example.test"},
+      {"set empty", "MailDomain\r\n", "mail.example.test", "example.test"},
+      {"a one-label host name", std::nullopt, "vm", "vm"},
+      {"a host name ending in a dot", std::nullopt, "vm.", "vm."},
+      {"no host name", std::nullopt, "", "localhost"},
+      {"a file the relay refuses", "MailDomain corp.test\r\nListenPort x\r\n", "mail.example.test", "example.test"},
+  };
+  for (const DomainRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    TestEnvironment t;
+    if (row.ini) t.program.Write("Dorvane.ini", *row.ini);
+    std::string domain = EffectiveMailDomain(ReadProgramConf(t.files), row.host_name);
+    EXPECT_EQ(domain, row.domain);
+    SendmailContext context = kContext;
+    context.domain = domain;
+    SendmailOptions options;
+    options.recipients = {"root"};
+    CMessage message;
+    ASSERT_FALSE(BuildSendmailMessage(options, kFields, context, &message));
+    EXPECT_EQ(message.RcptToList().back(), "<root@" + row.domain + ">");
+    EXPECT_EQ(message.From, "<alice@" + row.domain + ">");
+  }
 }
 
 // Queuing: all files durable, or an exit code and nothing left.
@@ -156,6 +223,7 @@ TEST(SendmailCommand, QueuesEachDomainOrFailsWithNothingLeft) {
       {"no room told in advance", nullptr, 0, true, uint64_t{1000}, 75},
       {"OutBox not writable", "WriteDurable", EACCES, true, std::nullopt, 73},
       {"rename refused", "Rename", EACCES, true, std::nullopt, 73},
+      {"staged file removed by a starting relay", "Rename", ENOENT, true, std::nullopt, 75},
       {"OutBox missing", nullptr, 0, false, std::nullopt, 73},
   };
   for (const QueueRow& row : rows) {
@@ -171,6 +239,96 @@ TEST(SendmailCommand, QueuesEachDomainOrFailsWithNothingLeft) {
     std::optional<SendmailError> error = QueueSendmailMessage(t.files, t.logs, t.clock, message);
     EXPECT_EQ(error ? error->code : 0, row.code);
     EXPECT_EQ(t.FolderFiles("OutBox").size(), row.code == 0 ? 2u : 0u);
+  }
+}
+
+TEST(SendmailCommand, Sha1HexMatchesKnownDigests) {
+  EXPECT_EQ(Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  // 56 bytes: the length no longer fits the first block.
+  EXPECT_EQ(Sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  EXPECT_EQ(Sha1Hex(std::string(1000, 'a')), "291e9a6c66994949b57ba5e650361e98fc36b1ba");
+}
+
+// A stand-in relay on the control channel's socket: accepts one connection,
+// reads the command line, answers `answer` (nothing when empty) and closes.
+class FakeRelay {
+ public:
+  FakeRelay(const std::string& path, std::string answer) : answer_(std::move(answer)) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    EXPECT_EQ(::listen(fd_, 1), 0);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeRelay() {
+    if (thread_.joinable()) received();
+    ::close(fd_);
+  }
+  // The command line received, once the client has returned.
+  std::string received() {
+    ::shutdown(fd_, SHUT_RDWR);  // wakes a wait for a client that never came
+    thread_.join();
+    return received_;
+  }
+
+ private:
+  bool Wait(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 3000) == 1;
+  }
+  void Serve() {
+    int peer = Wait(fd_) ? ::accept(fd_, nullptr, nullptr) : -1;
+    if (peer < 0) return;
+    char buffer[256];
+    ssize_t n = Wait(peer) ? ::recv(peer, buffer, sizeof buffer, 0) : 0;
+    if (n > 0) received_.assign(buffer, static_cast<size_t>(n));
+    if (answer_.empty()) Wait(peer);  // silent: holds the line until the client gives up
+    else ::send(peer, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    ::close(peer);
+  }
+  int fd_;
+  std::string answer_;
+  std::string received_;
+  std::thread thread_;
+};
+
+// The scan request after queuing: asked of a relay of this user when one
+// listens; no relay, a silent one or a channel folder open to others is
+// no answer, and the command still ends at once.
+TEST(SendmailCommand, AsksARunningRelayToScan) {
+  struct ClientRow {
+    const char* what;
+    bool listening;
+    std::string answer;
+    mode_t folder_mode;
+    ControlOutcome outcome;
+    std::string received;
+  };
+  const std::vector<ClientRow> rows = {
+      {"a relay answers", true, "OutBox examinée\n", 0700, ControlOutcome::Answered, "scan\n"},
+      {"no relay", false, "", 0700, ControlOutcome::NoInstance, ""},
+      {"a relay that never answers", true, "", 0700, ControlOutcome::NoInstance, "scan\n"},
+      {"a folder others may enter", true, "x\n", 0755, ControlOutcome::NoInstance, ""},
+  };
+  for (const ClientRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    TestEnvironment t;
+    std::string path = ControlSocketPaths().front();
+    ASSERT_EQ(path, t.program.Path("run/" + ControlChannelName()));
+    std::filesystem::create_directories(ControlSocketFolder(path));
+    ::chmod(ControlSocketFolder(path).c_str(), row.folder_mode);
+    std::optional<FakeRelay> relay;
+    if (row.listening) relay.emplace(path, row.answer);
+    std::string answer, foreign;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(AskRunningRelay("scan", 300, &answer, &foreign), row.outcome);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(relay ? relay->received() : "", row.received);
+    EXPECT_EQ(answer, row.outcome == ControlOutcome::Answered ? row.answer : "");
   }
 }
 

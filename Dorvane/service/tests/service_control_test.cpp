@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,7 +53,11 @@ class ServiceControlTest : public ::testing::Test {
 };
 
 TEST_F(ServiceControlTest, StartListensOnListenPortAndStopClosesIt) {
+  EXPECT_EQ("Dorvane: dossier du programme /h/\nDorvane: service SMTP arrêté (LaunchStart Off), port 2525\n",
+            HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
   control.Demarrer();
+  EXPECT_EQ("Dorvane: dossier du programme /h/\nDorvane: service SMTP en écoute sur le port 2525\n",
+            HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
   EXPECT_EQ(2525, listener().LocalPort());
   EXPECT_EQ(SocketState::Listening, listener().state);
   EXPECT_TRUE(control.Started());
@@ -71,18 +77,29 @@ TEST_F(ServiceControlTest, StartListensOnListenPortAndStopClosesIt) {
 }
 
 // A taken or privileged port is the machine's condition: one error.txt line,
-// the service stays stopped, nothing else changes and nothing is fatal.
+// the service stays stopped, nothing else changes and nothing is fatal. A
+// headless start says the same on its terminal, with the way out.
 TEST_F(ServiceControlTest, RefusedListenLeavesServiceStoppedWithOneErrorLine) {
   struct Case {
     int code;
     std::string tail;
+    ListenOutcome outcome;
+    std::string report;
   };
-  for (const Case& c : {Case{kWsaEaddrinuse, " Port 2525 utilisé par une autre application"},
-                        Case{kWsaEacces, " Port 2525 non autorisé (droits insuffisants)"}}) {
+  const std::string folder = "Dorvane: dossier du programme /h/\n";
+  for (const Case& c :
+       {Case{kWsaEaddrinuse, " Port 2525 utilisé par une autre application", ListenOutcome::PortInUse,
+             folder + "Dorvane: port 2525 utilisé par une autre application, service SMTP arrêté\n"},
+        Case{kWsaEacces, " Port 2525 non autorisé (droits insuffisants)", ListenOutcome::NoPermission,
+             folder + "Dorvane: port 2525 non autorisé (droits insuffisants), service SMTP arrêté ; donnez ce "
+                      "droit au programme (setcap cap_net_bind_service=+ep /usr/bin/dorvane) ou choisissez un "
+                      "ListenPort au-dessus de 1023 dans /h/Dorvane.ini\n"}}) {
     SCOPED_TRACE(c.code);
     fs::remove(t.program.Path("error.txt"));
     listener().listen_result = c.code;
     EXPECT_EQ("Service arrêté (voir error.txt)\n", control.RunCommand("start"));
+    EXPECT_EQ(c.outcome, control.LastStart());
+    EXPECT_EQ(c.report, HeadlessStartReport("/h/", 2525, control.LastStart(), "/usr/bin/dorvane"));
     auto errors = Lines("error.txt");
     ASSERT_EQ(1u, errors.size());
     EXPECT_TRUE(EndsWith(errors[0], c.tail)) << errors[0];
@@ -98,30 +115,44 @@ TEST_F(ServiceControlTest, OtherListenFailureIsFatal) {
   EXPECT_THROW(control.Demarrer(), ProgramEnded);
 }
 
-// The channel acts like the menu: a disabled entry does nothing.
-TEST_F(ServiceControlTest, CommandsFollowTheMenuState) {
+// The channel acts like the menu: a disabled entry does nothing. It
+// answers in the language the settings name (the shipped English file
+// here), built-in French otherwise.
+TEST_F(ServiceControlTest, CommandsFollowTheMenuStateInTheConfiguredLanguage) {
   struct Step {
-    std::string command, answer;
+    std::string command, french, english;
     std::vector<std::string> calls;  // asked of the modules around
   };
-  t.program.Write("Dorvane.ini", "<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
   const Step steps[] = {
-      {"stop", "Service déjà arrêté\n", {}},
-      {"start", "Service démarré\n", {"open cache"}},
-      {"start", "Service déjà démarré\n", {}},
-      {"flush", "File deferred remise en envoi\n", {"flush", "scan"}},
-      {"reload", "Configuration rechargée\n", {"autostart on"}},
-      {"stop", "Service arrêté\n", {"write cache"}},
-      {"quit", "Arrêt de Dorvane\n", {}},  // the caller quits once the answer is out
-      {"dance", "Commande inconnue: dance\n", {}},
+      {"stop", "Service déjà arrêté\n", "Service already stopped\n", {}},
+      {"start", "Service démarré\n", "Service started\n", {"open cache"}},
+      {"start", "Service déjà démarré\n", "Service already started\n", {}},
+      {"flush", "File deferred remise en envoi\n", "Deferred mail sent again\n", {"flush", "scan"}},
+      {"scan", "OutBox examinée\n", "OutBox scanned\n", {"scan"}},
+      {"reload", "Configuration rechargée\n", "Configuration reloaded\n", {"autostart on"}},
+      {"stop", "Service arrêté\n", "Service stopped\n", {"write cache"}},
+      {"quit", "Arrêt de Dorvane\n", "Dorvane is quitting\n", {}},  // the caller quits once the answer is out
+      {"dance", "Commande inconnue: dance\n", "Unknown command: dance\n", {}},
   };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.command);
-    recorder.calls.clear();
-    EXPECT_EQ(s.answer, control.RunCommand(s.command));
-    EXPECT_EQ(s.calls, recorder.calls);
+  std::ifstream shipped(DORVANE_SOURCE_DIR "/language/en.ini", std::ios::binary);
+  t.program.Write("language/en.ini", std::string(std::istreambuf_iterator<char>(shipped), {}));
+  for (const char* language : {"fr", "en"}) {
+    SCOPED_TRACE(language);
+    bool english = language == std::string("en");
+    t.program.Write("Dorvane.ini", std::string("Language\t") + language +
+                                       "\r\n<Registry>\r\n\tComputerStart\tOn\r\n</Registry>\r\n");
+    control.LoadConfiguration();
+    fs::remove(t.program.Path("maillog.txt"));
+    for (const Step& s : steps) {
+      SCOPED_TRACE(s.command);
+      recorder.calls.clear();
+      EXPECT_EQ(english ? s.english : s.french, control.RunCommand(s.command));
+      EXPECT_EQ(s.calls, recorder.calls);
+    }
+    EXPECT_EQ(english ? 4u : 3u, Lines("maillog.txt").size())
+        << "one start, the reload's line (and the language file's), one stop";
   }
-  EXPECT_EQ(3u, Lines("maillog.txt").size()) << "one start, the reload's line, one stop";
+  EXPECT_EQ("state=stopped\n", control.RunCommand("status").substr(0, 14)) << "scripts read it as it is";
 }
 
 // Reloading brings the autostart entry in line with the file's ComputerStart.

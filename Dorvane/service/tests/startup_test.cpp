@@ -196,6 +196,11 @@ TEST(StartupTest, FormLoadRefusesOrStartsTheService) {
     EXPECT_EQ(running ? "Installed" : "", registry.QueryString(kProductKey, "System"));
     std::string box = t.program.dialogs.boxes.empty() ? "" : t.program.dialogs.boxes.back().text;
     EXPECT_EQ(c.box, box);
+    std::string log = t.program.Read("maillog.txt");
+    std::string first = log.substr(0, log.find("\r\n"));
+    std::string names = " Dorvane 3.0: dossier du programme " + t.program.folder();
+    EXPECT_EQ(c.other_instance ? "" : names, first.substr(std::min(first.size(), size_t{20})))
+        << "the first line of a start names its folder; a refused start leaves the log alone";
   }
 }
 
@@ -238,7 +243,7 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
     std::string home, command;
     bool error;
     std::string argument = "";
-    bool help = false, version = false, json = false;
+    bool help = false, version = false, json = false, log_stderr = false;
   };
   const Case cases[] = {
       {{}, false, "", "", false},
@@ -256,6 +261,9 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
       {{"retry"}, false, "", "retry", true},
       {{"status", "--json"}, false, "", "status", true, "", false, false, true},
       {{"queue", "m1"}, false, "", "queue", true},
+      {{"--log-stderr", "--headless"}, true, "", "", false, "", false, false, false, true},
+      {{"--log-stderr", "status"}, false, "", "status", false, "", false, false, false, true},
+      {{"--log-stderr=yes"}, false, "", "", true},
   };
   for (const Case& c : cases) {
     CommandLine line = ParseCommandLine(c.args);
@@ -268,19 +276,32 @@ TEST(CommandLineTest, ParsesOptionsAndOneCommand) {
     EXPECT_EQ(c.help, line.help);
     EXPECT_EQ(c.version, line.version);
     EXPECT_EQ(c.json, line.json);
+    EXPECT_EQ(c.log_stderr, line.log_stderr);
   }
 }
 
-TEST(CommandLineTest, AnyDisplayVariableMeansDesktop) {
-  std::map<std::string, const char*> env;
-  auto get = [&](const char* n) { return env.count(n) ? env[n] : nullptr; };
-  EXPECT_FALSE(DisplayAvailable(get));
-  env["DISPLAY"] = "";
-  EXPECT_FALSE(DisplayAvailable(get)) << "an empty variable is no display";
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    env.clear();
-    env[name] = "x";
-    EXPECT_TRUE(DisplayAvailable(get)) << name;
+// Each variable alone decides its question; an empty one counts as unset.
+TEST(CommandLineTest, EnvironmentTellsDisplayAndServiceManager) {
+  struct Case {
+    const char* name;
+    const char* value;
+    bool display, service_manager;
+  };
+  const Case cases[] = {
+      {"HOME", "/h", false, false},
+      {"DISPLAY", "", false, false},
+      {"DISPLAY", ":0", true, false},
+      {"WAYLAND_DISPLAY", "wayland-0", true, false},
+      {"QT_QPA_PLATFORM", "offscreen", true, false},
+      {"INVOCATION_ID", "0123abcd", false, true},
+      {"JOURNAL_STREAM", "8:12345", false, true},
+      {"JOURNAL_STREAM", "", false, false},
+  };
+  for (const Case& c : cases) {
+    auto get = [&](const char* n) { return std::string(n) == c.name ? c.value : nullptr; };
+    SCOPED_TRACE(std::string(c.name) + "=" + c.value);
+    EXPECT_EQ(c.display, DisplayAvailable(get));
+    EXPECT_EQ(c.service_manager, UnderServiceManager(get));
   }
 }
 

@@ -31,12 +31,13 @@ TestProgram::TestProgram() : previous_folder_(ProgramFolder()) {
   SetProgramFolder(folder_);
   previous_report_ =
       InstallFatalReport({nullptr, &dialogs, [](int status) { throw ProgramEnded{status}; }});
-  for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT"}) {
+  for (const char* name : {"XDG_CONFIG_HOME", "DORVANE_REGISTRY_ROOT", "XDG_RUNTIME_DIR"}) {
     const char* value = std::getenv(name);
     saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   setenv("XDG_CONFIG_HOME", (folder_ + "xdg").c_str(), 1);
   setenv("DORVANE_REGISTRY_ROOT", (folder_ + "registry").c_str(), 1);
+  unsetenv("XDG_RUNTIME_DIR");  // so the control channel lives in the program folder's run/
 }
 
 void TestProgram::UseLogs(Logs& logs) {

@@ -35,8 +35,9 @@ class RecordingDialogs : public Dialogs {
 // While alive: a fresh empty program folder (a temporary directory, removed
 // afterwards), a fatal report that shows its box on `dialogs` and throws
 // ProgramEnded in place of ending the process, and the user's configuration folders
-// (XDG_CONFIG_HOME, DORVANE_REGISTRY_ROOT) inside the temporary directory so
-// no test touches the real ones. Restores what it changed.
+// (XDG_CONFIG_HOME, DORVANE_REGISTRY_ROOT) inside the temporary directory and
+// XDG_RUNTIME_DIR unset, so no test touches the real ones. Restores what it
+// changed.
 class TestProgram {
  public:
   TestProgram();

@@ -1,0 +1,193 @@
+#include "service/control_client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "base/program.h"
+
+namespace dorvane {
+namespace {
+
+constexpr size_t kMaxAnswerBytes = 64 * 1024;
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+// One 64-byte block of SHA-1 into `h`.
+void Sha1Block(const unsigned char* block, std::array<uint32_t, 5>& h) {
+  std::array<uint32_t, 80> w{};
+  for (int i = 0; i < 16; ++i)
+    w[i] = uint32_t{block[4 * i]} << 24 | uint32_t{block[4 * i + 1]} << 16 | uint32_t{block[4 * i + 2]} << 8 |
+           uint32_t{block[4 * i + 3]};
+  for (int i = 16; i < 80; ++i) w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int i = 0; i < 80; ++i) {
+    uint32_t f = i < 20 ? ((b & c) | (~b & d)) + 0x5A827999u
+                 : i < 40 ? (b ^ c ^ d) + 0x6ED9EBA1u
+                 : i < 60 ? ((b & c) | (b & d) | (c & d)) + 0x8F1BBCDCu
+                          : (b ^ c ^ d) + 0xCA62C1D6u;
+    uint32_t t = RotateLeft(a, 5) + f + e + w[i];
+    e = d;
+    d = c;
+    c = RotateLeft(b, 30);
+    b = a;
+    a = t;
+  }
+  h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+}
+
+int MillisLeft(Deadline deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits for `events` on `fd` until `deadline`; false on time-out or error.
+bool WaitFor(int fd, short events, Deadline deadline) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    int n = ::poll(&p, 1, MillisLeft(deadline));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
+}
+
+// The uid at the other end of a connected local socket; -1 when unknown.
+long PeerUid(int fd) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) return -1;
+  return static_cast<long>(cred.uid);
+}
+
+// Closes its descriptor on every path out.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// A non-blocking socket connected to `path`, or -1. A local connect ends at
+// once: a listener whose backlog is full refuses, as does no listener.
+int Connect(const std::string& path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return -1;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  Descriptor guard{fd};
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  guard.fd = -1;
+  return fd;
+}
+
+bool SendAll(int fd, const std::string& bytes, Deadline deadline) {
+  for (size_t sent = 0; sent < bytes.size();) {
+    ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else if (!WaitFor(fd, POLLOUT, deadline)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads until the other end closes, the bound or the deadline; the answer
+// counts only when the other end closed it.
+bool ReadToEnd(int fd, Deadline deadline, std::string* answer) {
+  char buffer[4096];
+  while (answer->size() <= kMaxAnswerBytes) {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return !answer->empty();
+    if (n > 0) {
+      answer->append(buffer, static_cast<size_t>(n));
+    } else if (errno != EAGAIN && errno != EINTR) {
+      return !answer->empty();  // a reset after the answer still gives it
+    } else if (!WaitFor(fd, POLLIN, deadline)) {
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string Sha1Hex(const std::string& bytes) {
+  std::array<uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+  std::string padded = bytes + '\x80';
+  while (padded.size() % 64 != 56) padded += '\0';
+  uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
+  for (int i = 7; i >= 0; --i) padded += static_cast<char>(bits >> (8 * i));
+  for (size_t at = 0; at < padded.size(); at += 64)
+    Sha1Block(reinterpret_cast<const unsigned char*>(padded.data() + at), h);
+  std::string hex;
+  char digits[9];
+  for (uint32_t word : h) {
+    std::snprintf(digits, sizeof digits, "%08x", word);
+    hex += digits;
+  }
+  return hex;
+}
+
+std::string ControlChannelName() { return "dorvane-" + Sha1Hex(ProgramFolder()).substr(0, 16); }
+
+std::string ControlSocketFolder(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+bool IsPrivateFolder(const std::string& folder) {
+  struct stat st {};
+  return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+std::vector<std::string> ControlSocketPaths() {
+  std::vector<std::string> paths;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime))
+    paths.push_back(std::string(runtime) + "/" + ControlChannelName());
+  paths.push_back(ProgramPath("run/") + ControlChannelName());
+  // A socket path is short (108 bytes): for a deep program folder, a
+  // folder of this user's own in the temporary folder, used only if it is
+  // really theirs.
+  std::error_code ec;
+  std::string temp = std::filesystem::temp_directory_path(ec).string();
+  if (!ec) paths.push_back(temp + "/dorvane-" + std::to_string(::geteuid()) + "/" + ControlChannelName());
+  return paths;
+}
+
+ControlOutcome AskRunningRelay(const std::string& command, int timeout_ms, std::string* answer,
+                               std::string* foreign_path) {
+  for (const std::string& path : ControlSocketPaths()) {
+    if (!IsPrivateFolder(ControlSocketFolder(path))) continue;
+    Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    Descriptor socket{Connect(path)};
+    if (socket.fd < 0) continue;
+    if (PeerUid(socket.fd) != static_cast<long>(::geteuid())) {
+      *foreign_path = path;
+      return ControlOutcome::Foreign;
+    }
+    answer->clear();
+    bool answered = SendAll(socket.fd, command + "\n", deadline) && ReadToEnd(socket.fd, deadline, answer);
+    return answered ? ControlOutcome::Answered : ControlOutcome::NoInstance;
+  }
+  return ControlOutcome::NoInstance;
+}
+
+}  // namespace dorvane
