@@ -132,8 +132,13 @@ void Stepper::Reply(const std::string& reply) {
     return Quit(DialogueEnding{DialogueEnding::kRefused, reply, RefusedAt::Recipient});
   if (state == kOutDataSent && code == "354") {
     next.status = kOutBodySending;
-    // Sent exactly as stored: no dot doubling, the end line after an added CR LF.
-    Do(Action::kSend, facts_.message.Data + "\r\n.\r\n");
+    // Sent exactly as stored: no dot doubling. The stored text keeps the CR
+    // LF of its last line, so the end line follows it directly; only a
+    // text without one (a generated or empty one) gets a CR LF first, and a
+    // relayed message never gains an empty line.
+    const std::string& data = facts_.message.Data;
+    const bool ends_line = data.empty() || data.ends_with("\r\n");
+    Do(Action::kSend, data + (ends_line ? ".\r\n" : "\r\n.\r\n"));
     Do(Action::kStartReplyLimit);
     Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot() + ": " + facts_.message.ID +
                               " **** DATA ****</FONT><BR>");

@@ -144,9 +144,9 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
        Expect{}.Command("RCPT TO: <b@dest.test>\r\n", "RCPT TO: &lt;b@dest.test&gt;<BR>").Do(Action::kScan).actions},
       {"data", At(kOutLastRcptSent, 2), Reply("250-ok\r\n250-more\r\n250 ok\r\n"), At(kOutDataSent, 2),
        Expect{}.Command("DATA\r\n").Do(Action::kScan).actions},
-      // Stored data ends with CR LF, so an empty line precedes the end mark.
+      // Stored data keeps its last line's CR LF: the end mark follows it.
       {"body", At(kOutDataSent, 2), Reply("354 go\r\n"), At(kOutBodySending, 2),
-       Expect{}.Do(Action::kSend, "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n").Do(Action::kStartReplyLimit)
+       Expect{}.Do(Action::kSend, "Subject: hello\r\n\r\nbody line\r\n.\r\n").Do(Action::kStartReplyLimit)
            .Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 **** DATA ****</FONT><BR>")
            .Do(Action::kScan).actions},
       {"body handed over", At(kOutBodySending, 2), sent_all, At(kOutBodySent, 2),
@@ -295,6 +295,16 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
     DialogueStep step = Play(row, facts);
     EXPECT_EQ(Show(step.next), Show(row.next));
     EXPECT_EQ(Show(step.actions), Show(row.actions));
+  }
+  // A text without a final line end (none or empty) gets one before the
+  // end mark, and none is ever doubled.
+  for (const auto& [data, wire] : {std::pair<std::string, std::string>{"no end", "no end\r\n.\r\n"},
+                                   {"", ".\r\n"},
+                                   {"a\r\n\r\n", "a\r\n\r\n.\r\n"}}) {
+    message.Data = data;
+    const DialogueStep step = StepDialogue(At(kOutDataSent, 2), Reply("354 go\r\n"), facts);
+    ASSERT_FALSE(step.actions.empty());
+    EXPECT_EQ(step.actions.front().text, wire);
   }
 }
 

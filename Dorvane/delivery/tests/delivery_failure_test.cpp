@@ -268,7 +268,7 @@ TEST_F(FailureTest, SmarthostTakesTheMessageInsideTlsAfterTheLoginThatNoLogShows
     Converse(1, rest);
     std::vector<std::string> sent = c.sent;
     sent.insert(sent.end(), {"MAIL FROM: <sender@origin.test>\r\n", "RCPT TO: <a@dest.test>\r\n", "DATA\r\n",
-                             "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n", "QUIT\r\n"});
+                             "Subject: hello\r\n\r\nbody line\r\n.\r\n", "QUIT\r\n"});
     EXPECT_EQ(Sent(1), sent);
     EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
     EXPECT_EQ(MailLog()[1], std::string(kPrefix) + "tls=TLSv1.3 TLS_AES_256_GCM_SHA384, relay=smarthost.test [127.0.0.1]");
@@ -384,7 +384,7 @@ TEST_F(FailureTest, ExchangerWhoseHandshakeFailsGetsTheMessageInPlainOnce) {
   const std::vector<std::string> sent(Sent(1).end() - 7, Sent(1).end());
   EXPECT_EQ(sent, (std::vector<std::string>{"STARTTLS\r\n", "EHLO relay.test\r\n", "MAIL FROM: <sender@origin.test>\r\n",
                                             "RCPT TO: <a@dest.test>\r\n", "DATA\r\n",
-                                            "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n", "QUIT\r\n"}));
+                                            "Subject: hello\r\n\r\nbody line\r\n.\r\n", "QUIT\r\n"}));
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
   EXPECT_EQ(MailLog(), (std::vector<std::string>{
       std::string(kPrefix) + "connect to a.dest.test [127.0.0.1]",

@@ -44,7 +44,7 @@ TEST_F(QueueScanTest, DeliveredFileGoesAndItsSlotIsFreedOnceQuitIsOut) {
   EXPECT_EQ(Sent(1), (std::vector<std::string>{"EHLO relay.test\r\n", "HELO relay.test\r\n",
                                                "MAIL FROM: <sender@origin.test>\r\n",
                                                "RCPT TO: <a@dest.test>\r\n", "RCPT TO: <b@dest.test>\r\n",
-                                               "DATA\r\n", "Subject: hello\r\n\r\nbody line\r\n\r\n.\r\n",
+                                               "DATA\r\n", "Subject: hello\r\n\r\nbody line\r\n.\r\n",
                                                "QUIT\r\n"}));
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{});
   EXPECT_EQ(Out(1).Status(), kOutEnding);  // until the QUIT is handed over
