@@ -7,7 +7,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include <openssl/sha.h>
 
 #include "base/program.h"
 
@@ -24,31 +25,6 @@ namespace {
 constexpr size_t kMaxAnswerBytes = 64 * 1024;
 
 using Deadline = std::chrono::steady_clock::time_point;
-
-uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
-// One 64-byte block of SHA-1 into `h`.
-void Sha1Block(const unsigned char* block, std::array<uint32_t, 5>& h) {
-  std::array<uint32_t, 80> w{};
-  for (int i = 0; i < 16; ++i)
-    w[i] = uint32_t{block[4 * i]} << 24 | uint32_t{block[4 * i + 1]} << 16 | uint32_t{block[4 * i + 2]} << 8 |
-           uint32_t{block[4 * i + 3]};
-  for (int i = 16; i < 80; ++i) w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-  for (int i = 0; i < 80; ++i) {
-    uint32_t f = i < 20 ? ((b & c) | (~b & d)) + 0x5A827999u
-                 : i < 40 ? (b ^ c ^ d) + 0x6ED9EBA1u
-                 : i < 60 ? ((b & c) | (b & d) | (c & d)) + 0x8F1BBCDCu
-                          : (b ^ c ^ d) + 0xCA62C1D6u;
-    uint32_t t = RotateLeft(a, 5) + f + e + w[i];
-    e = d;
-    d = c;
-    c = RotateLeft(b, 30);
-    b = a;
-    a = t;
-  }
-  h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
-}
 
 int MillisLeft(Deadline deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -131,17 +107,12 @@ bool ReadToEnd(int fd, Deadline deadline, std::string* answer) {
 }  // namespace
 
 std::string Sha1Hex(const std::string& bytes) {
-  std::array<uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
-  std::string padded = bytes + '\x80';
-  while (padded.size() % 64 != 56) padded += '\0';
-  uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
-  for (int i = 7; i >= 0; --i) padded += static_cast<char>(bits >> (8 * i));
-  for (size_t at = 0; at < padded.size(); at += 64)
-    Sha1Block(reinterpret_cast<const unsigned char*>(padded.data() + at), h);
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
   std::string hex;
-  char digits[9];
-  for (uint32_t word : h) {
-    std::snprintf(digits, sizeof digits, "%08x", word);
+  char digits[3];
+  for (unsigned char byte : digest) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
     hex += digits;
   }
   return hex;
