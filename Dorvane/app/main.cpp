@@ -39,6 +39,7 @@
 #include "service/service_control.h"
 #include "service/startup.h"
 #include "spool/queue_listing.h"
+#include "spool/spool_committer.h"
 #include "shell/desktop_shell.h"
 #include "shell/qt_dialogs.h"
 #include "shell/window_language.h"
@@ -150,6 +151,8 @@ class Program {
   QtForm form_;
   SlotPools pools_;
   Environment env_;
+  // Before inbound_: gone after it, once the messages handed to it are written.
+  ThreadedSpoolCommitter committer_;
   InboundSession inbound_;
   DeliveryService delivery_;
   StoreRegistry registry_;
@@ -169,7 +172,8 @@ Program::Program(bool headless, bool log_stderr, std::optional<UpdateServer> upd
       pools_(form_.Shell(),
              [this] { return std::make_unique<CDns>(settings_, dns_cache_, mx_lookup_, logs_); }),
       env_{form_, pools_, settings_, logs_, dialogs_, files_, clock_, loop_},
-      inbound_(env_, [this] { delivery_.queue().OutBoxTick(); }),
+      committer_(files_, loop_),
+      inbound_(env_, committer_, [this] { delivery_.queue().OutBoxTick(); }),
       delivery_(env_),
       control_(env_, autostart_, MakeServiceCalls()),
       startup_(env_, control_, MakeStartupCalls(), &registry_),

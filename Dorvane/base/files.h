@@ -57,7 +57,8 @@ class Files {
 // with `source` as its source.
 std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source);
 
-// The real file system.
+// The real file system. It holds no state: safe to use from several
+// threads at once.
 class DiskFiles final : public Files {
  public:
   int WriteDurable(const std::string& path, std::string_view bytes) override;

@@ -20,6 +20,7 @@
 #include "spool/free_space.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
+#include "spool/spool_committer.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {
@@ -32,8 +33,8 @@ bool IsSpare(int n) { return n >= kFirstSpareElement && n < kFirstSpareElement +
 
 }  // namespace
 
-InboundSession::InboundSession(Environment& env, std::function<void()> scan)
-    : env_(env), scan_(std::move(scan)) {
+InboundSession::InboundSession(Environment& env, SpoolCommitter& committer, std::function<void()> scan)
+    : env_(env), committer_(committer), scan_(std::move(scan)) {
   env_.form.Smtp().SetEvents(this);
   timer_ = env_.loop.Every(kSweepInterval, [this] { SweepIdle(); });
 }
@@ -69,7 +70,7 @@ void InboundSession::Accept(intptr_t request_id) {
   cnx.SetStatus(kInAccepted);
   if (Denied(n)) return Release(n);
   std::string ip = peer.ip;
-  slots_.insert_or_assign(n, Slot{InboundDialogue(n, std::move(peer)), ip, {}});
+  slots_.insert_or_assign(n, Slot{InboundDialogue(n, std::move(peer)), ip, {}, ++last_serial_});
   Run(n, SlotsHeldBy(ip) > kMaxSlotsPerAddress ? InboundEvent::kTurnAway : InboundEvent::kGreet);
 }
 
@@ -206,25 +207,44 @@ void InboundSession::Perform(int n, Slot& slot, const InboundAction& action) {
     case InboundAction::kScan:
       if (scan_) env_.loop.Post(scan_);
       return;
-    case InboundAction::kQueue: {
-      auto [outcome, description] = Queue(n);
-      return Run(n, outcome, description);
-    }
+    case InboundAction::kQueue:
+      return Queue(n, slot);
     case InboundAction::kClose:
       return CloseAndRelease(n);
   }
 }
 
-// Writes slot n's message to OutBox, whole and on disk when it succeeds.
-std::pair<InboundEvent, std::string> InboundSession::Queue(int n) {
+// Names and encodes slot n's message here and hands the writing to the
+// committer; its outcome steps the dialogue.
+void InboundSession::Queue(int n, const Slot& slot) {
   CMessage& msg = env_.pools.In(n).Message();
-  if (!OutBoxHasRoom(env_.files, msg)) return {InboundEvent::kNoRoom, ""};
+  if (!OutBoxHasRoom(env_.files, msg)) return Run(n, InboundEvent::kNoRoom);
+  std::vector<SpoolFile> files;
   try {
-    QueueInOutBox(env_.files, env_.logs, env_.clock, msg);
+    files = OutBoxFiles(env_.files, env_.logs, env_.clock, msg, writing_);
   } catch (const RuntimeError& e) {
-    return {InboundEvent::kQueueFailed, e.description()};
+    return Run(n, InboundEvent::kQueueFailed, e.description());
   }
-  return {InboundEvent::kQueued, ""};
+  std::vector<std::string> names;
+  for (const SpoolFile& file : files) names.push_back(FileNameOf(file.path));
+  writing_.insert(names.begin(), names.end());
+  std::string().swap(msg.Data);  // encoded: not needed in memory twice
+  committer_.Commit(std::move(files), [this, alive = std::weak_ptr<char>(alive_), n, serial = slot.serial,
+                                       names](const std::string& error) {
+    if (alive.expired()) return;
+    Guard("FRM:MAIN[Smtp_DataArrival]", [&] { Committed(n, serial, names, error); });
+  });
+}
+
+// The outcome of the write of slot n's message, started for client `serial`.
+// A client gone, replaced or timed out meanwhile hears nothing of it.
+void InboundSession::Committed(int n, uint64_t serial, const std::vector<std::string>& names,
+                               const std::string& error) {
+  for (const std::string& name : names) writing_.erase(name);
+  auto it = slots_.find(n);
+  bool waiting = it != slots_.end() && it->second.serial == serial && it->second.dialogue.status() != kInQuit;
+  if (waiting) return Run(n, error.empty() ? InboundEvent::kQueued : InboundEvent::kQueueFailed, error);
+  if (error.empty() && scan_) env_.loop.Post(scan_);  // kept all the same
 }
 
 // ---- end of a connection --------------------------------------------------

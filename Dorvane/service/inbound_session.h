@@ -12,7 +12,10 @@
 // 20 slots. A client that finds no slot (all 99 busy, or its address at its
 // limit) is told "421 Too many connections, try again later" and closed;
 // one refused by the relay rule is closed without a word, whether slots are
-// free or not. A queued message is followed by a queue scan, posted to the
+// free or not. A message is written by the spool committer while the loop
+// goes on; its outcome steps the dialogue (the 250 once it is on disk)
+// unless the client has gone or timed out meanwhile: the message is kept
+// all the same. A queued message is followed by a queue scan, posted to the
 // event loop.
 #pragma once
 
@@ -21,9 +24,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/socket_control.h"
 #include "service/inbound_dialogue.h"
@@ -31,6 +36,7 @@
 namespace dorvane {
 
 class RepeatingTimer;
+class SpoolCommitter;
 struct Environment;
 
 // Slots one client address may hold at once.
@@ -44,11 +50,13 @@ class InboundSession : public SocketEvents {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
 
-  // Handles the events of `env.form.Smtp()` from now on; `scan` (may be
-  // empty) is posted to `env.loop` after each message queued. A timer on
-  // the loop runs SweepIdle every few seconds.
-  InboundSession(Environment& env, std::function<void()> scan);
-  // Stops handling the events of `Smtp`.
+  // Handles the events of `env.form.Smtp()` from now on; messages are
+  // written through `committer` (which must outlive the session); `scan`
+  // (may be empty) is posted to `env.loop` after each message queued. A
+  // timer on the loop runs SweepIdle every few seconds.
+  InboundSession(Environment& env, SpoolCommitter& committer, std::function<void()> scan);
+  // Stops handling the events of `Smtp`; outcomes of writes still under
+  // way are dropped when they come (their messages are kept).
   ~InboundSession() override;
 
   // A client waits on the listener: take a slot, accept, apply the relay
@@ -71,6 +79,7 @@ class InboundSession : public SocketEvents {
     InboundDialogue dialogue;
     std::string ip;      // the client's address
     TimePoint deadline;  // when the dialogue's time limit runs out
+    uint64_t serial;     // tells this client from a later one in the slot
   };
 
   void Accept(intptr_t request_id);
@@ -81,12 +90,18 @@ class InboundSession : public SocketEvents {
   void DropSpare(int index);
   void Run(int n, InboundEvent event, std::string_view bytes = {});
   void Perform(int n, Slot& slot, const InboundAction& action);
-  std::pair<InboundEvent, std::string> Queue(int n);
+  void Queue(int n, const Slot& slot);
+  void Committed(int n, uint64_t serial, const std::vector<std::string>& names, const std::string& error);
   void CloseAndRelease(int n);
   void Release(int n);
 
   Environment& env_;
+  SpoolCommitter& committer_;
   std::function<void()> scan_;
+  uint64_t last_serial_ = 0;
+  std::set<std::string> writing_;  // spool names of messages being written
+  // Outcomes of writes hold it weakly: none runs once the session is gone.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
   std::map<int, Slot> slots_;
   std::map<int, TimePoint> spares_;  // spare element -> when taken
   std::unique_ptr<RepeatingTimer> timer_;

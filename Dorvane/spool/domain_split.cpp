@@ -37,22 +37,43 @@ std::vector<std::vector<std::string>> GroupRcptToByDomain(const CMessage& messag
   return groups;
 }
 
-std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock, const CMessage& message) {
+namespace {
+
+// The OutBox file of `part`, named by its ID; noted in the debug log.
+SpoolFile OutBoxFile(Logs& logs, const CMessage& part) {
+  std::string path = SpoolPath(kOutBox, part.ID);
+  logs.DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
+  return {path, EncodeMessage(part)};
+}
+
+std::vector<SpoolFile> SplitFiles(Files& files, Logs& logs, Clock& clock, const CMessage& message,
+                                  const std::set<std::string>& taken) {
   std::vector<std::vector<std::string>> groups = GroupRcptToByDomain(message);
-  SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
-  std::vector<std::string> ids;
+  std::vector<SpoolFile> spool;
   CMessage part = message;  // carries every field but ID and recipients
   for (size_t g = 0; g < groups.size(); ++g) {
-    part.ID = FreshSpoolName(files, clock, "-" + std::to_string(g));
+    part.ID = FreshSpoolName(files, clock, "-" + std::to_string(g), taken);
     std::vector<std::string> list{std::string()};
     list.insert(list.end(), groups[g].begin(), groups[g].end());
     part.SetRcptToList(std::move(list));
-    std::string path = SpoolPath(kOutBox, part.ID);
-    logs.DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
-    batch.Stage(path, EncodeMessage(part));
-    ids.push_back(part.ID);
+    spool.push_back(OutBoxFile(logs, part));
   }
+  return spool;
+}
+
+void WriteAll(Files& files, const std::vector<SpoolFile>& spool) {
+  SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
+  for (const SpoolFile& file : spool) batch.Stage(file.path, file.bytes);
   batch.Commit();
+}
+
+}  // namespace
+
+std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clock, const CMessage& message) {
+  std::vector<SpoolFile> spool = SplitFiles(files, logs, clock, message, {});
+  WriteAll(files, spool);
+  std::vector<std::string> ids;
+  for (const SpoolFile& file : spool) ids.push_back(FileNameOf(file.path));
   return ids;
 }
 
@@ -63,13 +84,15 @@ bool OutBoxHasRoom(Files& files, const CMessage& message) {
   return *free >= SpoolBytesNeeded(message.Data.size(), count);
 }
 
+std::vector<SpoolFile> OutBoxFiles(Files& files, Logs& logs, Clock& clock, CMessage& message,
+                                   const std::set<std::string>& taken) {
+  if (message.MRcptToCount() > 1) return SplitFiles(files, logs, clock, message, taken);
+  message.ID = FreshSpoolName(files, clock, "", taken);
+  return {OutBoxFile(logs, message)};
+}
+
 void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message) {
-  if (message.MRcptToCount() > 1) {
-    WriteSplitByDomain(files, logs, clock, message);
-    return;
-  }
-  message.ID = FreshSpoolName(files, clock);
-  message.MWrite(files, logs, SpoolPath(kOutBox, message.ID));
+  WriteAll(files, OutBoxFiles(files, logs, clock, message));
 }
 
 }  // namespace dorvane

@@ -3,10 +3,12 @@
 // domain, so each file has one route.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "spool/message.h"
+#include "spool/spool_file.h"
 
 namespace dorvane {
 
@@ -35,10 +37,16 @@ std::vector<std::string> WriteSplitByDomain(Files& files, Logs& logs, Clock& clo
 // be told (the write itself then decides).
 bool OutBoxHasRoom(Files& files, const CMessage& message);
 
-// Queues `message` in OutBox as a newly received message is queued: one
-// file under a fresh name (set as its ID) for a single recipient, split by
-// domain otherwise. Whole and on disk when it returns; RuntimeError on
-// failure, with nothing left behind.
+// The OutBox files that queue `message` as a newly received message is
+// queued: one under a fresh name (set as its ID) for a single recipient,
+// split by domain otherwise as WriteSplitByDomain does; no name is one of
+// `taken`. Each is noted in the debug log of `logs`; nothing is written.
+// RuntimeError when no fresh name can be found.
+std::vector<SpoolFile> OutBoxFiles(Files& files, Logs& logs, Clock& clock, CMessage& message,
+                                   const std::set<std::string>& taken = {});
+
+// Writes the files of OutBoxFiles all together, whole and on disk when it
+// returns; RuntimeError on failure, with nothing left behind.
 void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message);
 
 }  // namespace dorvane

@@ -38,10 +38,11 @@ std::string RandomFileGet(Clock& clock) {
   return buf;
 }
 
-std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix) {
+std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix,
+                           const std::set<std::string>& taken) {
   for (int i = 0; i < kMaxDraws; ++i) {
     std::string name = RandomFileGet(clock) + suffix;
-    if (!PathTaken(files, SpoolPath(kOutBox, name)) && !PathTaken(files, SpoolPath(kDeferred, name)) &&
+    if (!taken.contains(name) && !PathTaken(files, SpoolPath(kOutBox, name)) && !PathTaken(files, SpoolPath(kDeferred, name)) &&
         !PathTaken(files, SpoolPath(kError, name)))
       return name;
   }

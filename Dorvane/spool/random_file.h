@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace dorvane {
@@ -15,8 +16,10 @@ class Files;
 std::string RandomFileGet(Clock& clock);
 
 // A fresh name + `suffix` that names nothing (nor a staging file) in any of
-// OutBox, Deferred and Error as `files` sees them: draws again while it
-// does. RuntimeError after an absurd number of collisions.
-std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix = "");
+// OutBox, Deferred and Error as `files` sees them, and is none of `taken`
+// (names given to files still being written): draws again while it does.
+// RuntimeError after an absurd number of collisions.
+std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix = "",
+                           const std::set<std::string>& taken = {});
 
 }  // namespace dorvane

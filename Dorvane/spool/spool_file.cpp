@@ -1,8 +1,8 @@
 #include "spool/spool_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <set>
+#include <system_error>
 
 #include "base/files.h"
 #include "base/program.h"
@@ -22,7 +22,8 @@ const char kStagingSuffix[] = ".tmp";
 [[noreturn]] void RaiseErrno(const std::string& source, const std::string& what,
                              const std::string& path, int err) {
   long number = (err == ENOENT || err == ENOTDIR) ? kErrPathNotFound : kErrPermissionDenied;
-  Raise(number, source, what + " " + path + ": " + std::strerror(err));
+  // Not strerror: spool files are also written on worker threads.
+  Raise(number, source, what + " " + path + ": " + std::generic_category().message(err));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -41,6 +42,8 @@ std::string SpoolPath(const std::string& folder, const std::string& name) {
 bool IsSpoolFileName(const std::string& name) {
   return !name.empty() && name[0] != kStagingPrefix;
 }
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::string StagingPath(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -75,6 +78,12 @@ void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes) {
 }
 
 void SpoolWriteBatch::Commit() {
+  for (const auto& folder : Place()) {
+    if (int err = files_.SyncFolder(folder)) RaiseErrno(source_, "Cannot flush folder", folder, err);
+  }
+}
+
+std::vector<std::string> SpoolWriteBatch::Place() {
   std::vector<Entry> staged;
   staged.swap(staged_);
   std::set<std::string> folders;
@@ -88,9 +97,7 @@ void SpoolWriteBatch::Commit() {
     for (size_t j = i; j < staged.size(); ++j) files_.Remove(staged[j].staging);
     RaiseErrno(source_, "Cannot rename into", staged[i].path, err);
   }
-  for (const auto& folder : folders) {
-    if (int err = files_.SyncFolder(folder)) RaiseErrno(source_, "Cannot flush folder", folder, err);
-  }
+  return {folders.begin(), folders.end()};
 }
 
 }  // namespace dorvane

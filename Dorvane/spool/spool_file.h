@@ -26,6 +26,9 @@ std::string SpoolPath(const std::string& folder, const std::string& name);
 // every name for which this is false.
 bool IsSpoolFileName(const std::string& name);
 
+// The name of the file at `path`: the text after its last "/".
+std::string FileNameOf(const std::string& path);
+
 // The staging path of `path`: same folder, "." + name + ".tmp".
 std::string StagingPath(const std::string& path);
 
@@ -33,6 +36,13 @@ std::string StagingPath(const std::string& path);
 // spool folders (never a message: a message only exists once renamed into
 // place) and returns the paths it removed.
 std::vector<std::string> RemoveStaleStagingFiles(Files& files);
+
+// One spool file to write: its final path and its whole content.
+struct SpoolFile {
+  std::string path;
+  std::string bytes;
+};
+
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into
 // place and flushes their folders. Files staged but not committed are
@@ -55,6 +65,9 @@ class SpoolWriteBatch {
   // name) and flushes the folders. When a rename fails, the files of this
   // batch already moved are removed again and RuntimeError is thrown.
   void Commit();
+  // The renames of Commit() alone: returns the folders holding the files,
+  // each once, still to be flushed by the caller.
+  std::vector<std::string> Place();
 
  private:
   struct Entry {

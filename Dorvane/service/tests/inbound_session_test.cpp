@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/configuration.h"
@@ -13,6 +16,7 @@
 #include "service/inbound_dialogue.h"
 #include "service/inbound_text.h"
 #include "spool/message.h"
+#include "spool/spool_committer.h"
 #include "spool/spool_file.h"
 #include "tests/support/test_environment.h"
 
@@ -245,9 +249,29 @@ TEST(InboundDialogueTable, RepliesActionsAndStates) {
 
 // ---- the session on its environment ---------------------------------------
 
+// Hands messages on to the test's inline committer, or keeps them while
+// `hold` is set until Finish() hands them on: messages still being written.
+class HeldCommitter : public SpoolCommitter {
+ public:
+  explicit HeldCommitter(SpoolCommitter& inner) : inner_(inner) {}
+  void Commit(std::vector<SpoolFile> files, Done done) override {
+    if (!hold) return inner_.Commit(std::move(files), std::move(done));
+    held_.emplace_back(std::move(files), std::move(done));
+  }
+  void Finish() {
+    for (auto& [files, done] : std::exchange(held_, {})) inner_.Commit(std::move(files), std::move(done));
+  }
+  bool hold = false;
+
+ private:
+  SpoolCommitter& inner_;
+  std::vector<std::pair<std::vector<SpoolFile>, Done>> held_;
+};
+
 class InboundSessionTest : public ::testing::Test {
  protected:
-  InboundSessionTest() : session_(t_.env, [this] { ++scans_; }) {
+  InboundSessionTest() {
+    session_.emplace(t_.env, committer_, [this] { ++scans_; });
     t_.form.smtp.Load(0);
     t_.settings.running.Relay = false;
     std::filesystem::create_directories(t_.program.Path(kOutBox));
@@ -270,6 +294,11 @@ class InboundSessionTest : public ::testing::Test {
     return t_.form.smtp.SentText(n).substr(before);
   }
 
+  // Client n, past HELO, sends a whole message; the replies.
+  std::string Mail(int n) {
+    return Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\nSubject: hi\r\n\r\nbody\r\n.\r\n");
+  }
+
   // A client at this computer's own address (always served), one address
   // per kMaxSlotsPerAddress clients.
   static FakePeer OwnAddress(int i) {
@@ -290,7 +319,8 @@ class InboundSessionTest : public ::testing::Test {
 
   TestEnvironment t_;
   int scans_ = 0;
-  InboundSession session_;
+  HeldCommitter committer_{t_.committer};
+  std::optional<InboundSession> session_;
   intptr_t next_request_ = 0;
 };
 
@@ -361,9 +391,10 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   const std::string accepted = "250 Message accepted for delivery\r\n";
   int n = Connect();
   Say(n, "HELO me\r\nMAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
-  EXPECT_EQ(accepted, Say(n, "Subject: hi\r\n\r\nbody\r\n.\r\n"));
+  EXPECT_EQ("", Say(n, "Subject: hi\r\n\r\nbody\r\n.\r\n"));  // not before the write's outcome
   EXPECT_EQ(0, scans_);  // posted, not run inside the handler
-  EXPECT_EQ(1, t_.loop.RunPosted());
+  EXPECT_EQ(2, t_.loop.RunPosted());  // the outcome, then the scan it asks for
+  EXPECT_EQ(accepted, t_.form.smtp.LastSent(n));
   EXPECT_EQ(1, scans_);
   ASSERT_EQ(1u, OutBox().size());
   CMessage m = t_.ReadMessage(kOutBox, OutBox()[0]);
@@ -385,19 +416,98 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   EXPECT_TRUE(OutBox().empty());
   ++*t_.files.free_bytes;
   Say(n, two);
-  EXPECT_EQ(accepted, Say(n, text + "\r\n.\r\n"));
+  Say(n, text + "\r\n.\r\n");
+  t_.loop.RunPosted();
+  EXPECT_EQ(accepted, t_.form.smtp.LastSent(n));
   std::vector<std::string> suffixes;
   for (const std::string& name : OutBox()) suffixes.push_back(name.substr(name.size() - 2));
   std::sort(suffixes.begin(), suffixes.end());
   EXPECT_EQ((std::vector<std::string>{"-0", "-1"}), suffixes);
 
-  // A spool that cannot be written: 451, nothing queued, nothing scanned.
-  std::filesystem::remove_all(t_.program.Path(kOutBox));
+  // A spool that cannot be written or flushed: 451, nothing left behind
+  // (no staging file either), nothing scanned.
+  t_.ResetSpoolFolders();
+  const struct {
+    const char* operation;
+    int error;
+    const char* logged;
+  } failures[] = {
+      {"WriteDurable", ENOSPC, "Cannot write"},
+      {"Rename", EIO, "Cannot rename into"},
+      {"SyncFolder", EIO, "Cannot flush folder"},
+  };
+  for (const auto& f : failures) {
+    t_.files.Fail(f.operation, kOutBox, f.error);
+    Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
+    EXPECT_EQ("", Say(n, "x\r\n.\r\n")) << f.operation;
+    EXPECT_EQ(1, t_.loop.RunPosted()) << f.operation;  // the outcome alone: no scan
+    EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", t_.form.smtp.LastSent(n))
+        << f.operation;
+    EXPECT_EQ(kInHelo, Status(n)) << f.operation;
+    EXPECT_EQ(std::vector<std::string>{}, t_.FolderFiles(kOutBox)) << f.operation;
+    EXPECT_TRUE(Logged(std::string("451 local error in processing: ") + f.logged))
+        << f.operation << ": " << t_.program.Read("maillog.txt");
+    t_.files.Clear();
+  }
+}
+
+// While a message is written its name is taken, even though no file has it
+// yet: a second message drawing the same name would replace the first.
+TEST_F(InboundSessionTest, TwoMessagesBeingWrittenNeverShareAName) {
+  committer_.hold = true;
+  int a = Connect();
+  int b = Connect();
+  Say(a, "HELO a\r\n");
+  Say(b, "HELO b\r\n");
+  Mail(a);
+  t_.clock.random = 0;  // b draws the name given to a's message first
+  Mail(b);
+  committer_.Finish();
   t_.loop.RunPosted();
-  Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
-  EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", Say(n, "x\r\n.\r\n"));
-  EXPECT_EQ(0, t_.loop.RunPosted());
-  EXPECT_EQ(kInHelo, Status(n));
+  EXPECT_EQ((std::vector<std::string>{"12", "34"}), OutBox());
+  EXPECT_EQ("250 Message accepted for delivery\r\n", t_.form.smtp.LastSent(a));
+  EXPECT_EQ("250 Message accepted for delivery\r\n", t_.form.smtp.LastSent(b));
+}
+
+// A complete message is kept whatever becomes of its client meanwhile; the
+// outcome of its write never reaches a later client of the slot, a client
+// already told 421, or a session that has ended.
+TEST_F(InboundSessionTest, MessageOutlivesTheClientThatSentIt) {
+  committer_.hold = true;
+  int n = Connect();
+  Say(n, "HELO a\r\n");
+  Mail(n);
+  t_.form.smtp.FireClose(n);
+  ASSERT_EQ(n, Connect());  // a new client in the same slot
+  const std::string greeted = t_.form.smtp.SentText(n);
+  committer_.Finish();
+  t_.loop.RunPosted();
+  EXPECT_EQ(greeted, t_.form.smtp.SentText(n));
+  EXPECT_EQ(kInGreeted, Status(n));
+  EXPECT_EQ(1u, OutBox().size());
+  EXPECT_EQ(1, scans_);  // delivered all the same
+
+  Say(n, "HELO b\r\n");
+  Mail(n);
+  t_.clock.Advance(std::chrono::seconds(kIdleTimeout).count());
+  t_.loop.TickTimers();
+  const std::string timeout = "421 Timeout, closing connection\r\n";
+  EXPECT_EQ(timeout, t_.form.smtp.LastSent(n));
+  committer_.Finish();
+  t_.loop.RunPosted();
+  EXPECT_EQ(timeout, t_.form.smtp.LastSent(n));
+  EXPECT_EQ(2u, OutBox().size());
+  t_.form.smtp.FireSendComplete(n);  // the 421 is out: closed as ever
+  EXPECT_EQ(0, Status(n));
+
+  n = Connect();
+  Say(n, "HELO c\r\n");
+  Mail(n);
+  session_.reset();
+  committer_.Finish();
+  EXPECT_EQ(1, t_.loop.RunPosted());  // the outcome, finding nobody
+  EXPECT_EQ(3u, OutBox().size());
+  EXPECT_EQ(2, scans_);  // no scan from a session that has ended
 }
 
 TEST_F(InboundSessionTest, TimeLimitsFollowTheSessionClock) {

@@ -79,7 +79,7 @@ class DesktopShellTest : public ::testing::Test {
     rows_.shell = shell_;
     env_ = std::make_unique<Environment>(
         Environment{*form_, pools_, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
-    inbound_ = std::make_unique<InboundSession>(*env_, nullptr);
+    inbound_ = std::make_unique<InboundSession>(*env_, t_.committer, nullptr);
     ServiceCalls calls;
     calls.leave_loop = [] { QCoreApplication::exit(0); };
     control_ = std::make_unique<ServiceControl>(*env_, autostart_, calls);

@@ -20,6 +20,7 @@
 #include "mx/mx_lookup.h"
 #include "relay/connexion.h"
 #include "spool/message.h"
+#include "spool/spool_committer.h"
 #include "relay/environment.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/test_harness.h"
@@ -131,6 +132,8 @@ class TestEnvironment {
   MxLookup mx_lookup;
   SlotPools pools;
   Environment env;
+  // Writes at once; the outcome waits on `loop`.
+  InlineSpoolCommitter committer{files, loop};
 
   // Points the network discovery at a resolver file of the test folder
   // naming one loopback server, so the defaults do not depend on the machine.
