@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 
 #include "base/clock.h"
@@ -11,6 +16,7 @@
 #include "spool/domain_split.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
+#include "spool/spool_committer.h"
 #include "spool/spool_file.h"
 #include "tests/support/test_environment.h"
 
@@ -129,6 +135,169 @@ TEST(SpoolStaging, StaleStagingFilesGoButMessagesAndOtherFilesStay) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, removed);
   for (const auto& p : kept) EXPECT_TRUE(std::filesystem::exists(p)) << p;
+}
+
+// ---- the spool committers ---------------------------------------------------
+
+constexpr std::chrono::seconds kPatience{10};  // bound of every wait below
+
+// Outcomes posted from any thread, run by the test.
+class ThreadSafeLoop : public EventLoop {
+ public:
+  void Post(std::function<void()> task) override {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+    posted_.notify_all();
+  }
+  std::unique_ptr<RepeatingTimer> Every(std::chrono::milliseconds, std::function<void()>) override {
+    return nullptr;
+  }
+  // Waits until `count` tasks in all were posted, then runs those posted so
+  // far; how many ran.
+  size_t RunWhenPosted(size_t count) {
+    std::vector<std::function<void()>> tasks;
+    {
+      std::unique_lock lock(mutex_);
+      posted_.wait_for(lock, kPatience, [&] { return ran_ + tasks_.size() >= count; });
+      tasks.swap(tasks_);
+      ran_ += tasks.size();
+    }
+    for (auto& task : tasks) task();
+    return tasks.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::vector<std::function<void()>> tasks_;
+  size_t ran_ = 0;
+};
+
+// Counts renames; each folder flush waits until the test opens it.
+class GatedFiles : public fake::FailingFiles {
+ public:
+  int Rename(const std::string& from, const std::string& to) override {
+    int err = FailingFiles::Rename(from, to);
+    Count(renames);
+    return err;
+  }
+  int SyncFolder(const std::string& folder) override {
+    {
+      std::unique_lock lock(mutex_);
+      int mine = ++flushes;
+      changed_.notify_all();
+      changed_.wait_for(lock, kPatience, [&] { return opened >= mine; });
+    }
+    return FailingFiles::SyncFolder(folder);
+  }
+  void OpenOneFlush() { Count(opened); }
+  // Waits until `counter` (one of the counts below) reaches `value`.
+  bool WaitFor(const int& counter, int value) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] { return counter >= value; });
+  }
+  int renames = 0;
+  int flushes = 0;
+  int opened = 0;
+
+ private:
+  void Count(int& counter) {
+    std::lock_guard lock(mutex_);
+    ++counter;
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+std::vector<SpoolFile> OneFileJob(const std::string& name) {
+  return {{SpoolPath(kOutBox, name), "message " + name}};
+}
+
+// A flush that began before a file's rename does not make that file's
+// folder entry durable: the files renamed while it runs wait for the next
+// one, which they then share.
+TEST(SpoolCommitter, RenamedFilesWaitForAFlushStartedAfterTheirRenameAndShareIt) {
+  TestEnvironment t;
+  t.ResetSpoolFolders();
+  GatedFiles files;
+  ThreadSafeLoop loop;
+  std::vector<std::string> done;
+  auto record = [&done](const std::string& name) {
+    return [&done, name](const std::string& error) { done.push_back(name + ":" + error); };
+  };
+  ThreadedSpoolCommitter committer(files, loop, 4);
+  committer.Commit(OneFileJob("A"), record("A"));
+  ASSERT_TRUE(files.WaitFor(files.flushes, 1));
+  for (const char* name : {"B", "C", "D"}) committer.Commit(OneFileJob(name), record(name));
+  ASSERT_TRUE(files.WaitFor(files.renames, 4));
+  files.OpenOneFlush();
+  ASSERT_TRUE(files.WaitFor(files.flushes, 2));
+  EXPECT_EQ(1u, loop.RunWhenPosted(1));
+  EXPECT_EQ(std::vector<std::string>{"A:"}, done);
+  files.OpenOneFlush();
+  EXPECT_EQ(3u, loop.RunWhenPosted(4));
+  std::sort(done.begin(), done.end());
+  EXPECT_EQ((std::vector<std::string>{"A:", "B:", "C:", "D:"}), done);
+  EXPECT_EQ(2, files.flushes);
+  EXPECT_EQ((std::vector<std::string>{"A", "B", "C", "D"}), t.FolderFiles(kOutBox));
+}
+
+// A failed job leaves none of its files and no staging copy, and says why;
+// either committer.
+TEST(SpoolCommitter, FailedJobLeavesNothingAndSaysWhy) {
+  const struct {
+    const char* operation;
+    const char* path_part;
+    int error;
+    const char* said;
+  } cases[] = {
+      {"WriteDurable", "B-1", ENOSPC, "Cannot write "},  // its first file is staged already
+      {"Rename", "B-1", EACCES, "Cannot rename into "},  // its first file is in place already
+      {"SyncFolder", "OutBox", EIO, "Cannot flush folder "},
+  };
+  for (const auto& c : cases) {
+    for (bool threaded : {false, true}) {
+      SCOPED_TRACE(std::string(c.operation) + (threaded ? " threaded" : " inline"));
+      TestEnvironment t;
+      t.ResetSpoolFolders();
+      t.files.Fail(c.operation, c.path_part, c.error);
+      ThreadSafeLoop loop;
+      std::vector<std::string> errors;
+      {
+        std::unique_ptr<SpoolCommitter> committer;
+        if (threaded) committer = std::make_unique<ThreadedSpoolCommitter>(t.files, loop);
+        else committer = std::make_unique<InlineSpoolCommitter>(t.files, loop);
+        std::vector<SpoolFile> job = OneFileJob("B-0");
+        job.push_back(OneFileJob("B-1")[0]);
+        committer->Commit(job, [&errors](const std::string& error) { errors.push_back(error); });
+      }
+      ASSERT_EQ(1u, loop.RunWhenPosted(1));
+      EXPECT_EQ(0u, errors[0].find(c.said)) << errors[0];
+      EXPECT_NE(std::string::npos, errors[0].find(std::generic_category().message(c.error))) << errors[0];
+      EXPECT_EQ(std::vector<std::string>{}, t.FolderFiles(kOutBox));
+    }
+  }
+}
+
+// Ending the program waits for the messages already handed over: each is on
+// disk and its outcome posted once the committer is gone.
+TEST(SpoolCommitter, EndingWaitsForEveryJobHandedOver) {
+  TestEnvironment t;
+  t.ResetSpoolFolders();
+  ThreadSafeLoop loop;
+  std::vector<std::string> errors;
+  std::vector<std::string> names;
+  {
+    ThreadedSpoolCommitter committer(t.files, loop, 3);
+    for (int i = 0; i < 40; ++i) {
+      names.push_back("M" + std::to_string(100 + i));
+      committer.Commit(OneFileJob(names.back()), [&errors](const std::string& error) { errors.push_back(error); });
+    }
+  }
+  EXPECT_EQ(40u, loop.RunWhenPosted(0));  // all posted already: no wait
+  EXPECT_EQ(std::vector<std::string>(40), errors);
+  EXPECT_EQ(names, t.FolderFiles(kOutBox));
 }
 
 }  // namespace
