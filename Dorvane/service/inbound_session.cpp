@@ -142,13 +142,15 @@ void InboundSession::OnSendComplete(int index) {
   Guard("FRM:MAIN[Smtp_SendComplete]", [&] {
     if (IsSpare(index)) return DropSpare(index);
     Run(index, InboundEvent::kFlushed);
+    auto it = slots_.find(index);
+    if (it != slots_.end() && it->second.gone) PeerGone(index);  // it left while its message was written
   });
 }
 
 void InboundSession::OnClose(int index) {
   Guard("FRM:MAIN[Smtp_Close]", [&] {
     if (IsSpare(index)) return DropSpare(index);
-    Run(index, InboundEvent::kPeerGone);
+    PeerGone(index);
   });
 }
 
@@ -158,8 +160,18 @@ void InboundSession::OnError(int index, int number, const std::string& descripti
     env_.logs.DbgAdd("<FONT COLOR='#FF0000'>Smtp local[" + std::to_string(index) + "]: erreur " +
                      std::to_string(number) + " " + HtmlEscape(description) + "</FONT><BR>");
     if (IsSpare(index)) return DropSpare(index);
-    Run(index, InboundEvent::kPeerGone);
+    PeerGone(index);
   });
+}
+
+// A client whose message is being written keeps its slot until the outcome.
+void InboundSession::PeerGone(int n) {
+  auto it = slots_.find(n);
+  if (it != slots_.end() && it->second.writing) {
+    it->second.gone = true;
+    return;
+  }
+  Run(n, InboundEvent::kPeerGone);
 }
 
 void InboundSession::SweepIdle() {
@@ -216,7 +228,7 @@ void InboundSession::Perform(int n, Slot& slot, const InboundAction& action) {
 
 // Names and encodes slot n's message here and hands the writing to the
 // committer; its outcome steps the dialogue.
-void InboundSession::Queue(int n, const Slot& slot) {
+void InboundSession::Queue(int n, Slot& slot) {
   CMessage& msg = env_.pools.In(n).Message();
   if (!OutBoxHasRoom(env_.files, msg)) return Run(n, InboundEvent::kNoRoom);
   std::vector<SpoolFile> files;
@@ -228,6 +240,7 @@ void InboundSession::Queue(int n, const Slot& slot) {
   std::vector<std::string> names;
   for (const SpoolFile& file : files) names.push_back(FileNameOf(file.path));
   writing_.insert(names.begin(), names.end());
+  slot.writing = true;
   std::string().swap(msg.Data);  // encoded: not needed in memory twice
   committer_.Commit(std::move(files), [this, alive = std::weak_ptr<char>(alive_), n, serial = slot.serial,
                                        names](const std::string& error) {
@@ -237,14 +250,18 @@ void InboundSession::Queue(int n, const Slot& slot) {
 }
 
 // The outcome of the write of slot n's message, started for client `serial`.
-// A client gone, replaced or timed out meanwhile hears nothing of it.
+// A client timed out meanwhile, or replaced, hears nothing of it.
 void InboundSession::Committed(int n, uint64_t serial, const std::vector<std::string>& names,
                                const std::string& error) {
   for (const std::string& name : names) writing_.erase(name);
   auto it = slots_.find(n);
-  bool waiting = it != slots_.end() && it->second.serial == serial && it->second.dialogue.status() != kInQuit;
-  if (waiting) return Run(n, error.empty() ? InboundEvent::kQueued : InboundEvent::kQueueFailed, error);
+  Slot* slot = it != slots_.end() && it->second.serial == serial ? &it->second : nullptr;
+  if (slot) slot->writing = false;
+  // A client that left meanwhile is closed once its reply has gone out.
+  if (slot && slot->dialogue.status() != kInQuit)
+    return Run(n, error.empty() ? InboundEvent::kQueued : InboundEvent::kQueueFailed, error);
   if (error.empty() && scan_) env_.loop.Post(scan_);  // kept all the same
+  if (slot && slot->gone) Run(n, InboundEvent::kPeerGone);
 }
 
 // ---- end of a connection --------------------------------------------------

@@ -14,8 +14,9 @@
 // one refused by the relay rule is closed without a word, whether slots are
 // free or not. A message is written by the spool committer while the loop
 // goes on; its outcome steps the dialogue (the 250 once it is on disk)
-// unless the client has gone or timed out meanwhile: the message is kept
-// all the same. A queued message is followed by a queue scan, posted to the
+// unless the client was timed out meanwhile: the message is kept all the
+// same. A client that closes its side while its message is written (it may
+// still read) is closed once the outcome is sent. A queued message is followed by a queue scan, posted to the
 // event loop.
 #pragma once
 
@@ -80,6 +81,8 @@ class InboundSession : public SocketEvents {
     std::string ip;      // the client's address
     TimePoint deadline;  // when the dialogue's time limit runs out
     uint64_t serial;     // tells this client from a later one in the slot
+    bool writing = false;  // its message is with the committer
+    bool gone = false;     // it closed or failed meanwhile
   };
 
   void Accept(intptr_t request_id);
@@ -89,8 +92,9 @@ class InboundSession : public SocketEvents {
   int FreeSpare();
   void DropSpare(int index);
   void Run(int n, InboundEvent event, std::string_view bytes = {});
+  void PeerGone(int n);
   void Perform(int n, Slot& slot, const InboundAction& action);
-  void Queue(int n, const Slot& slot);
+  void Queue(int n, Slot& slot);
   void Committed(int n, uint64_t serial, const std::vector<std::string>& names, const std::string& error);
   void CloseAndRelease(int n);
   void Release(int n);

@@ -469,45 +469,51 @@ TEST_F(InboundSessionTest, TwoMessagesBeingWrittenNeverShareAName) {
   EXPECT_EQ("250 Message accepted for delivery\r\n", t_.form.smtp.LastSent(b));
 }
 
-// A complete message is kept whatever becomes of its client meanwhile; the
-// outcome of its write never reaches a later client of the slot, a client
-// already told 421, or a session that has ended.
+// A complete message is kept whatever becomes of its client meanwhile. A
+// client that closes its side still gets the outcome before it is closed;
+// the outcome never reaches a client already told 421, a later client of
+// the slot, or a session that has ended.
 TEST_F(InboundSessionTest, MessageOutlivesTheClientThatSentIt) {
   committer_.hold = true;
   int n = Connect();
   Say(n, "HELO a\r\n");
   Mail(n);
   t_.form.smtp.FireClose(n);
+  EXPECT_EQ(kInData, Status(n));  // held until the outcome
+  committer_.Finish();
+  t_.loop.RunPosted();
+  EXPECT_EQ("250 Message accepted for delivery\r\n", t_.form.smtp.LastSent(n));
+  EXPECT_EQ(kInQueued, Status(n));  // closed once the reply is out, not before
+  t_.form.smtp.FireSendComplete(n);
+  EXPECT_EQ(0, Status(n));
+  EXPECT_FALSE(t_.form.smtp.Exists(n));
+  EXPECT_EQ(1u, OutBox().size());
+  EXPECT_EQ(1, scans_);
+
+  ASSERT_EQ(n, Connect());
+  Say(n, "HELO b\r\n");
+  Mail(n);
+  t_.clock.Advance(std::chrono::seconds(kIdleTimeout).count());
+  t_.loop.TickTimers();
+  EXPECT_EQ("421 Timeout, closing connection\r\n", t_.form.smtp.LastSent(n));
+  t_.form.smtp.FireSendComplete(n);  // the 421 is out: closed as ever
+  EXPECT_EQ(0, Status(n));
   ASSERT_EQ(n, Connect());  // a new client in the same slot
   const std::string greeted = t_.form.smtp.SentText(n);
   committer_.Finish();
   t_.loop.RunPosted();
   EXPECT_EQ(greeted, t_.form.smtp.SentText(n));
   EXPECT_EQ(kInGreeted, Status(n));
-  EXPECT_EQ(1u, OutBox().size());
-  EXPECT_EQ(1, scans_);  // delivered all the same
-
-  Say(n, "HELO b\r\n");
-  Mail(n);
-  t_.clock.Advance(std::chrono::seconds(kIdleTimeout).count());
-  t_.loop.TickTimers();
-  const std::string timeout = "421 Timeout, closing connection\r\n";
-  EXPECT_EQ(timeout, t_.form.smtp.LastSent(n));
-  committer_.Finish();
-  t_.loop.RunPosted();
-  EXPECT_EQ(timeout, t_.form.smtp.LastSent(n));
   EXPECT_EQ(2u, OutBox().size());
-  t_.form.smtp.FireSendComplete(n);  // the 421 is out: closed as ever
-  EXPECT_EQ(0, Status(n));
+  EXPECT_EQ(2, scans_);  // delivered all the same
 
-  n = Connect();
   Say(n, "HELO c\r\n");
   Mail(n);
   session_.reset();
   committer_.Finish();
   EXPECT_EQ(1, t_.loop.RunPosted());  // the outcome, finding nobody
   EXPECT_EQ(3u, OutBox().size());
-  EXPECT_EQ(2, scans_);  // no scan from a session that has ended
+  EXPECT_EQ(2, scans_);
 }
 
 TEST_F(InboundSessionTest, TimeLimitsFollowTheSessionClock) {
