@@ -160,11 +160,12 @@ void InboundSession::OnError(int index, int number, const std::string& descripti
     env_.logs.DbgAdd("<FONT COLOR='#FF0000'>Smtp local[" + std::to_string(index) + "]: erreur " +
                      std::to_string(number) + " " + HtmlEscape(description) + "</FONT><BR>");
     if (IsSpare(index)) return DropSpare(index);
-    PeerGone(index);
+    Run(index, InboundEvent::kPeerGone);  // a failed connection takes no reply
   });
 }
 
-// A client whose message is being written keeps its slot until the outcome.
+// A client that closed its side while its message is written may still read
+// the outcome: it keeps its slot until then.
 void InboundSession::PeerGone(int n) {
   auto it = slots_.find(n);
   if (it != slots_.end() && it->second.writing) {

@@ -471,8 +471,8 @@ TEST_F(InboundSessionTest, TwoMessagesBeingWrittenNeverShareAName) {
 
 // A complete message is kept whatever becomes of its client meanwhile. A
 // client that closes its side still gets the outcome before it is closed;
-// the outcome never reaches a client already told 421, a later client of
-// the slot, or a session that has ended.
+// the outcome never reaches a failed connection, a client already told
+// 421, a later client of the slot, or a session that has ended.
 TEST_F(InboundSessionTest, MessageOutlivesTheClientThatSentIt) {
   committer_.hold = true;
   int n = Connect();
@@ -490,6 +490,19 @@ TEST_F(InboundSessionTest, MessageOutlivesTheClientThatSentIt) {
   EXPECT_EQ(1u, OutBox().size());
   EXPECT_EQ(1, scans_);
 
+  // A connection that failed is released at once: nothing can reach it.
+  ASSERT_EQ(n, Connect());
+  Say(n, "HELO a\r\n");
+  Mail(n);
+  const size_t replies = t_.form.smtp.Sent(n).size();
+  t_.form.smtp.FireError(n, 10054, "Connection is reset by remote side");
+  EXPECT_EQ(0, Status(n));
+  committer_.Finish();
+  t_.loop.RunPosted();
+  EXPECT_EQ(replies, t_.form.smtp.Sent(n).size());
+  EXPECT_EQ(2u, OutBox().size());
+  EXPECT_EQ(2, scans_);
+
   ASSERT_EQ(n, Connect());
   Say(n, "HELO b\r\n");
   Mail(n);
@@ -504,16 +517,16 @@ TEST_F(InboundSessionTest, MessageOutlivesTheClientThatSentIt) {
   t_.loop.RunPosted();
   EXPECT_EQ(greeted, t_.form.smtp.SentText(n));
   EXPECT_EQ(kInGreeted, Status(n));
-  EXPECT_EQ(2u, OutBox().size());
-  EXPECT_EQ(2, scans_);  // delivered all the same
+  EXPECT_EQ(3u, OutBox().size());
+  EXPECT_EQ(3, scans_);  // delivered all the same
 
   Say(n, "HELO c\r\n");
   Mail(n);
   session_.reset();
   committer_.Finish();
   EXPECT_EQ(1, t_.loop.RunPosted());  // the outcome, finding nobody
-  EXPECT_EQ(3u, OutBox().size());
-  EXPECT_EQ(2, scans_);
+  EXPECT_EQ(4u, OutBox().size());
+  EXPECT_EQ(3, scans_);
 }
 
 TEST_F(InboundSessionTest, TimeLimitsFollowTheSessionClock) {
