@@ -23,6 +23,7 @@
 #include "gui_support.h"
 #include "mx/cdns.h"
 #include "qt/main_form.h"
+#include "qt/qt_event_loop.h"
 #include "qt/tests/event_loop_support.h"
 #include "relay/environment.h"
 #include "relay/form.h"
@@ -30,6 +31,7 @@
 #include "service/service_control.h"
 #include "shell/connections_view.h"
 #include "shell/main_window.h"
+#include "spool/spool_committer.h"
 #include "tests/support/free_port.h"
 #include "tests/support/test_environment.h"
 
@@ -79,7 +81,7 @@ class DesktopShellTest : public ::testing::Test {
     rows_.shell = shell_;
     env_ = std::make_unique<Environment>(
         Environment{*form_, pools_, t_.settings, t_.logs, t_.program.dialogs, t_.files, t_.clock, t_.loop});
-    inbound_ = std::make_unique<InboundSession>(*env_, t_.committer, nullptr);
+    inbound_ = std::make_unique<InboundSession>(*env_, committer_, nullptr);
     ServiceCalls calls;
     calls.leave_loop = [] { QCoreApplication::exit(0); };
     control_ = std::make_unique<ServiceControl>(*env_, autostart_, calls);
@@ -111,6 +113,10 @@ class DesktopShellTest : public ::testing::Test {
   SlotPools pools_{rows_, [this] { return std::make_unique<CDns>(t_.settings, t_.dns_cache, t_.mx_lookup, t_.logs); }};
   bool tray_available_ = false;  // no panel until a test brings one
   NoAutostart autostart_;
+  // The program's own committer: messages are written on its workers and
+  // their outcomes come back through Qt's loop.
+  QtEventLoop qt_loop_;
+  ThreadedSpoolCommitter committer_{t_.files, qt_loop_};
   std::unique_ptr<QtForm> form_;
   std::unique_ptr<Environment> env_;
   std::unique_ptr<InboundSession> inbound_;  // after form_ and env_: gone before them
