@@ -14,10 +14,10 @@
 // one refused by the relay rule is closed without a word, whether slots are
 // free or not. A message is written by the spool committer while the loop
 // goes on; its outcome steps the dialogue (the 250 once it is on disk)
-// unless the client was timed out meanwhile: the message is kept all the
-// same. A client that closes its side while its message is written (it may
-// still read) is closed once the outcome is sent. A queued message is followed by a queue scan, posted to the
-// event loop.
+// unless the client was timed out or failed meanwhile: the message is kept
+// all the same. A client that closes its side while its message is written
+// (it may still read) is closed once the outcome is sent. A queued message
+// is followed by a queue scan, posted to the event loop.
 #pragma once
 
 #include <chrono>
@@ -82,7 +82,7 @@ class InboundSession : public SocketEvents {
     TimePoint deadline;  // when the dialogue's time limit runs out
     uint64_t serial;     // tells this client from a later one in the slot
     bool writing = false;  // its message is with the committer
-    bool gone = false;     // it closed or failed meanwhile
+    bool gone = false;     // it closed its side meanwhile
   };
 
   void Accept(intptr_t request_id);
