@@ -62,9 +62,8 @@ std::vector<SpoolFile> SplitFiles(Files& files, Logs& logs, Clock& clock, const 
 }
 
 void WriteAll(Files& files, const std::vector<SpoolFile>& spool) {
-  SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
-  for (const SpoolFile& file : spool) batch.Stage(file.path, file.bytes);
-  batch.Commit();
+  WriteNewSpoolFiles(files, spool, "CLS:CMessage[MWrite]",
+                     [&files](const std::string& folder) { return files.SyncFolder(folder); });
 }
 
 }  // namespace

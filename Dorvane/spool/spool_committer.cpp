@@ -1,7 +1,6 @@
 #include "spool/spool_committer.h"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 #include "base/event_loop.h"
@@ -11,21 +10,11 @@
 namespace dorvane {
 namespace {
 
-using FlushFolder = std::function<int(const std::string& folder)>;
-
 // Writes the files of `job` through `files` all or nothing, each folder
 // flushed by `flush`; "" or the description of what failed.
 std::string WriteJob(Files& files, const std::vector<SpoolFile>& job, const FlushFolder& flush) {
   try {
-    SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
-    for (const SpoolFile& file : job) batch.Stage(file.path, file.bytes);
-    for (const std::string& folder : batch.Place()) {
-      int err = flush(folder);
-      if (err == 0) continue;
-      // New names only: removing them takes nothing that was there before.
-      for (const SpoolFile& file : job) files.Remove(file.path);
-      return "Cannot flush folder " + folder + ": " + std::generic_category().message(err);
-    }
+    WriteNewSpoolFiles(files, job, "CLS:CMessage[MWrite]", flush);
     return {};
   } catch (const RuntimeError& e) {
     return e.description();

@@ -100,4 +100,16 @@ std::vector<std::string> SpoolWriteBatch::Place() {
   return {folders.begin(), folders.end()};
 }
 
+void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
+                        const FlushFolder& flush) {
+  SpoolWriteBatch batch(files, source);
+  for (const SpoolFile& file : spool) batch.Stage(file.path, file.bytes);
+  for (const std::string& folder : batch.Place()) {
+    int err = flush(folder);
+    if (err == 0) continue;
+    for (const SpoolFile& file : spool) files.Remove(file.path);
+    RaiseErrno(source, "Cannot flush folder", folder, err);
+  }
+}
+
 }  // namespace dorvane

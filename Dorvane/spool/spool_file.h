@@ -5,6 +5,7 @@
 // there at all, even across a crash.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,17 @@ struct SpoolFile {
   std::string path;
   std::string bytes;
 };
+
+// Flushes the entries of one folder to disk: 0 or the errno of the failure.
+using FlushFolder = std::function<int(const std::string& folder)>;
+
+// Writes `spool`, files new to their folders, all or nothing through
+// `files` as SpoolWriteBatch does, each folder flushed by `flush`. A failed
+// flush removes the files again (they were new: nothing is lost), so a
+// failure reported never leaves a message behind. Throws RuntimeError with
+// `source` on failure.
+void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
+                        const FlushFolder& flush);
 
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into

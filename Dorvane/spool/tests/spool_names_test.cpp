@@ -99,13 +99,17 @@ TEST(Domains, SplitGroupsRecipientsByFirstAppearance) {
   }
 }
 
-// The parts of one message appear together or not at all.
+// The parts of one message appear together or not at all; a failure
+// reported (the sender tries again) leaves none behind.
 TEST(Domains, SplitThatFailsOnItsLastPartLeavesNoPart) {
-  TestEnvironment t;
-  t.ResetSpoolFolders();
-  t.files.Fail("Rename", "-1", EIO);
-  EXPECT_THROW(WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains()), RuntimeError);
-  EXPECT_EQ(t.FolderFiles("OutBox"), std::vector<std::string>{});
+  for (const char* operation : {"Rename", "SyncFolder"}) {
+    TestEnvironment t;
+    t.ResetSpoolFolders();
+    t.files.Fail(operation, operation == std::string("Rename") ? "-1" : "OutBox", EIO);
+    EXPECT_THROW(WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains()), RuntimeError)
+        << operation;
+    EXPECT_EQ(t.FolderFiles("OutBox"), std::vector<std::string>{}) << operation;
+  }
 }
 
 TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
