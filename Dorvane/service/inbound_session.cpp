@@ -220,7 +220,8 @@ std::pair<InboundEvent, std::string> InboundSession::Queue(int n) {
   CMessage& msg = env_.pools.In(n).Message();
   if (!OutBoxHasRoom(env_.files, msg)) return {InboundEvent::kNoRoom, ""};
   try {
-    QueueInOutBox(env_.files, env_.logs, env_.clock, msg);
+    for (const std::string& name : QueueInOutBox(env_.files, env_.logs, env_.clock, msg))
+      if (added_) added_(name);
   } catch (const RuntimeError& e) {
     return {InboundEvent::kQueueFailed, e.description()};
   }

@@ -50,6 +50,8 @@ class InboundSession : public SocketEvents {
   InboundSession(Environment& env, std::function<void()> scan);
   // Stops handling the events of `Smtp`.
   ~InboundSession() override;
+  // `added` (may be empty) is told the name of each OutBox file queued.
+  void OnQueued(std::function<void(const std::string&)> added) { added_ = std::move(added); }
 
   // A client waits on the listener: take a slot, accept, apply the relay
   // rule, greet.
@@ -87,6 +89,7 @@ class InboundSession : public SocketEvents {
 
   Environment& env_;
   std::function<void()> scan_;
+  std::function<void(const std::string&)> added_;
   std::map<int, Slot> slots_;
   std::map<int, TimePoint> spares_;  // spare element -> when taken
   std::unique_ptr<RepeatingTimer> timer_;

@@ -63,13 +63,11 @@ bool OutBoxHasRoom(Files& files, const CMessage& message) {
   return *free >= SpoolBytesNeeded(message.Data.size(), count);
 }
 
-void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message) {
-  if (message.MRcptToCount() > 1) {
-    WriteSplitByDomain(files, logs, clock, message);
-    return;
-  }
+std::vector<std::string> QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message) {
+  if (message.MRcptToCount() > 1) return WriteSplitByDomain(files, logs, clock, message);
   message.ID = FreshSpoolName(files, clock);
   message.MWrite(files, logs, SpoolPath(kOutBox, message.ID));
+  return {message.ID};
 }
 
 }  // namespace dorvane

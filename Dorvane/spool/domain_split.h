@@ -38,7 +38,7 @@ bool OutBoxHasRoom(Files& files, const CMessage& message);
 // Queues `message` in OutBox as a newly received message is queued: one
 // file under a fresh name (set as its ID) for a single recipient, split by
 // domain otherwise. Whole and on disk when it returns; RuntimeError on
-// failure, with nothing left behind.
-void QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message);
+// failure, with nothing left behind. Returns the names written.
+std::vector<std::string> QueueInOutBox(Files& files, Logs& logs, Clock& clock, CMessage& message);
 
 }  // namespace dorvane
