@@ -1,35 +1,45 @@
 #include "delivery/queue_index.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace dorvane {
 
-void DeferredIndex::Add(std::time_t modified, std::string name) { by_time_.emplace(modified, std::move(name)); }
+namespace {
 
-const DeferredIndex::Entry* DeferredIndex::Oldest() const {
-  return by_time_.empty() ? nullptr : &*by_time_.begin();
+// Orders the heap with the oldest entry at its front.
+constexpr std::greater<DeferredIndex::Entry> kOlderFirst;
+
+}  // namespace
+
+void DeferredIndex::Add(std::time_t modified, std::string name) {
+  heap_.emplace_back(modified, std::move(name));
+  std::push_heap(heap_.begin(), heap_.end(), kOlderFirst);
 }
 
+const DeferredIndex::Entry* DeferredIndex::Oldest() const { return heap_.empty() ? nullptr : &heap_.front(); }
+
 DeferredIndex::Entry DeferredIndex::TakeOldest() {
-  return std::move(by_time_.extract(by_time_.begin()).value());
+  std::pop_heap(heap_.begin(), heap_.end(), kOlderFirst);
+  Entry oldest = std::move(heap_.back());
+  heap_.pop_back();
+  return oldest;
 }
 
 void DeferredIndex::Reconcile(std::vector<std::string> listed, const TimeOf& time_of) {
   std::sort(listed.begin(), listed.end());
   std::vector<bool> known(listed.size(), false);
-  for (auto it = by_time_.begin(); it != by_time_.end();) {
-    auto found = std::lower_bound(listed.begin(), listed.end(), it->second);
-    if (found == listed.end() || *found != it->second) {
-      it = by_time_.erase(it);  // gone from the folder
-      continue;
-    }
+  std::erase_if(heap_, [&](const Entry& entry) {
+    auto found = std::lower_bound(listed.begin(), listed.end(), entry.second);
+    if (found == listed.end() || *found != entry.second) return true;  // gone from the folder
     known[static_cast<size_t>(found - listed.begin())] = true;
-    ++it;
-  }
+    return false;
+  });
   for (size_t k = 0; k < listed.size(); ++k) {
     if (known[k]) continue;
-    if (std::optional<std::time_t> modified = time_of(listed[k])) Add(*modified, std::move(listed[k]));
+    if (std::optional<std::time_t> modified = time_of(listed[k])) heap_.emplace_back(*modified, std::move(listed[k]));
   }
+  std::make_heap(heap_.begin(), heap_.end(), kOlderFirst);
 }
 
 void PendingNames::Add(const std::string& name) {

@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -19,7 +18,8 @@ namespace dorvane {
 
 // The Deferred files by modification time, oldest first. The file's own
 // time is kept (not the time it is due), so a changed AttemptDelay applies
-// to every known file without a rebuild. Adding and taking cost O(log n).
+// to every known file without a rebuild. Adding and taking cost O(log n);
+// a heap in one array, so a deep queue costs about its names' size.
 class DeferredIndex {
  public:
   using Entry = std::pair<std::time_t, std::string>;  // modification time, name
@@ -37,11 +37,11 @@ class DeferredIndex {
   // `time_of` (a name it gives no time for is left out). Each known file
   // costs no file operation.
   void Reconcile(std::vector<std::string> listed, const TimeOf& time_of);
-  void Clear() { by_time_.clear(); }
-  size_t size() const { return by_time_.size(); }
+  void Clear() { heap_.clear(); }
+  size_t size() const { return heap_.size(); }
 
  private:
-  std::set<Entry> by_time_;
+  std::vector<Entry> heap_;  // the oldest at the front
 };
 
 // OutBox names that may be waiting for a dispatch, first come first taken,
