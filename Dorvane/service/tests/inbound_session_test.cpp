@@ -248,6 +248,7 @@ TEST(InboundDialogueTable, RepliesActionsAndStates) {
 class InboundSessionTest : public ::testing::Test {
  protected:
   InboundSessionTest() : session_(t_.env, [this] { ++scans_; }) {
+    session_.OnQueued([this](const std::string& name) { queued_.push_back(name); });
     t_.form.smtp.Load(0);
     t_.settings.running.Relay = false;
     std::filesystem::create_directories(t_.program.Path(kOutBox));
@@ -290,6 +291,7 @@ class InboundSessionTest : public ::testing::Test {
 
   TestEnvironment t_;
   int scans_ = 0;
+  std::vector<std::string> queued_;  // the names the queue was told of
   InboundSession session_;
   intptr_t next_request_ = 0;
 };
@@ -366,6 +368,7 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   EXPECT_EQ(1, t_.loop.RunPosted());
   EXPECT_EQ(1, scans_);
   ASSERT_EQ(1u, OutBox().size());
+  EXPECT_EQ(OutBox(), queued_);  // the scan takes it without listing OutBox
   CMessage m = t_.ReadMessage(kOutBox, OutBox()[0]);
   EXPECT_EQ(OutBox()[0], m.ID);
   EXPECT_EQ("<me@here.fr>", m.From);
@@ -390,6 +393,9 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   for (const std::string& name : OutBox()) suffixes.push_back(name.substr(name.size() - 2));
   std::sort(suffixes.begin(), suffixes.end());
   EXPECT_EQ((std::vector<std::string>{"-0", "-1"}), suffixes);
+  queued_.erase(queued_.begin());
+  std::sort(queued_.begin(), queued_.end());
+  EXPECT_EQ(OutBox(), queued_);
 
   // A spool that cannot be written: 451, nothing queued, nothing scanned.
   std::filesystem::remove_all(t_.program.Path(kOutBox));
@@ -397,6 +403,7 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   Say(n, "MAIL FROM:<me@here.fr>\r\nRCPT TO:<you@there.de>\r\nDATA\r\n");
   EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", Say(n, "x\r\n.\r\n"));
   EXPECT_EQ(0, t_.loop.RunPosted());
+  EXPECT_EQ(2u, queued_.size());
   EXPECT_EQ(kInHelo, Status(n));
 }
 
