@@ -8,6 +8,7 @@
 #include <set>
 
 #include "config/configuration.h"
+#include "delivery/outbound_slot.h"
 #include "delivery/queue_scan.h"
 #include "delivery/session_states.h"
 #include "delivery/tests/delivery_support.h"
@@ -22,6 +23,11 @@ namespace {
 
 class QueueScanTest : public DeliveryTest {
  protected:
+  // Puts a message in OutBox as another program would: the queue is not told.
+  void QueueByHand(const std::string& name, const std::string& rcpt) {
+    Queue(name, {rcpt}, 0, false, "Error");
+    fs::rename(test.program.Path("Error/" + name), test.program.Path("OutBox/" + name));
+  }
   // The files of the busy slots, each with whether it is a notice.
   std::map<std::string, bool> InSession() {
     std::map<std::string, bool> files;
@@ -211,8 +217,7 @@ TEST_F(QueueScanTest, FilesPutInOrTakenOutByHandAreSeenAtTheNextFullListing) {
   fs::remove(test.program.Path("Deferred/GONE"));
   Queue("HAND2", {"<b@dest.test>"}, 1, false, "Deferred");
   Age("Deferred", "HAND2", 2 * 3600);
-  Queue("HAND1", {"<a@dest.test>"}, 0, false, "Error");
-  fs::rename(test.program.Path("Error/HAND1"), test.program.Path("OutBox/HAND1"));
+  QueueByHand("HAND1", "<a@dest.test>");
   test.clock.Advance(30);
   queue().DeferredTick();  // GONE is due, and gone
   queue().OutBoxTick();
@@ -220,12 +225,15 @@ TEST_F(QueueScanTest, FilesPutInOrTakenOutByHandAreSeenAtTheNextFullListing) {
   EXPECT_EQ(Out(1).Status(), kOutFree);
   queue().ScanNow();
   EXPECT_EQ(Out(1).CurrentOutFile, "HAND1");
+  QueueByHand("HAND3", "<c@dest.test>");
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession().size(), 1u);
   test.clock.Advance(31);  // the last full listing is a minute old
   queue().DeferredTick();
   EXPECT_EQ(Files("Deferred"), std::vector<std::string>{});
   queue().OutBoxTick();
-  EXPECT_EQ(Out(2).CurrentOutFile, "HAND2");
-  EXPECT_EQ(Out(2).Status(), kOutConnecting);
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession(), (std::map<std::string, bool>{{"HAND1", false}, {"HAND2", false}, {"HAND3", false}}));
   EXPECT_EQ(Files("Error"), std::vector<std::string>{});
   EXPECT_EQ(ErrorLog(), std::vector<std::string>{});
 }
@@ -259,6 +267,12 @@ TEST_F(QueueScanTest, FilesTheDeliverySideQueuesAreTakenWithoutAListing) {
   queue().OutBoxTick();
   EXPECT_EQ(InSession().count("F1"), 1u);
   EXPECT_EQ(InSession().size(), 3u);
+  // A session that ends without settling its file leaves it waiting.
+  for (int i = 1; i <= kLastSlot; ++i)
+    if (Out(i).Status() != kOutFree && Out(i).CurrentOutFile == "F1") ReleaseSmtpDistant(test.env, i);
+  ASSERT_EQ(InSession().count("F1"), 0u);
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession().count("F1"), 1u);
   EXPECT_EQ(test.files.calls.count("List"), 0u);
 }
 
@@ -305,13 +319,18 @@ TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
   EXPECT_EQ(Out(2).Status(), kOutFree);
 }
 
-TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueued) {
+TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueuedAndFirst) {
+  Route("dest.test", {"mx.dest.test"});
   for (int i = 1; i <= 99; ++i) Out(i).SetStatus(kOutHeloSent);
   Queue("F1", {"<a@dest.test>"});
+  Queue("F2", {"<a@dest.test>"});
   queue().VerifOutBox();
   EXPECT_TRUE(form.outbox_timer.Enabled());
-  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"F1"});
+  EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"F1", "F2"}));
   EXPECT_EQ(Read("OutBox", "F1").Essai, 0);
+  Out(5).SetStatus(kOutFree);
+  queue().VerifOutBox();
+  EXPECT_EQ(Out(5).CurrentOutFile, "F1");
 }
 
 TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {
