@@ -37,7 +37,8 @@ void DeferredIndex::Reconcile(std::vector<std::string> listed, const TimeOf& tim
   });
   for (size_t k = 0; k < listed.size(); ++k) {
     if (known[k]) continue;
-    if (std::optional<std::time_t> modified = time_of(listed[k])) heap_.emplace_back(*modified, std::move(listed[k]));
+    if (std::optional<std::time_t> modified = time_of(listed[k]))
+      heap_.emplace_back(*modified, std::move(listed[k]));
   }
   std::make_heap(heap_.begin(), heap_.end(), kOlderFirst);
 }

@@ -37,8 +37,13 @@ void QueueScan::Arrived(const char* folder, const std::string& name) {
   if (name.empty()) return;
   if (std::string_view(folder) == kOutBox) return pending_.Add(name);
   if (std::string_view(folder) != kDeferred) return;
-  if (std::optional<long long> modified = moves_.Time(kDeferred, name))
-    deferred_.Add(static_cast<std::time_t>(*modified), name);
+  if (std::optional<std::time_t> modified = DeferredTime(name)) deferred_.Add(*modified, name);
+}
+
+std::optional<std::time_t> QueueScan::DeferredTime(const std::string& name) {
+  std::optional<long long> modified = moves_.Time(kDeferred, name);
+  if (!modified) return std::nullopt;
+  return static_cast<std::time_t>(*modified);
 }
 
 void QueueScan::ListOutBox() {
@@ -49,11 +54,8 @@ void QueueScan::Relist() {
   Guard("MOD:MODULE[ListQueue]", [this] {
     listed_at_ = env_.clock.Steady();
     ListOutBox();
-    deferred_.Reconcile(moves_.Names(kDeferred), [this](const std::string& name) -> std::optional<std::time_t> {
-      std::optional<long long> modified = moves_.Time(kDeferred, name);
-      if (!modified) return std::nullopt;
-      return static_cast<std::time_t>(*modified);
-    });
+    deferred_.Reconcile(moves_.Names(kDeferred),
+                        [this](const std::string& name) { return DeferredTime(name); });
   });
 }
 
@@ -137,13 +139,13 @@ void QueueScan::TakeBackEnded() {
 void QueueScan::MoveDue() {
   const int delay = std::min(env_.settings.running.AttemptDelay, kMaxAttemptDelay);
   const std::time_t now = env_.clock.Now();
-  for (const DeferredIndex::Entry* oldest = deferred_.Oldest(); oldest && DeferredDue(oldest->first, now, delay);
-       oldest = deferred_.Oldest()) {
+  for (const DeferredIndex::Entry* oldest = deferred_.Oldest();
+       oldest && DeferredDue(oldest->first, now, delay); oldest = deferred_.Oldest()) {
     DeferredIndex::Entry entry = deferred_.TakeOldest();
-    std::optional<long long> modified = moves_.Time(kDeferred, entry.second);
+    std::optional<std::time_t> modified = DeferredTime(entry.second);
     if (!modified) continue;  // gone
-    if (static_cast<std::time_t>(*modified) != entry.first) {
-      deferred_.Add(static_cast<std::time_t>(*modified), std::move(entry.second));
+    if (*modified != entry.first) {
+      deferred_.Add(*modified, std::move(entry.second));
       continue;
     }
     moves_.MoveIfThere(entry.second, kDeferred, kOutBox);

@@ -102,6 +102,8 @@ class QueueScan {
 
  private:
   void Arrived(const char* folder, const std::string& name);
+  // The modification time of Deferred file `name`; nullopt when it is gone.
+  std::optional<std::time_t> DeferredTime(const std::string& name);
   void RelistWhenDue();
   void ListOutBox();
   void TakeBackEnded();

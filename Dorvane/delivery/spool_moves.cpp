@@ -18,8 +18,8 @@ const char kSource[] = "MOD:MODULE[SpoolMove]";
 
 [[noreturn]] void RaiseMoveFailed(int err, const std::string& name, const char* from, const char* to) {
   const long number = err == ENOENT ? kErrFileNotFound : kErrPermissionDenied;
-  Raise(number, kSource, "Cannot move " + SpoolPath(from, name) + " to " + SpoolPath(to, name) + ": " +
-                             std::strerror(err));
+  Raise(number, kSource,
+        "Cannot move " + SpoolPath(from, name) + " to " + SpoolPath(to, name) + ": " + std::strerror(err));
 }
 
 }  // namespace
