@@ -24,7 +24,8 @@ struct Recorder : Autostart {
   void Follow(bool computer_start) override { calls.push_back(computer_start ? "autostart on" : "autostart off"); }
   ServiceCalls Calls() {
     auto note = [this](const char* name) { return [this, name] { calls.push_back(name); }; };
-    return {note("open cache"), note("write cache"), note("flush"), note("scan"), note("leave loop"), note("relist")};
+    return {note("open cache"), note("write cache"), note("flush"),
+            note("scan"),       note("leave loop"),  note("relist")};
   }
 };
 
