@@ -50,23 +50,40 @@ void QueueScan::ListOutBox() {
   for (const std::string& name : moves_.Names(kOutBox)) pending_.Add(name);
 }
 
+// No name can have come or gone while a folder keeps the time it had at its
+// last listing. That time is trusted only when it is two seconds older than
+// the listing (file times lag the clock a little, and a change in the same
+// second would leave it as it was).
+void QueueScan::ListFolder(const char* folder, bool whatever, FolderTime* seen, void (QueueScan::*list)()) {
+  const std::optional<long long> time = moves_.Time(folder, "");
+  if (!whatever && time && *seen && **seen == *time) return;
+  (this->*list)();
+  *seen = time && *time + 2 <= static_cast<long long>(env_.clock.Now()) ? time : std::nullopt;
+}
+
+void QueueScan::ReconcileDeferred() {
+  deferred_.Reconcile(moves_.Names(kDeferred),
+                      [this](const std::string& name) { return DeferredTime(name); });
+}
+
+void QueueScan::ListBoth(bool whatever) {
+  listed_at_ = env_.clock.Steady();
+  ListFolder(kOutBox, whatever, &outbox_time_, &QueueScan::ListOutBox);
+  ListFolder(kDeferred, whatever, &deferred_time_, &QueueScan::ReconcileDeferred);
+}
+
 void QueueScan::Relist() {
-  Guard("MOD:MODULE[ListQueue]", [this] {
-    listed_at_ = env_.clock.Steady();
-    ListOutBox();
-    deferred_.Reconcile(moves_.Names(kDeferred),
-                        [this](const std::string& name) { return DeferredTime(name); });
-  });
+  Guard("MOD:MODULE[ListQueue]", [this] { ListBoth(true); });
 }
 
 void QueueScan::RelistWhenDue() {
   if (listed_at_ && env_.clock.Steady() - *listed_at_ < kFullListing) return;
-  Relist();
+  ListBoth(false);
 }
 
 void QueueScan::ScanNow() {
   Guard("MOD:MODULE[VerifOutBox]", [this] {
-    ListOutBox();
+    ListFolder(kOutBox, true, &outbox_time_, &QueueScan::ListOutBox);
     VerifOutBox();
   });
 }

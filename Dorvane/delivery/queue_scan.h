@@ -104,8 +104,15 @@ class QueueScan {
   void Arrived(const char* folder, const std::string& name);
   // The modification time of Deferred file `name`; nullopt when it is gone.
   std::optional<std::time_t> DeferredTime(const std::string& name);
+  using FolderTime = std::optional<long long>;
+  // Lists `folder` through `list` unless `whatever` is false and its time
+  // is still `seen`, the one recorded at its last listing (nullopt: none
+  // to trust); records the time anew.
+  void ListFolder(const char* folder, bool whatever, FolderTime* seen, void (QueueScan::*list)());
+  void ListBoth(bool whatever);
   void RelistWhenDue();
   void ListOutBox();
+  void ReconcileDeferred();
   void TakeBackEnded();
   void MoveDue();
   bool InProgress(const std::string& file);
@@ -123,6 +130,7 @@ class QueueScan {
   // noticed: the file then waits again if it is still in OutBox.
   std::array<std::string, kLastSlot + 1> bound_;
   std::optional<std::chrono::steady_clock::time_point> listed_at_;  // last full listing
+  FolderTime outbox_time_, deferred_time_;
   bool scan_posted_ = false;
   // Posted scans hold it weakly: one that outlives the queue does nothing.
   std::shared_ptr<char> alive_ = std::make_shared<char>();

@@ -42,7 +42,8 @@ class SpoolMoves {
   bool Exists(const char* folder, const std::string& name);
 
   // Modification time of `folder`/`name`; nullopt when it cannot be read
-  // (the file has gone).
+  // (the file has gone). With an empty `name`, the folder's own time, which
+  // changes whenever a name comes into it or leaves it.
   std::optional<long long> Time(const char* folder, const std::string& name);
 
   // Renames `from`/`name` to `to`/`name` (replacing a file of that name) and

@@ -238,6 +238,32 @@ TEST_F(QueueScanTest, FilesPutInOrTakenOutByHandAreSeenAtTheNextFullListing) {
   EXPECT_EQ(ErrorLog(), std::vector<std::string>{});
 }
 
+// A folder that kept its own time since its last listing has had no name
+// come or go: a minute later a look at that time replaces the listing,
+// until a file is put in by hand. A time as recent as the listing itself
+// proves nothing (a change in that second would not move it).
+TEST_F(QueueScanTest, FoldersUnchangedSinceTheirLastListingAreNotListedAgain) {
+  test.clock.now = std::time(nullptr);  // the folders' own times decide
+  Queue("D1", {"<a@dest.test>"}, 1, false, "Deferred");
+  for (const char* folder : {"OutBox", "Deferred"}) Age(folder, "", 1);
+  queue().DeferredTick();  // the first full listing
+  test.clock.Advance(61);
+  test.files.calls.clear();
+  queue().DeferredTick();
+  EXPECT_EQ(test.files.calls["List"], 2);
+  test.clock.Advance(61);
+  test.files.calls.clear();
+  queue().DeferredTick();
+  queue().OutBoxTick();
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{{"ModifiedTime", 2}}));
+  Queue("HAND", {"<a@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "HAND", 2 * 3600);
+  test.clock.Advance(61);
+  queue().DeferredTick();
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"HAND"});
+  EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"D1"});
+}
+
 // What the delivery side itself puts in the folders is known without a
 // listing: a deferral comes back when due, and its delay notice and a
 // bounce written in place of its message are dispatched.
