@@ -8,7 +8,8 @@
 // was told (files queued by the listener, moved or written by the delivery
 // side, sessions that ended) and from a full listing of both folders at
 // most once every kFullListing, which also catches what other programs
-// and the user put in or took out.
+// and the user put in or took out (a folder whose own time has not moved
+// since is not listed again).
 #pragma once
 
 #include <array>
