@@ -56,6 +56,8 @@ int RunQueue(const CommandLine& line) {
   int rc = RunQueueCommand(files, line.command, line.argument, line.json, &out, &error);
   std::fputs(out.c_str(), stdout);
   if (!error.empty()) std::fprintf(stderr, "dorvane: %s", error.c_str());
+  // A running relay sends a retried message now, not at its next listing.
+  if (rc == 0 && line.command == "retry") SendControlCommand("scan", &out);
   return rc;
 }
 
@@ -181,6 +183,7 @@ Program::Program(bool headless, bool log_stderr, std::optional<UpdateServer> upd
                [this](const std::string& command) { AfterCommand(command); }) {
   logs_.SetMailLogEcho(log_stderr);
   QueueScan& queue = delivery_.queue();
+  inbound_.OnQueued([&queue](const std::string& name) { queue.Added(name); });
   form_.SetTimerActions([&queue] { queue.OutBoxTick(); }, [&queue] { queue.DeferredTick(); });
 }
 
@@ -208,7 +211,8 @@ ServiceCalls Program::MakeServiceCalls() {
   calls.open_dns_cache = [this] { dns_cache_.Open(); };
   calls.write_dns_cache = [this] { dns_cache_.Write(); };
   calls.flush = [this] { delivery_.queue().Flush(); };
-  calls.scan_outbox = [this] { delivery_.queue().VerifOutBox(); };
+  calls.scan_outbox = [this] { delivery_.queue().ScanNow(); };
+  calls.relist_queue = [this] { delivery_.queue().Relist(); };
   calls.leave_loop = [] { QCoreApplication::exit(0); };
   return calls;
 }

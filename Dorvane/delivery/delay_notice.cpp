@@ -34,15 +34,16 @@ std::string DelayNoticeText(const ReportedMessage& message, const NoticeStamp& s
   return NoticeText(kind, message, stamp);
 }
 
-void GenerateDeferred(Environment& env, const std::string& file) {
+std::string GenerateDeferred(Environment& env, const std::string& file) {
   const char* where = "CLS:GENERATEDEFERREDMAIL[GenerateDeferred]";
-  Guard(where, [&] {
+  return Guard(where, [&] {
     CMessage message = LoadOutBoxMessage(env.files, env.logs, file, where);
     TurnIntoNotice(message, DelayNoticeText(ReportedFrom(message), CurrentNoticeStamp(env.clock, env.settings.host_name)));
     message.ID = FreshSpoolName(env.files, env.clock);
     message.MWrite(env.files, env.logs, SpoolPath(kOutBox, message.ID));
     const int err = env.files.Remove(SpoolPath(kOutBox, file));
     if (err != 0 && err != ENOENT) Raise(kErrPermissionDenied, where, ErrorDescription(kErrPermissionDenied) + ": " + file);
+    return message.ID;
   });
 }
 

@@ -18,7 +18,7 @@ struct Environment;
 // under a fresh name in OutBox, then removes `file` from OutBox; the caller
 // has already written the delayed message to Deferred. The notice is on
 // disk before the OutBox copy goes, so a crash never loses the message.
-// Guarded ("CLS:GENERATEDEFERREDMAIL[GenerateDeferred]").
-void GenerateDeferred(Environment& env, const std::string& file);
+// Returns the notice's name. Guarded ("CLS:GENERATEDEFERREDMAIL[GenerateDeferred]").
+std::string GenerateDeferred(Environment& env, const std::string& file);
 
 }  // namespace dorvane

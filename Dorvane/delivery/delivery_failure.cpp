@@ -74,6 +74,7 @@ DeliveryFailure::Failure DeliveryFailure::AtPeer(int i, Failure failure) {
 void DeliveryFailure::Bounce(const CMessage& message, const std::string& file) {
   message.MWrite(env_.files, env_.logs, SpoolPath(kOutBox, file));
   GenerateError(env_, file);
+  moves_.Announce(kOutBox, file);
 }
 
 // Deferral after a failure. Deferred is written before the OutBox copy goes
@@ -83,8 +84,8 @@ void DeliveryFailure::Bounce(const CMessage& message, const std::string& file) {
 // the message's current fields.
 void DeliveryFailure::Defer(const CMessage& message, const std::string& file) {
   if (message.ForSender) return moves_.Move(file, kOutBox, kDeferred);
-  message.MWrite(env_.files, env_.logs, SpoolPath(kDeferred, file));
-  GenerateDeferred(env_, file);
+  moves_.Write(message, kDeferred, file);
+  moves_.Announce(kOutBox, GenerateDeferred(env_, file));
 }
 
 void DeliveryFailure::SmarthostFailed(int i, const Failure& failure) {

@@ -1,6 +1,7 @@
 #include "delivery/queue_scan.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/clock.h"
 #include "base/event_loop.h"
@@ -25,7 +26,67 @@
 namespace dorvane {
 
 QueueScan::QueueScan(Environment& env, SpoolMoves& moves, DeliveryFailure& failure, SessionLimits& limits)
-    : env_(env), moves_(moves), failure_(failure), limits_(limits) {}
+    : env_(env), moves_(moves), failure_(failure), limits_(limits) {
+  moves_.OnArrival([this](const char* folder, const std::string& name) { Arrived(folder, name); });
+}
+
+void QueueScan::Added(const std::string& name) { pending_.Add(name); }
+
+// A Deferred arrival keeps its file's own time: a rename does not change it.
+void QueueScan::Arrived(const char* folder, const std::string& name) {
+  if (name.empty()) return;
+  if (std::string_view(folder) == kOutBox) return pending_.Add(name);
+  if (std::string_view(folder) != kDeferred) return;
+  if (std::optional<std::time_t> modified = DeferredTime(name)) deferred_.Add(*modified, name);
+}
+
+std::optional<std::time_t> QueueScan::DeferredTime(const std::string& name) {
+  std::optional<long long> modified = moves_.Time(kDeferred, name);
+  if (!modified) return std::nullopt;
+  return static_cast<std::time_t>(*modified);
+}
+
+void QueueScan::ListOutBox() {
+  for (const std::string& name : moves_.Names(kOutBox)) pending_.Add(name);
+}
+
+// No name can have come or gone while a folder keeps the time it had at its
+// last listing. That time is trusted only when it is two seconds older than
+// the listing (file times lag the clock a little, and a change in the same
+// second would leave it as it was).
+void QueueScan::ListFolder(const char* folder, bool whatever, FolderTime* seen, void (QueueScan::*list)()) {
+  const std::optional<long long> time = moves_.Time(folder, "");
+  if (!whatever && time && *seen && **seen == *time) return;
+  (this->*list)();
+  *seen = time && *time + 2 <= static_cast<long long>(env_.clock.Now()) ? time : std::nullopt;
+}
+
+void QueueScan::ReconcileDeferred() {
+  deferred_.Reconcile(moves_.Names(kDeferred),
+                      [this](const std::string& name) { return DeferredTime(name); });
+}
+
+void QueueScan::ListBoth(bool whatever) {
+  listed_at_ = env_.clock.Steady();
+  ListFolder(kOutBox, whatever, &outbox_time_, &QueueScan::ListOutBox);
+  ListFolder(kDeferred, whatever, &deferred_time_, &QueueScan::ReconcileDeferred);
+}
+
+void QueueScan::Relist() {
+  Guard("MOD:MODULE[ListQueue]", [this] { ListBoth(true); });
+}
+
+void QueueScan::RelistWhenDue() {
+  if (listed_at_ && env_.clock.Steady() - *listed_at_ < kFullListing) return;
+  ListBoth(false);
+}
+
+void QueueScan::ScanNow() {
+  Guard("MOD:MODULE[VerifOutBox]", [this] {
+    ListFolder(kOutBox, true, &outbox_time_, &QueueScan::ListOutBox);
+    VerifOutBox();
+  });
+}
 
 void QueueScan::DbgPlain(const std::string& text) {
   env_.logs.DbgAdd("<FONT face='Verdana' size='2'>" + LogStamp(env_.clock) + ": " + text + "</FONT><BR>");
@@ -77,44 +138,52 @@ void QueueScan::Connect(int i, CConnexion& cnx) {
   limits_.StartConnect(i);
 }
 
-// The next name of the pass; false when a fresh listing is exhausted too.
-bool QueueScan::NextCandidate(bool* relisted, std::string* name) {
-  const std::string folder = SpoolPath(kOutBox, "");
-  if (pass_folder_ != folder) pass_folder_ = folder, pass_names_.clear(), pass_next_ = 0;
-  if (pass_next_ >= pass_names_.size()) {
-    if (*relisted) return false;
-    pass_names_ = moves_.Names(kOutBox);
-    pass_next_ = 0;
-    *relisted = true;
-    if (pass_names_.empty()) return false;
+// A slot given a file earlier that is free now, or on another file, has
+// ended that file's session; what is left of it in OutBox waits again.
+void QueueScan::TakeBackEnded() {
+  for (int i = 1; i <= kLastSlot; ++i) {
+    std::string& file = bound_[static_cast<size_t>(i)];
+    if (file.empty()) continue;
+    const CConnexion& cnx = env_.pools.Out(i);
+    if (cnx.Status() != kOutFree && cnx.CurrentOutFile == file) continue;
+    pending_.Add(file);
+    file.clear();
   }
-  *name = pass_names_[pass_next_++];
-  return true;
 }
 
-void QueueScan::MoveAllDue(bool whatever_age) {
+// Only the oldest files can be due. Each is checked against its file: one
+// changed since it was learnt is judged by its new time.
+void QueueScan::MoveDue() {
   const int delay = std::min(env_.settings.running.AttemptDelay, kMaxAttemptDelay);
   const std::time_t now = env_.clock.Now();
-  for (const std::string& name : moves_.Names(kDeferred)) {
-    std::optional<long long> modified = moves_.Time(kDeferred, name);
-    if (!modified) continue;
-    if (whatever_age || DeferredDue(static_cast<std::time_t>(*modified), now, delay))
-      moves_.Move(name, kDeferred, kOutBox);
+  for (const DeferredIndex::Entry* oldest = deferred_.Oldest();
+       oldest && DeferredDue(oldest->first, now, delay); oldest = deferred_.Oldest()) {
+    DeferredIndex::Entry entry = deferred_.TakeOldest();
+    std::optional<std::time_t> modified = DeferredTime(entry.second);
+    if (!modified) continue;  // gone
+    if (*modified != entry.first) {
+      deferred_.Add(*modified, std::move(entry.second));
+      continue;
+    }
+    moves_.MoveIfThere(entry.second, kDeferred, kOutBox);
   }
 }
 
 void QueueScan::VerifOutBox() {
   Guard("MOD:MODULE[VerifOutBox]", [this] {
     if (env_.settings.running.KeepLocal) return;
-    bool relisted = false;
+    RelistWhenDue();
+    TakeBackEnded();
     std::string name;
-    while (NextCandidate(&relisted, &name)) {
-      if (InProgress(name)) continue;
+    // Names put back during this scan (a bounce written in place) wait for
+    // the next one: each scan's work is bounded by what it found waiting.
+    for (size_t left = pending_.size(); left > 0 && pending_.Take(&name); --left) {
+      if (InProgress(name)) continue;  // its session's end gives it back
       DbgPlain("OUT demande d'envoi demandée (" + name + ")");
       Dispatch done = SendOutSmtp(name);
       if (done == Dispatch::Started) return;
       if (done == Dispatch::NoFreeSlot) {
-        --pass_next_;  // the same file is first next time
+        pending_.PutBackFirst(name);
         break;
       }
     }
@@ -134,7 +203,7 @@ void QueueScan::PostScan() {
 
 Dispatch QueueScan::SendOutSmtp(const std::string& file) {
   return Guard("MOD:MODULE[SendOutSmtp]", [&] {
-    // The pass was listed earlier: a file delivered since then is gone.
+    // Names are learnt earlier: a file delivered or taken away since is gone.
     if (!moves_.Exists(kOutBox, file)) return Dispatch::Skipped;
     DbgPlain("Recherche d'une connexion OUT libre");
     int i = env_.pools.FindFreeOut();
@@ -160,6 +229,7 @@ Dispatch QueueScan::SendOutSmtp(const std::string& file) {
       return Dispatch::Skipped;  // settled without a session: the scan goes on
     }
     Connect(i, cnx);
+    bound_[static_cast<size_t>(i)] = file;
     return Dispatch::Started;
   });
 }
@@ -169,11 +239,17 @@ bool DeferredDue(std::time_t modified, std::time_t now, int delay_minutes) {
 }
 
 void QueueScan::VerifDeferred() {
-  Guard("MOD:MODULE[VerifDeferred]", [this] { MoveAllDue(false); });
+  Guard("MOD:MODULE[VerifDeferred]", [this] {
+    RelistWhenDue();
+    MoveDue();
+  });
 }
 
 void QueueScan::Flush() {
-  Guard("MOD:MODULE[Flush]", [this] { MoveAllDue(true); });
+  Guard("MOD:MODULE[Flush]", [this] {
+    for (const std::string& name : moves_.Names(kDeferred)) moves_.MoveIfThere(name, kDeferred, kOutBox);
+    deferred_.Clear();
+  });
 }
 
 void QueueScan::OutBoxTick() {

@@ -16,6 +16,12 @@ namespace {
 
 const char kSource[] = "MOD:MODULE[SpoolMove]";
 
+[[noreturn]] void RaiseMoveFailed(int err, const std::string& name, const char* from, const char* to) {
+  const long number = err == ENOENT ? kErrFileNotFound : kErrPermissionDenied;
+  Raise(number, kSource,
+        "Cannot move " + SpoolPath(from, name) + " to " + SpoolPath(to, name) + ": " + std::strerror(err));
+}
+
 }  // namespace
 
 // Makes a rename durable: the folder's entry list reaches the disk.
@@ -44,15 +50,32 @@ std::optional<long long> SpoolMoves::Time(const char* folder, const std::string&
   return static_cast<long long>(*modified);
 }
 
-void SpoolMoves::Move(const std::string& name, const char* from, const char* to) {
-  const std::string source = SpoolPath(from, name);
-  const std::string target = SpoolPath(to, name);
-  if (int err = env_.files.Rename(source, target)) {
-    const long number = err == ENOENT ? kErrFileNotFound : kErrPermissionDenied;
-    Raise(number, kSource, "Cannot move " + source + " to " + target + ": " + std::strerror(err));
-  }
+void SpoolMoves::Announce(const char* folder, const std::string& name) {
+  if (arrival_) arrival_(folder, name);
+}
+
+int SpoolMoves::Rename(const std::string& name, const char* from, const char* to) {
+  if (int err = env_.files.Rename(SpoolPath(from, name), SpoolPath(to, name))) return err;
   FlushFolder(to);
   FlushFolder(from);
+  Announce(to, name);
+  return 0;
+}
+
+void SpoolMoves::Move(const std::string& name, const char* from, const char* to) {
+  if (int err = Rename(name, from, to)) RaiseMoveFailed(err, name, from, to);
+}
+
+bool SpoolMoves::MoveIfThere(const std::string& name, const char* from, const char* to) {
+  const int err = Rename(name, from, to);
+  if (err == 0) return true;
+  if (err == ENOENT && !Exists(from, name)) return false;  // not the target folder: the file itself is gone
+  RaiseMoveFailed(err, name, from, to);
+}
+
+void SpoolMoves::Write(const CMessage& message, const char* folder, const std::string& name) {
+  message.MWrite(env_.files, env_.logs, SpoolPath(folder, name));
+  Announce(folder, name);
 }
 
 void SpoolMoves::Remove(const char* folder, const std::string& name) {

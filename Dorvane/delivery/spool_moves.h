@@ -5,6 +5,7 @@
 // briefly in two, never in none.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,18 @@ struct Environment;
 // ("MOD:MODULE[SpoolMove]").
 class SpoolMoves {
  public:
+  // Told of each file that this program puts in a spool folder: its folder
+  // (kOutBox, ...) and name.
+  using Arrival = std::function<void(const char* folder, const std::string& name)>;
+
   explicit SpoolMoves(Environment& env) : env_(env) {}
+
+  // From now on every move, and every Announce, tells `arrival` (may be
+  // empty) once the file is in place.
+  void OnArrival(Arrival arrival) { arrival_ = std::move(arrival); }
+  // Tells the arrival callback of a file written into `folder` in place
+  // rather than moved there.
+  void Announce(const char* folder, const std::string& name);
 
   // The queued messages of spool folder `folder` (kOutBox, ...), in the order
   // the file system lists them: regular files whose name is a spool name.
@@ -30,12 +42,20 @@ class SpoolMoves {
   bool Exists(const char* folder, const std::string& name);
 
   // Modification time of `folder`/`name`; nullopt when it cannot be read
-  // (the file has gone).
+  // (the file has gone). With an empty `name`, the folder's own time, which
+  // changes whenever a name comes into it or leaves it.
   std::optional<long long> Time(const char* folder, const std::string& name);
 
   // Renames `from`/`name` to `to`/`name` (replacing a file of that name) and
   // flushes both folders. RuntimeError when the rename fails.
   void Move(const std::string& name, const char* from, const char* to);
+  // As Move, but a source that has gone (delivered, deleted by hand) is no
+  // fault: false, and nothing is moved.
+  bool MoveIfThere(const std::string& name, const char* from, const char* to);
+
+  // Writes `message` as `folder`/`name` (replacing it in one step) and
+  // announces it.
+  void Write(const CMessage& message, const char* folder, const std::string& name);
 
   // Removes `folder`/`name` when it is there. RuntimeError when it cannot.
   void Remove(const char* folder, const std::string& name);
@@ -51,8 +71,12 @@ class SpoolMoves {
 
  private:
   void FlushFolder(const char* folder);
+  // The rename of Move; its errno, 0 when it is done (folders flushed,
+  // arrival told).
+  int Rename(const std::string& name, const char* from, const char* to);
 
   Environment& env_;
+  Arrival arrival_;
 };
 
 }  // namespace dorvane

@@ -255,6 +255,8 @@ void InboundSession::Queue(int n, Slot& slot) {
 void InboundSession::Committed(int n, uint64_t serial, const std::vector<std::string>& names,
                                const std::string& error) {
   for (const std::string& name : names) writing_.erase(name);
+  if (error.empty() && added_)
+    for (const std::string& name : names) added_(name);
   auto it = slots_.find(n);
   Slot* slot = it != slots_.end() && it->second.serial == serial ? &it->second : nullptr;
   if (slot) slot->writing = false;

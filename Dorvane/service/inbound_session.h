@@ -59,6 +59,8 @@ class InboundSession : public SocketEvents {
   // Stops handling the events of `Smtp`; outcomes of writes still under
   // way are dropped when they come (their messages are kept).
   ~InboundSession() override;
+  // `added` (may be empty) is told the name of each OutBox file queued.
+  void OnQueued(std::function<void(const std::string&)> added) { added_ = std::move(added); }
 
   // A client waits on the listener: take a slot, accept, apply the relay
   // rule, greet.
@@ -106,6 +108,7 @@ class InboundSession : public SocketEvents {
   std::set<std::string> writing_;  // spool names of messages being written
   // Outcomes of writes hold it weakly: none runs once the session is gone.
   std::shared_ptr<char> alive_ = std::make_shared<char>();
+  std::function<void(const std::string&)> added_;
   std::map<int, Slot> slots_;
   std::map<int, TimePoint> spares_;  // spare element -> when taken
   std::unique_ptr<RepeatingTimer> timer_;

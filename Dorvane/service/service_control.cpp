@@ -102,6 +102,7 @@ bool ServiceControl::Started() const { return env_.form.mnustopEnabled; }
 void ServiceControl::LoadConfiguration() {
   ChargerConfig(env_.settings, env_.logs, env_.files, true);
   autostart_.Follow(env_.settings.running.ComputerStart);
+  RunIfSet(calls_.relist_queue);
 }
 
 void ServiceControl::mnuflush_Click() {

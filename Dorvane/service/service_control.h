@@ -33,6 +33,8 @@ struct ServiceCalls {
   std::function<void()> scan_outbox;
   // Leaves the event loop: the program ends once the handler returns.
   std::function<void()> leave_loop;
+  // Lists the queue folders afresh, once the settings are (re)loaded.
+  std::function<void()> relist_queue;
 };
 
 // How the last start of the service went.
@@ -76,7 +78,8 @@ class ServiceControl {
   ListenOutcome LastStart() const { return last_start_; }
 
   // ChargerConfig(true), then the autostart entry follows the loaded
-  // ComputerStart: what start-up and the reload command run.
+  // ComputerStart and the queue is listed afresh: what start-up and the
+  // reload command run.
   void LoadConfiguration();
 
   void mnustart_Click() { Demarrer(); }

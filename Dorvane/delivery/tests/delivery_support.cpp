@@ -46,6 +46,7 @@ void DeliveryTest::Queue(const std::string& name, const std::vector<std::string>
   for (const std::string& r : rcpts) m.AddRcptTo(r);
   m.Data = "Subject: hello\r\n\r\nbody line\r\n";
   test.WriteMessage(m, folder, name);
+  if (folder == std::string("OutBox")) queue().Added(name);
 }
 
 void DeliveryTest::Route(const std::string& domain, const std::vector<std::string>& hosts) {

@@ -21,7 +21,8 @@ class DeliveryTest : public ::testing::Test {
   DeliveryTest();
   ~DeliveryTest() override;
 
-  // Writes a message to `folder`/`name` with the given fields.
+  // Writes a message to `folder`/`name` with the given fields; one written
+  // to OutBox is announced to the queue, as the listener does.
   void Queue(const std::string& name, const std::vector<std::string>& rcpts, uint8_t essai = 0,
              bool for_sender = false, const char* folder = "OutBox");
   // Declares the MX hosts of `domain` (in this order) in the DNS cache.

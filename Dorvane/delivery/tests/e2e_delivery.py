@@ -155,6 +155,12 @@ class DeliveryTest(RelaysCase):
         self.assertTrue(r.logged("Error 550 (550 5.7.1 refused after the body), error for=<w@data550.test> status=error, return error to=<s@origin.test>"))
         self.assertTrue(wait_for(lambda: r.files("OutBox") == [], 30), r.files("OutBox"))
         self.assertEqual([], r.files("Error"))
+        # `dorvane retry` tells the running relay, which would otherwise see
+        # the message only at its next full listing, up to a minute away.
+        with open(os.path.join(r.home, "Deferred", "RETRY1"), "wb") as f:
+            f.write(e2e.spool_bytes(b"RETRY1", b"<s@origin.test>", [b"<a@three.test>"], b"Subject: T8\r\n\r\nbody\r\n"))
+        self.assertEqual(0, r.command("retry", "RETRY1").returncode)
+        self.assertTrue(wait_for(lambda: with_subject("T8"), 8), r.log())
 
     def test_a_silent_exchanger_holds_back_no_other_message(self):
         r = self.relay(2530)

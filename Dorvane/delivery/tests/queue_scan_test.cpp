@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "config/configuration.h"
+#include "delivery/outbound_slot.h"
 #include "delivery/queue_scan.h"
 #include "delivery/session_states.h"
 #include "delivery/tests/delivery_support.h"
@@ -20,6 +23,18 @@ namespace {
 
 class QueueScanTest : public DeliveryTest {
  protected:
+  // Puts a message in OutBox as another program would: the queue is not told.
+  void QueueByHand(const std::string& name, const std::string& rcpt) {
+    Queue(name, {rcpt}, 0, false, "Error");
+    fs::rename(test.program.Path("Error/" + name), test.program.Path("OutBox/" + name));
+  }
+  // The files of the busy slots, each with whether it is a notice.
+  std::map<std::string, bool> InSession() {
+    std::map<std::string, bool> files;
+    for (int i = 1; i <= kLastSlot; ++i)
+      if (Out(i).Status() != kOutFree) files[Out(i).CurrentOutFile] = Out(i).Message().ForSender;
+    return files;
+  }
   // Sets the modification time of `folder`/`name` to `seconds` ago.
   void Age(const std::string& folder, const std::string& name, int seconds) {
     fs::path path = test.program.Path(folder + "/" + name);
@@ -143,9 +158,148 @@ TEST_F(QueueScanTest, DeferredFilesReturnOnlyWhenStrictlyOlderThanTheDelay) {
   queue().VerifDeferred();
   EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"OLD"});
   EXPECT_EQ(Read("OutBox", "OLD").Essai, 1);
-  queue().Flush();
+  // A shorter delay (a reload) applies to the files already known, with
+  // no new listing: only the file it makes due is looked at.
+  test.settings.running.AttemptDelay = 500;
+  test.files.calls.clear();
+  queue().VerifDeferred();
   EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"NEW", "OLD"}));
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{{"ModifiedTime", 1}}));
+  // Flush lists the folder: a file put there by hand goes too, however young.
+  Queue("HAND", {"<a@dest.test>"}, 1, false, "Deferred");
+  queue().Flush();
+  EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"HAND", "NEW", "OLD"}));
   EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"sub"});
+}
+
+// However deep the queue, a tick with nothing due lists no folder and
+// reads no file's time; a file that comes due costs a look at its own
+// time, and the scan then takes it without a listing.
+TEST_F(QueueScanTest, TicksWithNothingDueListNoFolderAndReadNoFileTime) {
+  Route("dest.test", {"mx.dest.test"});
+  for (int k = 0; k < 30; ++k) {
+    const std::string name = "D" + std::to_string(k);
+    Queue(name, {"<a@dest.test>"}, 1, false, "Deferred");
+    Age("Deferred", name, 60 + k);
+  }
+  Queue("SOON", {"<a@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "SOON", 3600 - 5);  // due in 5 s with AttemptDelay 60
+  queue().DeferredTick();             // the first full listing
+  queue().OutBoxTick();
+  test.files.calls.clear();
+  for (int tick = 0; tick < 4; ++tick) {
+    test.clock.Advance(1);
+    queue().DeferredTick();
+    queue().OutBoxTick();
+  }
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{}));
+  EXPECT_EQ(Out(1).Status(), kOutFree);
+  test.clock.Advance(2);
+  queue().DeferredTick();
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{{"ModifiedTime", 1}}));
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"SOON"});
+  queue().OutBoxTick();
+  EXPECT_EQ(Out(1).CurrentOutFile, "SOON");
+  EXPECT_EQ(Out(1).Status(), kOutConnecting);
+  EXPECT_EQ(test.files.calls.count("List"), 0u);
+  EXPECT_EQ(Files("Deferred").size(), 30u);
+}
+
+// The folders stay the truth: what the user or another program puts in or
+// takes out is seen at the next full listing, a minute at most, or at once
+// on "scan"; a known file taken away is passed over without harm.
+TEST_F(QueueScanTest, FilesPutInOrTakenOutByHandAreSeenAtTheNextFullListing) {
+  Route("dest.test", {"mx.dest.test"});
+  Queue("GONE", {"<a@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "GONE", 3600 - 5);
+  queue().DeferredTick();  // the first full listing
+  queue().OutBoxTick();
+  fs::remove(test.program.Path("Deferred/GONE"));
+  Queue("HAND2", {"<b@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "HAND2", 2 * 3600);
+  QueueByHand("HAND1", "<a@dest.test>");
+  test.clock.Advance(30);
+  queue().DeferredTick();  // GONE is due, and gone
+  queue().OutBoxTick();
+  EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"HAND2"});
+  EXPECT_EQ(Out(1).Status(), kOutFree);
+  queue().ScanNow();
+  EXPECT_EQ(Out(1).CurrentOutFile, "HAND1");
+  QueueByHand("HAND3", "<c@dest.test>");
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession().size(), 1u);
+  test.clock.Advance(31);  // the last full listing is a minute old
+  queue().DeferredTick();
+  EXPECT_EQ(Files("Deferred"), std::vector<std::string>{});
+  queue().OutBoxTick();
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession(), (std::map<std::string, bool>{{"HAND1", false}, {"HAND2", false}, {"HAND3", false}}));
+  EXPECT_EQ(Files("Error"), std::vector<std::string>{});
+  EXPECT_EQ(ErrorLog(), std::vector<std::string>{});
+}
+
+// A folder that kept its own time since its last listing has had no name
+// come or go: a minute later a look at that time replaces the listing,
+// until a file is put in by hand. A time as recent as the listing itself
+// proves nothing (a change in that second would not move it).
+TEST_F(QueueScanTest, FoldersUnchangedSinceTheirLastListingAreNotListedAgain) {
+  test.clock.now = std::time(nullptr);  // the folders' own times decide
+  Queue("D1", {"<a@dest.test>"}, 1, false, "Deferred");
+  for (const char* folder : {"OutBox", "Deferred"}) Age(folder, "", 1);
+  queue().DeferredTick();  // the first full listing
+  test.clock.Advance(61);
+  test.files.calls.clear();
+  queue().DeferredTick();
+  EXPECT_EQ(test.files.calls["List"], 2);
+  test.clock.Advance(61);
+  test.files.calls.clear();
+  queue().DeferredTick();
+  queue().OutBoxTick();
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{{"ModifiedTime", 2}}));
+  Queue("HAND", {"<a@dest.test>"}, 1, false, "Deferred");
+  Age("Deferred", "HAND", 2 * 3600);
+  test.clock.Advance(61);
+  queue().DeferredTick();
+  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"HAND"});
+  EXPECT_EQ(Files("Deferred"), std::vector<std::string>{"D1"});
+}
+
+// What the delivery side itself puts in the folders is known without a
+// listing: a deferral comes back when due, and its delay notice and a
+// bounce written in place of its message are dispatched.
+TEST_F(QueueScanTest, FilesTheDeliverySideQueuesAreTakenWithoutAListing) {
+  test.clock.now = std::time(nullptr);  // the files' own times decide
+  test.settings.running.AttemptDelay = 0;
+  Route("dest.test", {"mx.dest.test"});
+  Route("origin.test", {"mx.origin.test"});
+  Queue("F1", {"<a@dest.test>"});
+  Queue("F2", {"<b@dest.test>"}, 3);  // its next failure is its last
+  queue().VerifOutBox();
+  queue().VerifOutBox();
+  ASSERT_EQ(Out(2).CurrentOutFile, "F2");
+  test.files.calls.clear();
+  form.distant.FireError(1, 10061, "refused");  // F1: deferred, with a notice
+  form.distant.FireError(2, 10061, "refused");  // F2: bounced in its place
+  ASSERT_EQ(Files("Deferred"), std::vector<std::string>{"F1"});
+  queue().OutBoxTick();
+  queue().OutBoxTick();
+  std::map<std::string, bool> notices;  // the delay notice, and F2 as its bounce
+  for (const std::string& name : Files("OutBox")) notices[name] = true;
+  EXPECT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices.count("F2"), 1u);
+  EXPECT_EQ(InSession(), notices);
+  test.clock.Advance(2);
+  queue().DeferredTick();
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession().count("F1"), 1u);
+  EXPECT_EQ(InSession().size(), 3u);
+  // A session that ends without settling its file leaves it waiting.
+  for (int i = 1; i <= kLastSlot; ++i)
+    if (Out(i).Status() != kOutFree && Out(i).CurrentOutFile == "F1") ReleaseSmtpDistant(test.env, i);
+  ASSERT_EQ(InSession().count("F1"), 0u);
+  queue().OutBoxTick();
+  EXPECT_EQ(InSession().count("F1"), 1u);
+  EXPECT_EQ(test.files.calls.count("List"), 0u);
 }
 
 // Files settled without a session (damaged: Error; no route: Deferred) do
@@ -191,13 +345,18 @@ TEST_F(QueueScanTest, FilesSettledWithoutASessionLetTheScanGoOn) {
   EXPECT_EQ(Out(2).Status(), kOutFree);
 }
 
-TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueued) {
+TEST_F(QueueScanTest, AllSlotsBusyLeavesTheFileQueuedAndFirst) {
+  Route("dest.test", {"mx.dest.test"});
   for (int i = 1; i <= 99; ++i) Out(i).SetStatus(kOutHeloSent);
   Queue("F1", {"<a@dest.test>"});
+  Queue("F2", {"<a@dest.test>"});
   queue().VerifOutBox();
   EXPECT_TRUE(form.outbox_timer.Enabled());
-  EXPECT_EQ(Files("OutBox"), std::vector<std::string>{"F1"});
+  EXPECT_EQ(Files("OutBox"), (std::vector<std::string>{"F1", "F2"}));
   EXPECT_EQ(Read("OutBox", "F1").Essai, 0);
+  Out(5).SetStatus(kOutFree);
+  queue().VerifOutBox();
+  EXPECT_EQ(Out(5).CurrentOutFile, "F1");
 }
 
 TEST_F(QueueScanTest, NoRouteDefersUntilTheAttemptsAreUsedUp) {

@@ -272,6 +272,7 @@ class InboundSessionTest : public ::testing::Test {
  protected:
   InboundSessionTest() {
     session_.emplace(t_.env, committer_, [this] { ++scans_; });
+    session_->OnQueued([this](const std::string& name) { queued_.push_back(name); });
     t_.form.smtp.Load(0);
     t_.settings.running.Relay = false;
     std::filesystem::create_directories(t_.program.Path(kOutBox));
@@ -319,6 +320,7 @@ class InboundSessionTest : public ::testing::Test {
 
   TestEnvironment t_;
   int scans_ = 0;
+  std::vector<std::string> queued_;  // the names the queue was told of
   HeldCommitter committer_{t_.committer};
   std::optional<InboundSession> session_;
   intptr_t next_request_ = 0;
@@ -397,6 +399,7 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   EXPECT_EQ(accepted, t_.form.smtp.LastSent(n));
   EXPECT_EQ(1, scans_);
   ASSERT_EQ(1u, OutBox().size());
+  EXPECT_EQ(OutBox(), queued_);  // the scan takes it without listing OutBox
   CMessage m = t_.ReadMessage(kOutBox, OutBox()[0]);
   EXPECT_EQ(OutBox()[0], m.ID);
   EXPECT_EQ("<me@here.fr>", m.From);
@@ -423,6 +426,9 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
   for (const std::string& name : OutBox()) suffixes.push_back(name.substr(name.size() - 2));
   std::sort(suffixes.begin(), suffixes.end());
   EXPECT_EQ((std::vector<std::string>{"-0", "-1"}), suffixes);
+  queued_.erase(queued_.begin());
+  std::sort(queued_.begin(), queued_.end());
+  EXPECT_EQ(OutBox(), queued_);
 
   // A spool that cannot be written or flushed: 451, nothing left behind
   // (no staging file either), nothing scanned.
@@ -444,6 +450,7 @@ TEST_F(InboundSessionTest, QueuedMessagesAreSpooledThenScanned) {
     EXPECT_EQ("451 Requested action aborted: local error in processing\r\n", t_.form.smtp.LastSent(n))
         << f.operation;
     EXPECT_EQ(kInHelo, Status(n)) << f.operation;
+    EXPECT_EQ(2u, queued_.size()) << f.operation;  // a failed write names nothing
     EXPECT_EQ(std::vector<std::string>{}, t_.FolderFiles(kOutBox)) << f.operation;
     EXPECT_TRUE(Logged(std::string("451 local error in processing: ") + f.logged))
         << f.operation << ": " << t_.program.Read("maillog.txt");

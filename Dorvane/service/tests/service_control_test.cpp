@@ -24,7 +24,8 @@ struct Recorder : Autostart {
   void Follow(bool computer_start) override { calls.push_back(computer_start ? "autostart on" : "autostart off"); }
   ServiceCalls Calls() {
     auto note = [this](const char* name) { return [this, name] { calls.push_back(name); }; };
-    return {note("open cache"), note("write cache"), note("flush"), note("scan"), note("leave loop")};
+    return {note("open cache"), note("write cache"), note("flush"),
+            note("scan"),       note("leave loop"),  note("relist")};
   }
 };
 
@@ -129,7 +130,7 @@ TEST_F(ServiceControlTest, CommandsFollowTheMenuStateInTheConfiguredLanguage) {
       {"start", "Service déjà démarré\n", "Service already started\n", {}},
       {"flush", "File deferred remise en envoi\n", "Deferred mail sent again\n", {"flush", "scan"}},
       {"scan", "OutBox examinée\n", "OutBox scanned\n", {"scan"}},
-      {"reload", "Configuration rechargée\n", "Configuration reloaded\n", {"autostart on"}},
+      {"reload", "Configuration rechargée\n", "Configuration reloaded\n", {"autostart on", "relist"}},
       {"stop", "Service arrêté\n", "Service stopped\n", {"write cache"}},
       {"quit", "Arrêt de Dorvane\n", "Dorvane is quitting\n", {}},  // the caller quits once the answer is out
       {"dance", "Commande inconnue: dance\n", "Unknown command: dance\n", {}},
@@ -155,13 +156,14 @@ TEST_F(ServiceControlTest, CommandsFollowTheMenuStateInTheConfiguredLanguage) {
   EXPECT_EQ("state=stopped\n", control.RunCommand("status").substr(0, 14)) << "scripts read it as it is";
 }
 
-// Reloading brings the autostart entry in line with the file's ComputerStart.
+// Reloading brings the autostart entry in line with the file's ComputerStart,
+// and has the queue listed afresh.
 TEST_F(ServiceControlTest, ReloadMakesTheAutostartEntryFollowTheFile) {
   for (const char* value : {"On", "Off"}) {
     t.program.Write("Dorvane.ini", std::string("<Registry>\r\n\tComputerStart\t") + value + "\r\n</Registry>\r\n");
     control.mnureload_Click();
   }
-  EXPECT_EQ((std::vector<std::string>{"autostart on", "autostart off"}), recorder.calls);
+  EXPECT_EQ((std::vector<std::string>{"autostart on", "relist", "autostart off", "relist"}), recorder.calls);
 }
 
 TEST_F(ServiceControlTest, StatusCountsSpoolFilesAndShowsTheLivePort) {

@@ -60,7 +60,18 @@ int FailingFiles::SyncFolder(const std::string& folder) {
   return disk_.SyncFolder(folder);
 }
 
+std::vector<std::string> FailingFiles::List(const std::string& folder) {
+  ++calls["List"];
+  return disk_.List(folder);
+}
+
+bool FailingFiles::IsFile(const std::string& path) {
+  ++calls["IsFile"];
+  return disk_.IsFile(path);
+}
+
 std::optional<std::time_t> FailingFiles::ModifiedTime(const std::string& path) {
+  ++calls["ModifiedTime"];
   return disk_.ModifiedTime(path);
 }
 

@@ -32,12 +32,15 @@ namespace fake {
 // The real file system, with chosen operations failing: each rule makes
 // the named operation ("WriteDurable", "Append", "Read", "Rename",
 // "Remove", "SyncFolder") fail with `error` on every path containing
-// `path_part`. FreeBytes answers `free_bytes` when set.
+// `path_part`. FreeBytes answers `free_bytes` when set. `calls` counts the
+// looks that cost a system call per file or folder ("List", "IsFile",
+// "ModifiedTime"), by name.
 class FailingFiles : public Files {
  public:
   void Fail(const std::string& operation, const std::string& path_part, int error);
   void Clear() { rules_.clear(); }
   std::optional<uint64_t> free_bytes;
+  std::map<std::string, int> calls;
 
   int WriteDurable(const std::string& path, std::string_view bytes) override;
   int Append(const std::string& path, std::string_view bytes) override;
@@ -45,8 +48,8 @@ class FailingFiles : public Files {
   int Rename(const std::string& from, const std::string& to) override;
   int Remove(const std::string& path) override;
   int SyncFolder(const std::string& folder) override;
-  std::vector<std::string> List(const std::string& folder) override { return disk_.List(folder); }
-  bool IsFile(const std::string& path) override { return disk_.IsFile(path); }
+  std::vector<std::string> List(const std::string& folder) override;
+  bool IsFile(const std::string& path) override;
   std::optional<std::time_t> ModifiedTime(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& folder) override;
   // Fails as Read does.
