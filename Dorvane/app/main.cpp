@@ -6,6 +6,7 @@
 // relay without windows never loads the widget and display libraries, and
 // `dorvane-desktop` with it, which `dorvane` becomes when there is a display.
 #include <linux/capability.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -338,6 +339,12 @@ int RunProgram(bool headless, bool log_stderr, const std::optional<UpdateServer>
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Message texts run to 64 MiB. With the threshold fixed, each large
+  // buffer is a mapping of its own that goes back to the system when freed;
+  // glibc would otherwise raise it after the first such free, and the texts
+  // that slots and sessions held would stay in the heap once the queue is
+  // drained.
+  ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   // Mail, logs and settings are the user's alone: whatever the relay (or a
   // library it uses) creates is 0600 / 0700.
   ::umask(077);
