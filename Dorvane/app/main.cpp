@@ -324,6 +324,11 @@ int RunProgram(bool headless, bool log_stderr, const std::optional<UpdateServer>
                char** argv) {
   std::unique_ptr<QCoreApplication> app;
   if (headless) {
+    // Qt's own event dispatcher: the glib one serves desktop integration
+    // only, and its library pages cost the idle relay about 200 KiB. Kept
+    // set for any thread that starts an event loop later; the relay starts
+    // no program that could inherit it.
+    qputenv("QT_NO_GLIB", "1");
     app = std::make_unique<QCoreApplication>(argc, argv);
   } else {
 #if DORVANE_DESKTOP
