@@ -1,13 +1,23 @@
 // dorvane: runs the relay, or hands a command to the running one. This is
 // the one place that builds the environment and every module, and wires
 // them to one another by constructor.
+//
+// Built twice: `dorvane` without the desktop ring (DORVANE_DESKTOP 0), so the
+// relay without windows never loads the widget and display libraries, and
+// `dorvane-desktop` with it, which `dorvane` becomes when there is a display.
+#include <linux/capability.h>
+#include <malloc.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include <QApplication>
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -40,10 +50,13 @@
 #include "service/startup.h"
 #include "spool/queue_listing.h"
 #include "spool/spool_committer.h"
+#include "update/update_check.h"
+#if DORVANE_DESKTOP
+#include <QApplication>
+
 #include "shell/desktop_shell.h"
 #include "shell/qt_dialogs.h"
-#include "shell/window_language.h"
-#include "update/update_check.h"
+#endif
 
 namespace {
 
@@ -71,6 +84,18 @@ int HandOver(const std::string& command) {
   return 0;
 }
 
+#if DORVANE_DESKTOP
+using DesktopDialogs = QtDialogs;
+using Desktop = DesktopShell;
+#else
+// This build runs headless only: neither is ever chosen.
+using DesktopDialogs = StderrDialogs;
+struct Desktop {
+  void ApplyLanguage() {}
+  void ShowUpdateAvailable(bool) {}
+};
+#endif
+
 // The program's dialogs: the desktop's boxes, or standard error headless
 // and once the display is gone (an exit from inside the event loop).
 class ProgramDialogs : public Dialogs {
@@ -91,7 +116,7 @@ class ProgramDialogs : public Dialogs {
 
  private:
   StderrDialogs stderr_;
-  QtDialogs desktop_;
+  DesktopDialogs desktop_;
   Dialogs* target_;
 };
 
@@ -149,7 +174,7 @@ class Program {
   ProgramDialogs dialogs_;
   FatalReport previous_report_;
   UpdateService updates_;
-  DesktopShell* desktop_ = nullptr;  // owned by form_; none headless
+  Desktop* desktop_ = nullptr;  // owned by form_; none headless
   QtForm form_;
   SlotPools pools_;
   Environment env_;
@@ -189,6 +214,7 @@ Program::Program(bool headless, bool log_stderr, std::optional<UpdateServer> upd
 
 std::unique_ptr<ShellView> Program::MakeShell(bool headless) {
   if (headless) return nullptr;
+#if DORVANE_DESKTOP
   ShellCommands commands;
   commands.start = [this] { control_.mnustart_Click(); };
   commands.stop = [this] { control_.mnustop_Click(); };
@@ -204,6 +230,9 @@ std::unique_ptr<ShellView> Program::MakeShell(bool headless) {
                                               DesktopEnvironment{dialogs_, settings_, pools_, logs_, files_});
   desktop_ = shell.get();
   return shell;
+#else
+  return nullptr;
+#endif
 }
 
 ServiceCalls Program::MakeServiceCalls() {
@@ -274,15 +303,47 @@ int Program::Run(QCoreApplication& app) {
   return rc;
 }
 
+// The right to listen below port 1024, when this executable was given it
+// (setcap), would be dropped by an exec of a file that lacks it: with
+// `inherited`, the ambient set carries it over. The desktop build takes it
+// out of the inherited sets at once, so nothing that it starts gets it.
+void InheritPortRight(bool inherited) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  constexpr unsigned kBit = 1u << CAP_NET_BIND_SERVICE;  // in the first word
+  if (::syscall(SYS_capget, &header, data) != 0 || !(data[0].permitted & kBit)) return;
+  // Leaving the inheritable set also leaves the ambient one.
+  data[0].inheritable = inherited ? data[0].inheritable | kBit : data[0].inheritable & ~kBit;
+  if (::syscall(SYS_capset, &header, data) != 0 || !inherited) return;
+  ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0);
+}
+
+// With a display, this process becomes the desktop build beside it, with
+// the same arguments and process id; returns only when that fails.
+int BecomeDesktop(char** argv) {
+  std::string path = ExecutableFolder() + "dorvane-desktop";
+  InheritPortRight(true);
+  ::execv(path.c_str(), argv);
+  std::fprintf(stderr, "dorvane: %s: %s\n", path.c_str(), std::strerror(errno));
+  return 1;
+}
+
 int RunProgram(bool headless, bool log_stderr, const std::optional<UpdateServer>& update_server, int argc,
                char** argv) {
   std::unique_ptr<QCoreApplication> app;
   if (headless) {
+    // Qt's own event dispatcher: the glib one serves desktop integration
+    // only, and its library pages cost the idle relay about 200 KiB. Kept
+    // set for any thread that starts an event loop later; the relay starts
+    // no program that could inherit it.
+    qputenv("QT_NO_GLIB", "1");
     app = std::make_unique<QCoreApplication>(argc, argv);
   } else {
+#if DORVANE_DESKTOP
     auto gui = std::make_unique<QApplication>(argc, argv);
     gui->setQuitOnLastWindowClosed(false);  // the tray keeps the program
     app = std::move(gui);
+#endif
   }
   Program program(headless, log_stderr, update_server);
   return program.Run(*app);
@@ -291,12 +352,19 @@ int RunProgram(bool headless, bool log_stderr, const std::optional<UpdateServer>
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Message texts run to 64 MiB. With the threshold fixed, each large
+  // buffer is a mapping of its own that goes back to the system when freed;
+  // glibc would otherwise raise it after the first such free, and the texts
+  // that slots and sessions held would stay in the heap once the queue is
+  // drained.
+  ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   // Mail, logs and settings are the user's alone: whatever the relay (or a
   // library it uses) creates is 0600 / 0700.
   ::umask(077);
   // The start lines and the mail-log echo go to whoever reads our output; a
   // reader that went away must cost those lines, never the relay.
   ::signal(SIGPIPE, SIG_IGN);
+  if (DORVANE_DESKTOP) InheritPortRight(false);
   CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::fprintf(stderr, "dorvane: %s\n%s", line.error.c_str(), kUsage);
@@ -326,6 +394,7 @@ int main(int argc, char** argv) {
     return HandOver(line.command);
   }
   bool headless = line.headless || !DisplayAvailable(std::getenv);
+  if (!headless && !DORVANE_DESKTOP) return BecomeDesktop(argv);
   if (headless) std::fprintf(stderr, "Dorvane: fonctionnement sans fenêtre (headless)\n");
   bool log_stderr = line.log_stderr || UnderServiceManager(std::getenv);
   return RunProgram(headless, log_stderr, update_server, argc, argv);

@@ -95,7 +95,7 @@ int ListQueue(Files& files) {
 // next scan.
 void AskForScan() {
   std::string answer, foreign;
-  AskRunningRelay("scan", kScanTimeoutMs, &answer, &foreign);
+  AskRunningRelay("scan", kScanTimeoutMs, &answer, &foreign, Sha1Hex);
 }
 
 int Run(const std::string& argv0, const std::vector<std::string>& args) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <cstdio>
@@ -48,7 +49,7 @@ ControlServer::ControlServer(Handler handler, std::function<void(const std::stri
 ControlServer::~ControlServer() = default;
 
 bool ControlServer::Start() {
-  for (const std::string& path : ControlSocketPaths()) {
+  for (const std::string& path : ControlSocketPaths(QtSha1Hex)) {
     if (!PreparePrivateFolder(ControlSocketFolder(path))) continue;
     QString name = QString::fromStdString(path);
     QLocalServer::removeServer(name);
@@ -86,11 +87,15 @@ void ControlServer::OnConnection() {
 
 bool SendControlCommand(const std::string& command, std::string* answer) {
   std::string foreign;
-  ControlOutcome outcome = AskRunningRelay(command, kClientTimeoutMs, answer, &foreign);
+  ControlOutcome outcome = AskRunningRelay(command, kClientTimeoutMs, answer, &foreign, QtSha1Hex);
   if (outcome == ControlOutcome::Foreign)
     std::fprintf(stderr, "Dorvane: %s n'appartient pas \xC3\xA0 cet utilisateur, rien n'est envoy\xC3\xA9\n",
                  foreign.c_str());
   return outcome == ControlOutcome::Answered;
+}
+
+std::string QtSha1Hex(const std::string& bytes) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha1).toHex().toStdString();
 }
 
 }  // namespace dorvane

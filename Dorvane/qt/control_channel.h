@@ -23,7 +23,7 @@ class ControlServer {
   // `handler` answers each command; `after` runs once the answer is sent.
   ControlServer(Handler handler, std::function<void(const std::string& command)> after);
   ~ControlServer();
-  // Listens at the first of ControlSocketPaths() whose folder is (or can
+  // Listens at the first of ControlSocketPaths(QtSha1Hex) whose folder is (or can
   // be made) private, replacing a stale channel left by a dead instance
   // (call only while holding the instance lock). Connections from another
   // user are closed unanswered.
@@ -41,5 +41,9 @@ class ControlServer {
 // this user's (nothing is sent then; a line on stderr says why). Channel
 // names and paths: service/control_client.h.
 bool SendControlCommand(const std::string& command, std::string* answer);
+
+// The relay's digest for the channel's name (a Sha1Function): Qt's, so that
+// naming the channel loads no library.
+std::string QtSha1Hex(const std::string& bytes);
 
 }  // namespace dorvane

@@ -2,9 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+
+#include "qt/ssl_library.h"
 
 namespace dorvane {
 namespace {
@@ -15,18 +14,18 @@ constexpr int kPlainChunk = 16 * 1024;
 // the program: making a context costs far more than a session. The trusted
 // authorities are read from the system's default places (or those named by
 // SSL_CERT_FILE / SSL_CERT_DIR) when the checking context is made.
-SSL_CTX* ClientContext(bool verify) {
+SSL_CTX* ClientContext(const SslCalls& api, bool verify) {
   static SSL_CTX* contexts[2] = {nullptr, nullptr};
   SSL_CTX*& ctx = contexts[verify ? 1 : 0];
   if (ctx) return ctx;
-  SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+  SSL_CTX* made = api.SSL_CTX_new(api.TLS_client_method());
   if (!made) return nullptr;
-  SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
-  SSL_CTX_set_options(made, SSL_OP_NO_RENEGOTIATION);
-  SSL_CTX_set_mode(made, SSL_MODE_RELEASE_BUFFERS);
-  SSL_CTX_set_verify(made, verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
-  if (verify && SSL_CTX_set_default_verify_paths(made) != 1) {
-    SSL_CTX_free(made);
+  api.SSL_CTX_ctrl(made, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+  api.SSL_CTX_set_options(made, SSL_OP_NO_RENEGOTIATION);
+  api.SSL_CTX_ctrl(made, SSL_CTRL_MODE, SSL_MODE_RELEASE_BUFFERS, nullptr);
+  api.SSL_CTX_set_verify(made, verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  if (verify && api.SSL_CTX_set_default_verify_paths(made) != 1) {
+    api.SSL_CTX_free(made);
     return nullptr;
   }
   ctx = made;
@@ -40,10 +39,10 @@ bool IsAddress(const std::string& host) {
 
 // The first reason in the library's error queue, which it then empties: its
 // texts are the library's own, so nothing the peer sent can reach a log.
-std::string TakeErrorReason() {
+std::string TakeErrorReason(const SslCalls& api) {
   std::string reason;
-  for (unsigned long e; (e = ERR_get_error()) != 0;) {
-    const char* text = ERR_reason_error_string(e);
+  for (unsigned long e; (e = api.ERR_get_error()) != 0;) {
+    const char* text = api.ERR_reason_error_string(e);
     if (reason.empty() && text) reason = text;
   }
   return reason.empty() ? "protocol error" : reason;
@@ -52,44 +51,56 @@ std::string TakeErrorReason() {
 }  // namespace
 
 struct TlsChannel::Session {
+  const SslCalls* api = nullptr;  // set whenever ssl is
   SSL* ssl = nullptr;
   BIO* from_peer = nullptr;  // owned by ssl
   BIO* to_peer = nullptr;    // owned by ssl
   bool verify = false;
-  ~Session() { SSL_free(ssl); }
+  ~Session() {
+    if (ssl) api->SSL_free(ssl);
+  }
 };
 
 TlsChannel::TlsChannel(const TlsOptions& options) : session_(std::make_unique<Session>()) {
-  ERR_clear_error();
   session_->verify = options.verify;
-  SSL_CTX* ctx = ClientContext(options.verify);
-  SSL* ssl = ctx ? SSL_new(ctx) : nullptr;
+  const SslCalls* found = SslLibrary();
+  if (!found) {
+    Fail("TLS library unavailable");
+    return;
+  }
+  const SslCalls& api = *found;
+  session_->api = found;
+  api.ERR_clear_error();
+  SSL_CTX* ctx = ClientContext(api, options.verify);
+  SSL* ssl = ctx ? api.SSL_new(ctx) : nullptr;
   if (!ssl) {
-    Fail(TakeErrorReason());
+    Fail(TakeErrorReason(api));
     return;
   }
   session_->ssl = ssl;
-  session_->from_peer = BIO_new(BIO_s_mem());
-  session_->to_peer = BIO_new(BIO_s_mem());
+  session_->from_peer = api.BIO_new(api.BIO_s_mem());
+  session_->to_peer = api.BIO_new(api.BIO_s_mem());
   if (!session_->from_peer || !session_->to_peer) {
-    BIO_free(session_->from_peer);
-    BIO_free(session_->to_peer);
+    api.BIO_free(session_->from_peer);
+    api.BIO_free(session_->to_peer);
+    session_->from_peer = session_->to_peer = nullptr;
     Fail("out of memory");
     return;
   }
-  SSL_set_bio(ssl, session_->from_peer, session_->to_peer);
-  SSL_set_connect_state(ssl);
+  api.SSL_set_bio(ssl, session_->from_peer, session_->to_peer);
+  api.SSL_set_connect_state(ssl);
   const std::string& host = options.host_name;
   bool address = IsAddress(host);
-  if (!host.empty() && !address) SSL_set_tlsext_host_name(ssl, host.c_str());
+  if (!host.empty() && !address)
+    api.SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, const_cast<char*>(host.c_str()));
   if (!options.verify) return;
   // A check without a name would take any certificate the authorities signed.
   if (host.empty()) {
     Fail("no host name to check the certificate against");
     return;
   }
-  int named = address ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str())
-                      : SSL_set1_host(ssl, host.c_str());
+  int named = address ? api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl), host.c_str())
+                      : api.SSL_set1_host(ssl, host.c_str());
   if (named != 1) Fail("invalid host name");
 }
 
@@ -97,7 +108,7 @@ TlsChannel::~TlsChannel() = default;
 
 void TlsChannel::Feed(const char* data, size_t size) {
   if (!failure_.empty() || size == 0) return;
-  BIO_write(session_->from_peer, data, static_cast<int>(size));
+  session_->api->BIO_write(session_->from_peer, data, static_cast<int>(size));
 }
 
 void TlsChannel::Write(const std::string& plain) {
@@ -118,41 +129,45 @@ TlsChannel::Step TlsChannel::Advance(std::string& plain) {
 }
 
 TlsChannel::Step TlsChannel::Handshake() {
-  ERR_clear_error();
-  int rc = SSL_do_handshake(session_->ssl);
+  const SslCalls& api = *session_->api;
+  api.ERR_clear_error();
+  int rc = api.SSL_do_handshake(session_->ssl);
   if (rc == 1) {
     up_ = true;
-    description_ = std::string(SSL_get_version(session_->ssl)) + " " + SSL_get_cipher_name(session_->ssl);
+    description_ = std::string(api.SSL_get_version(session_->ssl)) + " " +
+                   api.SSL_CIPHER_get_name(api.SSL_get_current_cipher(session_->ssl));
     return Step::kHandshakeDone;
   }
-  switch (SSL_get_error(session_->ssl, rc)) {
+  switch (api.SSL_get_error(session_->ssl, rc)) {
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE: return Step::kHandshaking;
     case SSL_ERROR_ZERO_RETURN: peer_closed_ = true; return Step::kHandshaking;
     default: break;
   }
-  std::string reason = TakeErrorReason();
-  long verified = SSL_get_verify_result(session_->ssl);
-  if (session_->verify && verified != X509_V_OK) reason += std::string(" (") + X509_verify_cert_error_string(verified) + ")";
+  std::string reason = TakeErrorReason(api);
+  long verified = api.SSL_get_verify_result(session_->ssl);
+  if (session_->verify && verified != X509_V_OK)
+    reason += std::string(" (") + api.X509_verify_cert_error_string(verified) + ")";
   return Fail(reason);
 }
 
 // Decrypts everything fed so far: the element feeds a bounded amount per
 // read event, so this ends with it.
 TlsChannel::Step TlsChannel::ReadPlain(std::string& plain) {
+  const SslCalls& api = *session_->api;
   char buf[kPlainChunk];
   for (;;) {
-    ERR_clear_error();
-    int n = SSL_read(session_->ssl, buf, sizeof buf);
+    api.ERR_clear_error();
+    int n = api.SSL_read(session_->ssl, buf, sizeof buf);
     if (n > 0) {
       plain.append(buf, static_cast<size_t>(n));
       continue;
     }
-    switch (SSL_get_error(session_->ssl, n)) {
+    switch (api.SSL_get_error(session_->ssl, n)) {
       case SSL_ERROR_WANT_READ:
       case SSL_ERROR_WANT_WRITE: return Step::kOpen;
       case SSL_ERROR_ZERO_RETURN: peer_closed_ = true; return Step::kOpen;
-      default: return Fail(TakeErrorReason());
+      default: return Fail(TakeErrorReason(api));
     }
   }
 }
@@ -160,10 +175,11 @@ TlsChannel::Step TlsChannel::ReadPlain(std::string& plain) {
 // Memory buffers take any amount, so a write goes whole or fails.
 bool TlsChannel::FlushPlain() {
   if (plain_out_.empty()) return true;
-  ERR_clear_error();
+  const SslCalls& api = *session_->api;
+  api.ERR_clear_error();
   size_t written = 0;
-  if (SSL_write_ex(session_->ssl, plain_out_.data(), plain_out_.size(), &written) != 1) {
-    Fail(TakeErrorReason());
+  if (api.SSL_write_ex(session_->ssl, plain_out_.data(), plain_out_.size(), &written) != 1) {
+    Fail(TakeErrorReason(api));
     return false;
   }
   plain_out_.erase(0, written);
@@ -172,23 +188,25 @@ bool TlsChannel::FlushPlain() {
 
 std::string TlsChannel::TakeOutput() {
   if (!session_->to_peer) return "";
-  std::string out(BIO_ctrl_pending(session_->to_peer), '\0');
+  const SslCalls& api = *session_->api;
+  std::string out(api.BIO_ctrl_pending(session_->to_peer), '\0');
   if (out.empty()) return out;
-  int n = BIO_read(session_->to_peer, out.data(), static_cast<int>(out.size()));
+  int n = api.BIO_read(session_->to_peer, out.data(), static_cast<int>(out.size()));
   out.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return out;
 }
 
 void TlsChannel::Shutdown() {
   if (!up_ || !failure_.empty()) return;
-  ERR_clear_error();
-  SSL_shutdown(session_->ssl);
-  ERR_clear_error();
+  const SslCalls& api = *session_->api;
+  api.ERR_clear_error();
+  api.SSL_shutdown(session_->ssl);
+  api.ERR_clear_error();
 }
 
 TlsChannel::Step TlsChannel::Fail(const std::string& reason) {
   failure_ = WinsockErrorText(kTlsFailure) + ": " + reason;
-  ERR_clear_error();
+  if (session_->api) session_->api->ERR_clear_error();
   return Step::kFailed;
 }
 

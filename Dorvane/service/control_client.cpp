@@ -10,12 +10,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-
-#include <openssl/sha.h>
 
 #include "base/program.h"
 
@@ -106,19 +103,7 @@ bool ReadToEnd(int fd, Deadline deadline, std::string* answer) {
 
 }  // namespace
 
-std::string Sha1Hex(const std::string& bytes) {
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  std::string hex;
-  char digits[3];
-  for (unsigned char byte : digest) {
-    std::snprintf(digits, sizeof digits, "%02x", byte);
-    hex += digits;
-  }
-  return hex;
-}
-
-std::string ControlChannelName() { return "dorvane-" + Sha1Hex(ProgramFolder()).substr(0, 16); }
+std::string ControlChannelName(Sha1Function sha1) { return "dorvane-" + sha1(ProgramFolder()).substr(0, 16); }
 
 std::string ControlSocketFolder(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
@@ -128,24 +113,24 @@ bool IsPrivateFolder(const std::string& folder) {
          (st.st_mode & 077) == 0;
 }
 
-std::vector<std::string> ControlSocketPaths() {
+std::vector<std::string> ControlSocketPaths(Sha1Function sha1) {
   std::vector<std::string> paths;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime))
-    paths.push_back(std::string(runtime) + "/" + ControlChannelName());
-  paths.push_back(ProgramPath("run/") + ControlChannelName());
+    paths.push_back(std::string(runtime) + "/" + ControlChannelName(sha1));
+  paths.push_back(ProgramPath("run/") + ControlChannelName(sha1));
   // A socket path is short (108 bytes): for a deep program folder, a
   // folder of this user's own in the temporary folder, used only if it is
   // really theirs.
   std::error_code ec;
   std::string temp = std::filesystem::temp_directory_path(ec).string();
-  if (!ec) paths.push_back(temp + "/dorvane-" + std::to_string(::geteuid()) + "/" + ControlChannelName());
+  if (!ec) paths.push_back(temp + "/dorvane-" + std::to_string(::geteuid()) + "/" + ControlChannelName(sha1));
   return paths;
 }
 
 ControlOutcome AskRunningRelay(const std::string& command, int timeout_ms, std::string* answer,
-                               std::string* foreign_path) {
-  for (const std::string& path : ControlSocketPaths()) {
+                               std::string* foreign_path, Sha1Function sha1) {
+  for (const std::string& path : ControlSocketPaths(sha1)) {
     if (!IsPrivateFolder(ControlSocketFolder(path))) continue;
     Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     Descriptor socket{Connect(path)};

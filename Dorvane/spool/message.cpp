@@ -73,7 +73,7 @@ void CMessage::MWrite(Files& files, Logs& logs, const std::string& file) const {
 
 void CMessage::MClear() {
   From.clear();
-  Data.clear();
+  std::string().swap(Data);  // clear() would keep up to twice the largest message
   LastError.clear();
   Essai = 0;
   rcpt_to_.assign(1, std::string());

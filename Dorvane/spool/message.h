@@ -58,7 +58,8 @@ class CMessage {
   // on failure.
   void MWrite(Files& files, Logs& logs, const std::string& file) const;
   // Empties From, Data and LastError, Essai 0, recipients to element 0
-  // only; ID, TxtEng, TxtFr and ForSender keep their values.
+  // only; ID, TxtEng, TxtFr and ForSender keep their values. Data's memory
+  // goes back too, so an idle slot holds none of its last message.
   void MClear();
   // The number of recipients (the highest index of the list).
   uint8_t MRcptToCount() const;

@@ -6,10 +6,12 @@ import email
 import os
 import shutil
 import signal
+import smtplib
 import socket
 import subprocess
 import tempfile
 import textwrap
+import threading
 
 import e2e
 from e2e import (Namespace, Relay, RelaysCase, ScriptedPeer, Sink, World, main, read_spool, start_dnsmasq, wait_for,
@@ -102,6 +104,12 @@ class DeliveryRelay(Relay):
                               capture_output=True, timeout=30, text=True)
         if done.returncode != 0:
             raise RuntimeError("swaks failed: " + done.stdout[-500:])
+
+
+def rss_kib(pid):
+    """The resident memory of process `pid`, in KiB."""
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmRSS:")).split()[1])
 
 
 def with_subject(tag, records=None):
@@ -211,6 +219,28 @@ class DeliveryTest(RelaysCase):
         r.start()
         self.assertTrue(wait_for(lambda: r.logged("Dorvane Loading DNS cache (%s) [OK]" % count), 10), r.log())
         r.quit()
+
+    def test_large_messages_leave_no_memory_behind_once_drained(self):
+        # Eight 4 MB messages at once: each session and each delivery slot
+        # carries one, and none of them may stay in the relay's memory.
+        r = self.relay(2535)
+        before = rss_kib(r.proc.pid)
+        body = b"\r\n".join([b"x" * 998] * 4000) + b"\r\n"
+
+        def submit(k):
+            with smtplib.SMTP("127.0.0.1", 2535, timeout=60) as s:
+                s.sendmail("big@origin.test", ["a@three.test"], b"Subject: L%d\r\n\r\n" % k + body)
+        threads = [threading.Thread(target=submit, args=(k,)) for k in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout=120)
+
+        def large():
+            return [rec for rec in WORLD.received() if rec["from"] == "big@origin.test"]
+        self.assertTrue(wait_for(lambda: len(large()) == 8 and r.files("OutBox") == [], 120),
+                        "%d received, %d queued" % (len(large()), len(r.files("OutBox"))))
+        self.assertLess(rss_kib(r.proc.pid) - before, 16 * 1024, "KiB kept after 32 MB went through")
 
     def test_failures_that_end_in_error_or_wait_for_dns(self):
         # Run side by side: a bounce that cannot be delivered (MaxNbrAttempt

@@ -172,10 +172,12 @@ class TlsDeliveryTest(RelaysCase):
         for r, _server, tag in runs:
             r.submit(tag, "r@dest.test")
         for r, server, tag in runs:
-            self.assertTrue(wait_for(lambda: tagged(server, tag) and r.files("OutBox") == [], 30), r.log())
+            # The relay removes the file before it writes the "sent" line.
+            sent = "to=<r@dest.test>, relay=smarthost.test [127.0.0.20], status=sent"
+            self.assertTrue(wait_for(lambda: tagged(server, tag) and r.files("OutBox") == [] and r.logged(sent), 30),
+                            r.log())
             got = tagged(server, tag)
             self.assertEqual([(b"alice", True)], [(m["login"], m["tls"] in TLS_VERSIONS) for m in got])
-            self.assertTrue(r.logged("to=<r@dest.test>, relay=smarthost.test [127.0.0.20], status=sent"), r.log())
         # Neither the password nor what AUTH PLAIN or LOGIN would carry.
         secrets = [PASSWORD.encode(), base64.b64encode(PASSWORD.encode()),
                    base64.b64encode(b"\0" + USER.encode() + b"\0" + PASSWORD.encode())]

@@ -184,6 +184,24 @@ class InstalledRelayTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.received("I3"), 60), e2e.Relay(self.home).log())
         self.assertEqual(1, len(self.received("I3")))
 
+    def test_desktop_keeps_the_port_right_given_to_the_program_and_passes_it_to_nothing(self):
+        # With a display, `dorvane` becomes the desktop program beside it: the
+        # right that the headless start's advice gives /usr/bin/dorvane must
+        # reach it, and no program it starts may inherit it.
+        port = 26  # below 1024 and free in the namespace
+        self.addCleanup(shutil.rmtree, self.home, ignore_errors=True)
+        self.addCleanup(run, "setcap", "-r", "/usr/bin/dorvane")
+        self.assertEqual(0, run("setcap", "cap_net_bind_service=+ep", "/usr/bin/dorvane").returncode)
+        self.assertEqual(0, run(*as_user("install", "-d", "-m", "700", self.home)).returncode)
+        write_ini(self.home, port)
+        shutil.chown(os.path.join(self.home, "Dorvane.ini"), USER, USER)
+        self.relay = subprocess.Popen(as_user("dorvane", env=("QT_QPA_PLATFORM=offscreen",)),
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertTrue(wait_for(e2e.Relay(self.home, port).greets, 30), e2e.Relay(self.home).log())
+        with open("/proc/%d/status" % self.relay.pid) as f:
+            sets = dict(line.rstrip("\n").split(":\t") for line in f if line.startswith(("CapInh", "CapAmb")))
+        self.assertEqual({"CapInh": "0" * 16, "CapAmb": "0" * 16}, sets)
+
     def test_unit_and_application_entry_pass_their_validators(self):
         with open(UNIT) as f:
             self.assertIn("ExecStart=/usr/bin/dorvane --headless\n", f.read())
@@ -199,4 +217,4 @@ class InstalledRelayTest(unittest.TestCase):
 
 if __name__ == "__main__":
     main(WORLD, root=True, tools=("ip", "cpack", "apt-get", "useradd", "setpriv", "systemd-analyze",
-                                  "desktop-file-validate"), modules=("aiosmtpd",))
+                                  "desktop-file-validate", "setcap"), modules=("aiosmtpd",))

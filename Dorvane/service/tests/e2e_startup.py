@@ -84,6 +84,18 @@ class StartupTest(unittest.TestCase):
         r.command("quit")
         self.assertEqual(0, r.proc.wait(timeout=10))
 
+    def test_idle_headless_relay_loads_no_window_display_or_tls_library(self):
+        # Each would cost the relay without windows MiBs; TLS comes with the
+        # first session.
+        write_ini(self.home, free_port())
+        r = self.relay().launch()
+        self.assertTrue(r.wait_ready())
+        with open("/proc/%d/maps" % r.proc.pid) as f:
+            loaded = {os.path.basename(line.split()[-1]) for line in f if "/" in line}
+        self.assertEqual([], sorted(n for n in loaded if re.match(r"lib(Qt6(Gui|Widgets)|X11|xcb|GL|EGL|ssl|crypto)\b", n)))
+        r.command("quit")
+        self.assertEqual(0, r.proc.wait(timeout=10))
+
     def test_queue_commands_show_and_change_the_folders_without_the_relay(self):
         r = self.relay()
         for folder in e2e.SPOOL_FOLDERS:

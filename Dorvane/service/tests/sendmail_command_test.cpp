@@ -317,15 +317,15 @@ TEST(SendmailCommand, AsksARunningRelayToScan) {
   for (const ClientRow& row : rows) {
     SCOPED_TRACE(row.what);
     TestEnvironment t;
-    std::string path = ControlSocketPaths().front();
-    ASSERT_EQ(path, t.program.Path("run/" + ControlChannelName()));
+    std::string path = ControlSocketPaths(Sha1Hex).front();
+    ASSERT_EQ(path, t.program.Path("run/" + ControlChannelName(Sha1Hex)));
     std::filesystem::create_directories(ControlSocketFolder(path));
     ::chmod(ControlSocketFolder(path).c_str(), row.folder_mode);
     std::optional<FakeRelay> relay;
     if (row.listening) relay.emplace(path, row.answer);
     std::string answer, foreign;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(AskRunningRelay("scan", 300, &answer, &foreign), row.outcome);
+    EXPECT_EQ(AskRunningRelay("scan", 300, &answer, &foreign, Sha1Hex), row.outcome);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(relay ? relay->received() : "", row.received);
     EXPECT_EQ(answer, row.outcome == ControlOutcome::Answered ? row.answer : "");

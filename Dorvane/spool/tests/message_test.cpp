@@ -153,6 +153,15 @@ TEST(CMessage, RecipientListOperations) {
   EXPECT_THROW(m.AddRcptTo("<one@too.many>"), RuntimeError);
 }
 
+// A slot keeps its CMessage for the life of the program: a large message
+// it once carried must not stay in memory behind it.
+TEST(CMessage, ClearGivesBackTheMemoryOfALargeMessage) {
+  CMessage m = NewOneRecipientMessage();
+  for (int i = 0; i < 1024; ++i) m.Data.append(std::string(1024, 'x'));
+  m.MClear();
+  EXPECT_EQ(std::string().capacity(), m.Data.capacity());
+}
+
 TEST(CMessage, WriteThenOpenGivesEveryFieldBack) {
   TestEnvironment t;
   t.ResetSpoolFolders();
