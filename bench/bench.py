@@ -50,8 +50,7 @@ ROWS = [
     Row("over_rate", "overload, 150 clients x 100 rcpt", "msg/s", None, None, True),
     Row("mem_idle_kib", "memory idle (PSS)", "KiB", 1.0, None, False),
     Row("mem_peak_kib", "memory peak (PSS)", "KiB", 1 / 3, None, False),
-    Row("deep_start_s", "deep queue of {deep:,}: start until idle", "s", None, None, False),
-    Row("deep_cpu_ms_min", "deep queue: CPU while nothing is due", "ms/min", 1.0, None, False),
+    Row("deep_cpu_ms_min", "deep queue of {deep:,}: CPU while nothing is due", "ms/min", 1.0, None, False),
     Row("deep_mem_idle_kib", "deep queue: memory idle (PSS)", "KiB", None, None, False),
     Row("deep_mem_peak_kib", "deep queue: memory peak (PSS)", "KiB", 1 / 3, None, False),
     Row("deep_accept_rate", "deep queue: accept only, 20 clients", "msg/s", None, None, True),
@@ -88,14 +87,16 @@ def run_all(args, sizes, template):
                 shutil.rmtree(folder, ignore_errors=True)
                 relay = (relays.Dorvane(args.dorvane, folder) if name == "dorvane"
                          else relays.Postfix(folder))
-                print("run %d/%d: %s %s" % (run + 1, args.runs, name, step), flush=True)
+                print("run %d/%d: %s %s" % (run + 1, args.runs, name, step), end="", flush=True)
+                began = time.monotonic()
                 try:
                     result.update(fn(relay, Context(sizes, args.stall, template, folder)))
                 except Exception:  # one failed workload must not hide the others
                     result[step + "_failure"] = traceback.format_exc(limit=3)
-                    print(result[step + "_failure"], flush=True)
+                    print("\n" + result[step + "_failure"], flush=True)
                 if not args.keep:
                     shutil.rmtree(folder, ignore_errors=True)
+                print(" (%.0f s)" % (time.monotonic() - began), flush=True)
             for key, num, den in DERIVED:
                 if isinstance(result.get(num), (int, float)) and result.get(den):
                     result[key] = result[num] / result[den]
@@ -148,7 +149,8 @@ def table(raw, sizes):
 def raw_lines(raw):
     keys = [r.key for r in ROWS] + [k for k, *_ in SUMS] + [
         "e2e_received", "e2e_queued", "e2e_tls_received", "e2e_tls_queued", "over_sent",
-        "deep_e2e_received", "deep_e2e_queued", "deep_e2e_p99", "ceiling4_tool_cpu", "ceiling1_tool_cpu"]
+        "deep_e2e_received", "deep_e2e_queued", "deep_e2e_p99", "deep_start_s", "ceiling4_tool_cpu",
+        "ceiling1_tool_cpu"]
     out = ["| relay | run | " + " | ".join(keys) + " |", "|---|---|" + "---|" * len(keys)]
     for name in ("dorvane", "postfix"):
         for i, r in enumerate(raw[name]):
@@ -164,7 +166,7 @@ def notes(sizes, template_secs):
     """How the rows were measured, in words, for the reader of the table."""
     text = ("Disk ceiling: durable 2 KiB files (write, fsync, rename, folder fsync) in a folder beside the "
             "spools, measured before each relay's workloads for %d s at most; the \"/ ceiling\" rows divide "
-            "by the four-writer figure of the same run. ceiling*_tool_cpu is the measuring tool's own "
+            "by the four-writer figure of the same run. ceiling*_tool_cpu (raw figures) is the measuring tool's own "
             "(user-mode) share of one core: far below 1, the tool is not the limit.\n"
             % sizes["ceiling_s"])
     if sizes["deep"] <= 0:
@@ -178,7 +180,9 @@ def notes(sizes, template_secs):
         "that begins once its start-up work is over, nothing triggered: %s s for Dorvane (%s), %s s for "
         "Postfix (%s). Peak memory spans that window, the drain of %s fresh messages and a 20-client accept run "
         "of %s messages (delivery paused) with the queue in place; \"accept with / without\" divides that "
-        "run's rate by the plain accept row's of the same run.\n"
+        "run's rate by the plain accept row's of the same run. deep_start_s (raw figures) runs from the "
+        "relay's start to the end of its start-up work; Postfix's includes renaming the copied queue files "
+        "to match their new inode numbers.\n"
         % ("{:,}".format(sizes["deep"]), deep_queue.DELAY_MINUTES, made, fmt(sizes["idle_dorvane"]),
            DORVANE_SCANS if sizes["idle_dorvane"] >= 60 else NO_DORVANE_LISTING, fmt(sizes["idle_postfix"]),
            POSTFIX_SCANS if sizes["idle_postfix"] >= 300 else NO_POSTFIX_SCAN, "{:,}".format(sizes["deep_outbox"]),
