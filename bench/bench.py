@@ -171,8 +171,8 @@ def notes(sizes, template_secs):
             % sizes["ceiling_s"])
     if sizes["deep"] <= 0:
         return text
-    made = ("made once for this bench run (in %.0f s) and copied, file times kept, into each run's fresh "
-            "instance" % template_secs if template_secs else "which could not be made (see the failures)")
+    made = ("made once for this bench run (in %.0f s) and hard-linked into each run's fresh instance"
+            % template_secs if template_secs else "which could not be made (see the failures)")
     return text + (
         "\nDeep queue: %s deferred messages, none due for %d minutes. Dorvane's are spool files written "
         "straight into Deferred; Postfix's were submitted over SMTP while its relay host answered 421, %s. "
@@ -181,8 +181,7 @@ def notes(sizes, template_secs):
         "Postfix (%s). Peak memory spans that window, the drain of %s fresh messages and a 20-client accept run "
         "of %s messages (delivery paused) with the queue in place; \"accept with / without\" divides that "
         "run's rate by the plain accept row's of the same run. deep_start_s (raw figures) runs from the "
-        "relay's start to the end of its start-up work; Postfix's includes renaming the copied queue files "
-        "to match their new inode numbers.\n"
+        "relay's start to the end of its start-up work.\n"
         % ("{:,}".format(sizes["deep"]), deep_queue.DELAY_MINUTES, made, fmt(sizes["idle_dorvane"]),
            DORVANE_SCANS if sizes["idle_dorvane"] >= 60 else NO_DORVANE_LISTING, fmt(sizes["idle_postfix"]),
            POSTFIX_SCANS if sizes["idle_postfix"] >= 300 else NO_POSTFIX_SCAN, "{:,}".format(sizes["deep_outbox"]),

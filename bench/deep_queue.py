@@ -7,10 +7,8 @@ it takes). Postfix's are made the way Postfix makes them: submitted over
 SMTP while its relay host answers 421 to EHLO, so its queue manager defers
 them with a backoff of 546 minutes too. Making 100,000 that way takes
 minutes, so it is done once per bench run (build_postfix_template) and each
-run copies the resulting queue folders, file times included, into its
-fresh instance."""
+run hard-links the resulting queue files into its fresh instance."""
 import os
-import pwd
 import subprocess
 import time
 
@@ -36,7 +34,7 @@ def deep_queue(relay, ctx):
         write_dorvane_deferred(os.path.join(relay.home, "Deferred"), waiting)
     else:
         relay.settings += POSTFIX_SETTINGS
-        copy_postfix_template(ctx.template, relay.dir)
+        link_postfix_template(ctx.template, relay.dir)
     sink = relays.Sink(relays.DORVANE_SINK if relay.name == "dorvane" else relays.POSTFIX_SINK)
     sink.start()
     sampler = None
@@ -131,19 +129,15 @@ def build_postfix_template(folder, count, stall_limit):
         refusing.wait(timeout=10)
 
 
-def copy_postfix_template(template, folder):
-    """Copies the template's deferred messages, owners and file times kept,
-    into the queue of the not yet started instance in `folder`."""
+def link_postfix_template(template, folder):
+    """Hard-links the template's deferred messages into the queue of the
+    not yet started instance in `folder`: the same files, so the same
+    owners, times and inode numbers (which Postfix's queue file names
+    follow), in fresh folders; nothing Postfix does to a message that is
+    not due changes them."""
     spool = os.path.join(folder, "spool")
     os.makedirs(spool, exist_ok=True)
     for sub in POSTFIX_QUEUES:
         source = os.path.join(template, "spool", sub)
         if os.path.isdir(source):
-            subprocess.run(["cp", "-a", source, spool], check=True, timeout=1800)
-    # Copies have new inode numbers, so "postfix start" renames them to
-    # match, and logs that as the mail owner, before postlogd runs: the
-    # log file must already be there and be the mail owner's.
-    log = os.path.join(folder, "maillog")
-    open(log, "a").close()
-    pw = pwd.getpwnam("postfix")
-    os.chown(log, pw.pw_uid, pw.pw_gid)
+            subprocess.run(["cp", "-al", source, spool], check=True, timeout=1800)
