@@ -95,11 +95,15 @@ def dorvane_spool_bytes(name):
             + b"".join(text(r) for r in rcpt) + text(data))
 
 
-def write_dorvane_deferred(folder, count):
+def write_dorvane_deferred(folder, count, limit=900):
     """`count` deferred messages in the Deferred folder `folder`, under
-    distinct upper-case hexadecimal names, all written now."""
+    distinct upper-case hexadecimal names, all written now; RuntimeError
+    when that takes more than `limit` seconds (a disk that crawls)."""
     os.makedirs(folder, exist_ok=True)
+    deadline = time.monotonic() + limit
     for i in range(count):
+        if time.monotonic() > deadline:
+            raise RuntimeError("wrote only %d of %d deferred messages in %d s" % (i, count, limit))
         name = "%X%05X" % (1 + i // 0xEFFFF, i % 0xEFFFF)
         with open(os.path.join(folder, name), "wb") as f:
             f.write(dorvane_spool_bytes(name))
