@@ -58,7 +58,7 @@ ROWS = [
     Row("deep_e2e_rate", "deep queue: end to end drain of {deep_outbox:,} messages, 20 clients", "msg/s",
         None, None, True),
 ]
-# (key, label, whether the target is none at all)
+# (key, label, whether its target is a sum of 0 over all runs)
 SUMS = [("e2e_lost", "messages lost", True), ("e2e_doubled", "messages doubled", True),
         ("e2e_tls_lost", "messages lost, STARTTLS", True),
         ("e2e_tls_doubled", "messages doubled, STARTTLS", True),
