@@ -54,6 +54,21 @@ def pss_kib(pid):
     return 0
 
 
+def cpu_seconds(pids):
+    """CPU time, user and system, that the processes `pids` have used,
+    counting the children they have reaped: a tree's sum does not drop
+    when one of its processes ends."""
+    total = 0
+    for pid in pids:
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        total += sum(int(x) for x in fields[11:15])  # utime stime cutime cstime
+    return total / os.sysconf("SC_CLK_TCK")
+
+
 def children_of(root):
     """`root` and every process below it, from the parent links in /proc."""
     parents = {}
@@ -143,9 +158,11 @@ class Dorvane:
 
     name = "dorvane"
 
-    def __init__(self, binary, folder):
+    def __init__(self, binary, folder, settings=""):
+        """`settings` are more Dorvane.ini lines, CR LF ended."""
         self.binary = binary
         self.home = folder
+        self.settings = settings
         self.proc = None
         self.addr, self.port = DORVANE_ADDR, DORVANE_PORT
 
@@ -154,7 +171,7 @@ class Dorvane:
         os.makedirs(self.home, exist_ok=True)
         ini = ("<Global>\r\n\tLaunchStart\tOn\r\n</Global>\r\n"
                "ListenPort\t%d\r\nKeepLocal\t%s\r\nSmtpServer\t%s\r\nDebug\tOff\r\n"
-               % (self.port, "On" if keep_local else "Off", DORVANE_SINK))
+               % (self.port, "On" if keep_local else "Off", DORVANE_SINK)) + self.settings
         if tls:
             ini += "SmtpSecurity\tStartTls\r\nSmtpTlsVerify\tOff\r\n"
         with open(os.path.join(self.home, "Dorvane.ini"), "w", newline="") as f:
@@ -199,7 +216,7 @@ inet_interfaces = {addr}
 inet_protocols = ipv4
 mynetworks = 127.0.0.0/8
 smtpd_relay_restrictions = permit_mynetworks, reject
-relayhost = [{sink}]:25
+relayhost = [{sink}]:{sink_port}
 maillog_file = {dir}/maillog
 maillog_file_prefixes = {dir}
 alias_maps =
@@ -239,16 +256,18 @@ postlog   unix-dgram n  -       n       -       1       postlogd
 
 class Postfix:
     """A Postfix instance with its own configuration and queue folders,
-    listening on addr:port and relaying to port 25 of `sink`; `settings`
+    listening on addr:port and relaying to `sink_port` of `sink`; `settings`
     are more main.cf lines (TLS, say). The end-to-end tests run it as an
     exchanger too."""
 
     name = "postfix"
 
-    def __init__(self, folder, addr=POSTFIX_ADDR, port=POSTFIX_PORT, sink=POSTFIX_SINK, settings=""):
+    def __init__(self, folder, addr=POSTFIX_ADDR, port=POSTFIX_PORT, sink=POSTFIX_SINK, settings="",
+                 sink_port=25):
         self.dir = folder
         self.conf = os.path.join(folder, "etc")
         self.addr, self.port, self.sink, self.settings = addr, port, sink, settings
+        self.sink_port = sink_port
 
     def start(self, keep_local, tls=False):
         """With `tls`, STARTTLS to the relay host when it offers it."""
@@ -260,7 +279,8 @@ class Postfix:
         extra = self.settings + ("defer_transports = smtp\n" if keep_local else "")
         extra += "smtp_tls_security_level = may\nsmtp_tls_loglevel = 1\n" if tls else ""
         with open(os.path.join(self.conf, "main.cf"), "w") as f:
-            f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=self.sink, extra=extra))
+            f.write(MAIN_CF.format(dir=self.dir, addr=self.addr, sink=self.sink,
+                                   sink_port=self.sink_port, extra=extra))
         with open(os.path.join(self.conf, "master.cf"), "w") as f:
             f.write(MASTER_CF.format(port=self.port))
         shutil.copy("/etc/postfix/dynamicmaps.cf", self.conf)
@@ -287,9 +307,10 @@ class Postfix:
         pid = self.master_pid()
         return children_of(pid) if pid and os.path.exists("/proc/%d" % pid) else set()
 
-    def queued(self):
+    def queued(self, subs=("incoming", "active", "deferred", "hold", "maildrop")):
+        """Queue files in the queue folders `subs`, by default all that hold mail."""
         total = 0
-        for sub in ("incoming", "active", "deferred", "hold", "maildrop"):
+        for sub in subs:
             for _root, _dirs, files in os.walk(os.path.join(self.dir, "spool", sub)):
                 total += len(files)
         return total
