@@ -13,6 +13,9 @@
 namespace dorvane {
 namespace {
 
+// The files Append keeps open: the logs, four names.
+constexpr size_t kMaxKeptFiles = 4;
+
 // Writes every byte; returns 0 or the errno of the failure.
 int WriteAll(int fd, std::string_view bytes) {
   size_t done = 0;
@@ -38,18 +41,54 @@ int DiskFiles::WriteDurable(const std::string& path, std::string_view bytes) {
   return err;
 }
 
-int DiskFiles::Append(const std::string& path, std::string_view bytes) {
+DiskFiles::~DiskFiles() {
+  while (!kept_.empty()) CloseKept(kept_.size() - 1);
+}
+
+void DiskFiles::CloseKept(size_t index) {
+  ::close(kept_[index].fd);
+  kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+int DiskFiles::AppendFd(const std::string& path, struct stat* before) {
+  for (size_t i = 0; i < kept_.size(); ++i) {
+    if (kept_[i].path != path) continue;
+    if (::stat(path.c_str(), before) == 0 && before->st_ino == kept_[i].inode &&
+        before->st_dev == kept_[i].device)
+      return kept_[i].fd;
+    CloseKept(i);
+    break;
+  }
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
+  if (fd < 0) return -1;
+  if (::fstat(fd, before) != 0) {
     int err = errno;
     ::close(fd);
-    return err;
+    errno = err;
+    return -1;
   }
+  if (kept_.size() == kMaxKeptFiles) CloseKept(0);
+  kept_.push_back({path, fd, before->st_dev, before->st_ino});
+  return fd;
+}
+
+// Lines come many times a second under load; keeping the file open spares
+// an open and a close for each.
+int DiskFiles::Append(const std::string& path, std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(kept_mutex_);
+  struct stat before {};
+  int fd = AppendFd(path, &before);
+  if (fd < 0) return errno;
   int err = WriteAll(fd, bytes);
-  if (err != 0) (void)::ftruncate(fd, st.st_size);
-  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0) return 0;
+  // Cut back to the old length, so a half line never stays in the file, and
+  // open the file afresh next time.
+  (void)::ftruncate(fd, before.st_size);
+  for (size_t i = 0; i < kept_.size(); ++i) {
+    if (kept_[i].fd != fd) continue;
+    CloseKept(i);
+    break;
+  }
   return err;
 }
 

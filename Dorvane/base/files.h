@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace dorvane {
@@ -57,10 +59,17 @@ class Files {
 // with `source` as its source.
 std::string ReadFileBytes(Files& files, const std::string& path, const std::string& source);
 
-// The real file system. It holds no state: safe to use from several
-// threads at once.
+// The real file system. Safe to use from several threads at once.
 class DiskFiles final : public Files {
  public:
+  // Append keeps the files it writes open (the logs: a few names), and
+  // before each write checks that the name still leads to the open file, so
+  // a log removed or renamed by hand is let go at once.
+  DiskFiles() = default;
+  ~DiskFiles() override;
+  DiskFiles(const DiskFiles&) = delete;
+  DiskFiles& operator=(const DiskFiles&) = delete;
+
   int WriteDurable(const std::string& path, std::string_view bytes) override;
   int Append(const std::string& path, std::string_view bytes) override;
   int Read(const std::string& path, std::string* bytes) override;
@@ -73,6 +82,22 @@ class DiskFiles final : public Files {
   std::optional<uint64_t> FreeBytes(const std::string& folder) override;
   int ReadAtMost(const std::string& path, size_t limit, std::string* bytes) override;
   bool Exists(const std::string& path) override;
+
+ private:
+  struct KeptFile {
+    std::string path;
+    int fd;
+    dev_t device;
+    ino_t inode;
+  };
+  // The open descriptor of `path` for Append and the file's state before
+  // the write, opening it when none is kept or the name now leads elsewhere;
+  // -1 with errno set on a failure.
+  int AppendFd(const std::string& path, struct stat* before);
+  void CloseKept(size_t index);
+
+  std::mutex kept_mutex_;
+  std::vector<KeptFile> kept_;
 };
 
 }  // namespace dorvane

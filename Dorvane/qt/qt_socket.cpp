@@ -310,6 +310,9 @@ void QtSocketElement::OnReadable() {
       if (tls_) tls_->Feed(buf, static_cast<size_t>(n));
       else in_.append(buf, static_cast<size_t>(n));
       got += static_cast<size_t>(n);
+      // A short read took all there was: the notifier fires again when more
+      // comes, so asking once more would only cost a call that fails.
+      if (static_cast<size_t>(n) < sizeof buf) break;
       continue;
     }
     if (n == 0) eof = true;

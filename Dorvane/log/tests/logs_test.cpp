@@ -95,6 +95,16 @@ TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
   EXPECT_EQ(program_.Read("update.txt"), "u\r\n");
   EXPECT_FALSE(std::filesystem::exists(program_.Path("Debug.html")));
 
+  // A log renamed or removed by hand is let go at its next line, though the
+  // file stays open between lines.
+  std::filesystem::rename(program_.Path("maillog.txt"), program_.Path("maillog.old"));
+  logs_.MailLogAdd("after rename");
+  std::filesystem::remove(program_.Path("error.txt"));
+  logs_.ErrorLogAdd("after removal");
+  EXPECT_EQ(program_.Read("maillog.old"), "Jan 01 2026 00:00:00 Dorvane: x\r\n");
+  EXPECT_EQ(program_.Read("maillog.txt"), "after rename\r\n");
+  EXPECT_EQ(program_.Read("error.txt"), "after removal\r\n");
+
   Loaded(true);
   logs_.MailLogAdd("y");
   EXPECT_EQ(program_.Read("Debug.html"),
