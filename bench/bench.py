@@ -73,6 +73,9 @@ STEPS = [("ceiling", disk_ceiling.workload), ("accept", workloads.accept_only), 
          ("e2e_tls", workloads.end_to_end_tls), ("overload", workloads.overload),
          ("deep", deep_queue.deep_queue)]
 Context = namedtuple("Context", "sizes stall template folder")
+# How long ext4 without a journal avoids an inode number it freed (with
+# the inode table written out), and a margin.
+RECENT_REMOVALS_S = 65
 
 
 def run_all(args, sizes, template):
@@ -84,7 +87,6 @@ def run_all(args, sizes, template):
             result = {}
             for step, fn in steps:
                 folder = os.path.join(args.work, "run%d-%s-%s" % (run, name, step))
-                shutil.rmtree(folder, ignore_errors=True)
                 relay = (relays.Dorvane(args.dorvane, folder) if name == "dorvane"
                          else relays.Postfix(folder))
                 print("run %d/%d: %s %s" % (run + 1, args.runs, name, step), end="", flush=True)
@@ -94,8 +96,6 @@ def run_all(args, sizes, template):
                 except Exception:  # one failed workload must not hide the others
                     result[step + "_failure"] = traceback.format_exc(limit=3)
                     print("\n" + result[step + "_failure"], flush=True)
-                if not args.keep:
-                    shutil.rmtree(folder, ignore_errors=True)
                 print(" (%.0f s)" % (time.monotonic() - began), flush=True)
             for key, num, den in DERIVED:
                 if isinstance(result.get(num), (int, float)) and result.get(den):
@@ -167,8 +167,10 @@ def notes(sizes, template_secs):
     text = ("Disk ceiling: durable 2 KiB files (write, fsync, rename, folder fsync) in a folder beside the "
             "spools, measured before each relay's workloads for %d s at most; the \"/ ceiling\" rows divide "
             "by the four-writer figure of the same run. ceiling*_tool_cpu (raw figures) is the measuring tool's own "
-            "(user-mode) share of one core: far below 1, the tool is not the limit.\n"
-            % sizes["ceiling_s"])
+            "(user-mode) share of one core: far below 1, the tool is not the limit. The bench removes no "
+            "folder between workloads, only before the first (then waits %d s) and after the last: on ext4 "
+            "without a journal a removal of many files slows the file creations of the next minute.\n"
+            % (sizes["ceiling_s"], RECENT_REMOVALS_S))
     if sizes["deep"] <= 0:
         return text
     made = ("made once for this bench run (in %.0f s) and hard-linked into each run's fresh instance"
@@ -197,6 +199,23 @@ POSTFIX_SCANS = ("its deferred queue scan runs every 300 s from its start: the o
                  "in Postfix's favour")
 NO_POSTFIX_SCAN = ("shorter than its 300 s deferred queue scan period, so none of those scans falls in it: "
                    "a reduced run's figure")
+
+
+def clear_work(work):
+    """Empties the work folder of an earlier bench run's folders. Files
+    are only ever removed while nothing is measured (here and at the end):
+    for a minute after a removal, ext4 without a journal skips the inode
+    numbers it freed when it makes a new file, one by one, so a removal of
+    tens of thousands of files slows every file made after it in that
+    block group, in whichever workload comes next. Once done, the removed
+    entries are written out and that minute is waited out."""
+    names = os.listdir(work)
+    for name in names:
+        shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+    if names:
+        os.sync()
+        print("waiting %d s after removing the earlier run's folders" % RECENT_REMOVALS_S, flush=True)
+        time.sleep(RECENT_REMOVALS_S)
 
 
 def postfix_template(args, sizes):
@@ -246,11 +265,13 @@ def main():
         sizes["idle_dorvane"] = sizes["idle_postfix"] = args.idle
     args.work = os.path.join(args.out, "work")
     os.makedirs(args.work, exist_ok=True)
+    clear_work(args.work)
     began = time.monotonic()
     template, template_secs = postfix_template(args, sizes)
     raw = run_all(args, sizes, template)
-    if template and not args.keep:
-        shutil.rmtree(template, ignore_errors=True)
+    if not args.keep:  # every folder, the template's included, only now: see clear_work
+        for name in os.listdir(args.work):
+            shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
     stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     head = ("Dorvane against Postfix, %s; %s; median of %d run(s)%s; sizes %s; the whole run took %.0f min\n"
             % (stamp, machine(), args.runs, " (quick)" if args.quick else "", json.dumps(sizes),

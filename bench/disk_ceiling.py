@@ -73,7 +73,7 @@ class _Writers:
 
 def measure(folder, writers, group, max_files, seconds):
     """Files per second that `writers` threads make durable in a fresh
-    `folder` (removed again afterwards), with one folder flush per `group`
+    `folder` (left for the bench to remove once nothing is measured), with one folder flush per `group`
     files, stopping after `max_files` files or `seconds` seconds; with the
     tool's user-mode CPU time as a share of one core and the first error,
     if any."""
@@ -91,16 +91,9 @@ def measure(folder, writers, group, max_files, seconds):
         cpu = os.times().user - cpu
     finally:
         os.close(pool.dirfd)
-        _remove(folder)
     done = pool.started - len(pool.errors)
     return {"rate": done / wall, "files": done, "tool_cpu": cpu / wall,
             "error": pool.errors[0] if pool.errors else ""}
-
-
-def _remove(folder):
-    for name in os.listdir(folder):
-        os.unlink(os.path.join(folder, name))
-    os.rmdir(folder)
 
 
 def workload(_relay, ctx):

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "base/runtime_error.h"
@@ -30,15 +31,26 @@ int WriteAll(int fd, std::string_view bytes) {
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
-}  // namespace
-
-int DiskFiles::WriteDurable(const std::string& path, std::string_view bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Writes every byte to a file opened with `flags` and flushes it to disk.
+int WriteFlushed(const std::string& path, int flags, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0600);
   if (fd < 0) return errno;
   int err = WriteAll(fd, bytes);
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   return err;
+}
+
+
+}  // namespace
+
+
+int DiskFiles::WriteDurable(const std::string& path, std::string_view bytes) {
+  return WriteFlushed(path, O_TRUNC, bytes);
+}
+
+int DiskFiles::WriteDurableNew(const std::string& path, std::string_view bytes) {
+  return WriteFlushed(path, O_EXCL, bytes);
 }
 
 DiskFiles::~DiskFiles() {
@@ -122,6 +134,15 @@ int DiskFiles::Rename(const std::string& from, const std::string& to) {
   return Result(::rename(from.c_str(), to.c_str()));
 }
 
+int DiskFiles::RenameNew(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without it: a hard link is refused just as atomically.
+  if (::link(from.c_str(), to.c_str()) != 0) return errno == EPERM ? Files::RenameNew(from, to) : errno;
+  (void)::unlink(from.c_str());
+  return 0;
+}
+
 int DiskFiles::Remove(const std::string& path) { return Result(::unlink(path.c_str())); }
 
 int DiskFiles::SyncFolder(const std::string& folder) {
@@ -162,6 +183,14 @@ std::optional<uint64_t> DiskFiles::FreeBytes(const std::string& folder) {
 int Files::ReadAtMost(const std::string& path, size_t, std::string* bytes) { return Read(path, bytes); }
 
 bool Files::Exists(const std::string& path) { return IsFile(path); }
+
+int Files::WriteDurableNew(const std::string& path, std::string_view bytes) {
+  return Exists(path) ? EEXIST : WriteDurable(path, bytes);
+}
+
+int Files::RenameNew(const std::string& from, const std::string& to) {
+  return Exists(to) ? EEXIST : Rename(from, to);
+}
 
 int Files::PermissionBits(const std::string& path, uint32_t* bits) {
   struct stat st {};

@@ -28,6 +28,12 @@ class Files {
   virtual int Read(const std::string& path, std::string* bytes) = 0;
   // Renames `from` over `to` (replacing a file of that name).
   virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // As WriteDurable, but only creates: EEXIST when `path` is there. By
+  // default Exists then WriteDurable.
+  virtual int WriteDurableNew(const std::string& path, std::string_view bytes);
+  // As Rename, but never replaces: EEXIST when `to` is there. By default
+  // Exists then Rename.
+  virtual int RenameNew(const std::string& from, const std::string& to);
   // Removes the file `path`.
   virtual int Remove(const std::string& path) = 0;
   // Flushes the entries of `folder` to disk.
@@ -74,6 +80,9 @@ class DiskFiles final : public Files {
   int Append(const std::string& path, std::string_view bytes) override;
   int Read(const std::string& path, std::string* bytes) override;
   int Rename(const std::string& from, const std::string& to) override;
+  // Both in one step: nothing can take the name between a look and the act.
+  int WriteDurableNew(const std::string& path, std::string_view bytes) override;
+  int RenameNew(const std::string& from, const std::string& to) override;
   int Remove(const std::string& path) override;
   int SyncFolder(const std::string& folder) override;
   std::vector<std::string> List(const std::string& folder) override;

@@ -72,7 +72,7 @@ void Logs::DbgAdd(const std::string& text, int kind) {
 
 void Logs::MailLogAdd(const std::string& text) {
   std::string line = OneLogLine(text);
-  DbgAdd("[MAILLOG]: " + HtmlEscape(line) + "<BR>", kDbgMailLog);
+  if (DebugOn()) DbgAdd("[MAILLOG]: " + HtmlEscape(line) + "<BR>", kDbgMailLog);
   AppendLine("maillog.txt", line);
   if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
 }

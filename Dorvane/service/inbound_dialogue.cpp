@@ -267,9 +267,11 @@ void InboundDialogue::Refuse(const std::string& reply) {
 // ---- replies and logs -----------------------------------------------------
 
 void InboundDialogue::Reply(const std::string& reply, bool bold) {
-  std::string head = "Send to Smtp local[" + std::to_string(slot_) + "]: " + HtmlEscape(reply);
-  Add(InboundAction::kDebug, bold ? "<FONT COLOR='#0000FF'><B>" + head + "</B></FONT><BR>"
-                                  : "<FONT COLOR='#0000FF'>" + head + "</FONT><BR>");
+  if (debug_) {
+    std::string head = "Send to Smtp local[" + std::to_string(slot_) + "]: " + HtmlEscape(reply);
+    Add(InboundAction::kDebug, bold ? "<FONT COLOR='#0000FF'><B>" + head + "</B></FONT><BR>"
+                                    : "<FONT COLOR='#0000FF'>" + head + "</FONT><BR>");
+  }
   Add(InboundAction::kSend, reply + kCrLf);
 }
 
@@ -278,12 +280,14 @@ void InboundDialogue::LogLocal(const std::string& text) {
 }
 
 void InboundDialogue::LogReceived(std::string_view text) {
+  if (!debug_) return;
   std::string head = "Receive from Smtp local[" + std::to_string(slot_) + "]: ";
   Add(InboundAction::kDebug, head + "<I> ********** Message Corps du mail **********</I><BR>", kDbgBody);
   Add(InboundAction::kDebug, head + HtmlEscape(std::string(text)), kDbgBody);
 }
 
 void InboundDialogue::Add(InboundAction::Kind kind, std::string text, int debug_kind) {
+  if (kind == InboundAction::kDebug && !debug_) return;
   actions_.push_back(InboundAction{kind, std::move(text), debug_kind, {}});
 }
 

@@ -81,6 +81,10 @@ class InboundDialogue {
   // held and handled then.
   std::vector<InboundAction> Step(InboundEvent event, std::string_view bytes, CMessage& message);
 
+  // Whether the steps give kDebug actions (on at first). Off, the debug
+  // texts are not even made: a message's text is escaped for them.
+  void SetDebug(bool on) { debug_ = on; }
+
   // The dialogue state (InboundState), 0 once closed.
   int status() const { return status_; }
   // Received bytes held for later: an incomplete command line (at most
@@ -112,6 +116,7 @@ class InboundDialogue {
   int slot_;
   InboundPeer peer_;
   int status_ = kInAccepted;
+  bool debug_ = true;
   std::string pending_;           // received, not handled yet
   size_t searched_ = 0;           // leading bytes of pending_ known to hold no CR LF
   bool discarding_line_ = false;  // inside a command line over the limit

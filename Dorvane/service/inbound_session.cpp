@@ -198,6 +198,7 @@ void InboundSession::Run(int n, InboundEvent event, std::string_view bytes) {
   if (it == slots_.end()) return;
   Slot& slot = it->second;
   CConnexion& cnx = env_.pools.In(n);
+  slot.dialogue.SetDebug(env_.logs.DebugOn());
   std::vector<InboundAction> actions = slot.dialogue.Step(event, bytes, cnx.Message());
   if (slot.dialogue.status() != 0) cnx.SetStatus(slot.dialogue.status());
   for (const InboundAction& action : actions) {

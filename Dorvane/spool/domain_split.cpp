@@ -42,7 +42,7 @@ namespace {
 // The OutBox file of `part`, named by its ID; noted in the debug log.
 SpoolFile OutBoxFile(Logs& logs, const CMessage& part) {
   std::string path = SpoolPath(kOutBox, part.ID);
-  logs.DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
+  if (logs.DebugOn()) logs.DbgAdd("<FONT face='Verdana' size='2'>" + GMTDate() + ": Ecriture de " + path + "</FONT><BR>");
   return {path, EncodeMessage(part)};
 }
 
@@ -52,7 +52,7 @@ std::vector<SpoolFile> SplitFiles(Files& files, Logs& logs, Clock& clock, const 
   std::vector<SpoolFile> spool;
   CMessage part = message;  // carries every field but ID and recipients
   for (size_t g = 0; g < groups.size(); ++g) {
-    part.ID = FreshSpoolName(files, clock, "-" + std::to_string(g), taken);
+    part.ID = FreshSpoolName(files, clock, "-" + std::to_string(g), taken, NameCheck::kOtherFolders);
     std::vector<std::string> list{std::string()};
     list.insert(list.end(), groups[g].begin(), groups[g].end());
     part.SetRcptToList(std::move(list));
@@ -86,7 +86,7 @@ bool OutBoxHasRoom(Files& files, const CMessage& message) {
 std::vector<SpoolFile> OutBoxFiles(Files& files, Logs& logs, Clock& clock, CMessage& message,
                                    const std::set<std::string>& taken) {
   if (message.MRcptToCount() > 1) return SplitFiles(files, logs, clock, message, taken);
-  message.ID = FreshSpoolName(files, clock, "", taken);
+  message.ID = FreshSpoolName(files, clock, "", taken, NameCheck::kOtherFolders);
   return {OutBoxFile(logs, message)};
 }
 

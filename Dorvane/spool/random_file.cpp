@@ -39,12 +39,15 @@ std::string RandomFileGet(Clock& clock) {
 }
 
 std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix,
-                           const std::set<std::string>& taken) {
+                           const std::set<std::string>& taken, NameCheck check) {
   for (int i = 0; i < kMaxDraws; ++i) {
     std::string name = RandomFileGet(clock) + suffix;
-    if (!taken.contains(name) && !PathTaken(files, SpoolPath(kOutBox, name)) && !PathTaken(files, SpoolPath(kDeferred, name)) &&
-        !PathTaken(files, SpoolPath(kError, name)))
-      return name;
+    if (taken.contains(name)) continue;
+    const bool free = check == NameCheck::kOtherFolders
+                          ? !files.Exists(SpoolPath(kDeferred, name)) && !files.Exists(SpoolPath(kError, name))
+                          : !PathTaken(files, SpoolPath(kOutBox, name)) && !PathTaken(files, SpoolPath(kDeferred, name)) &&
+                                !PathTaken(files, SpoolPath(kError, name));
+    if (free) return name;
   }
   Raise(kErrPermissionDenied, "MOD:MODSpool[RandomFileGet]", "No free spool file name");
 }

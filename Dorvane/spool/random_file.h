@@ -15,11 +15,22 @@ class Files;
 // zeros ("3F2A1C9B04").
 std::string RandomFileGet(Clock& clock);
 
-// A fresh name + `suffix` that names nothing (nor a staging file) in any of
-// OutBox, Deferred and Error as `files` sees them, and is none of `taken`
-// (names given to files still being written): draws again while it does.
-// RuntimeError after an absurd number of collisions.
+// How FreshSpoolName makes sure that a name is free.
+enum class NameCheck {
+  // Nothing (nor a staging file) of that name in OutBox, Deferred or Error.
+  kEveryFolder,
+  // No message of that name in Deferred or Error: for a file written into
+  // OutBox by WriteNewSpoolFiles, whose write refuses a name taken there
+  // (one look fewer per folder for each message, and no gap between the look
+  // and the write).
+  kOtherFolders,
+};
+
+// A fresh name + `suffix` that is free in the spool folders as `files` sees
+// them (`check`), and is none of `taken` (names given to files still being
+// written): draws again while it is not. RuntimeError after an absurd number
+// of collisions.
 std::string FreshSpoolName(Files& files, Clock& clock, const std::string& suffix = "",
-                           const std::set<std::string>& taken = {});
+                           const std::set<std::string>& taken = {}, NameCheck check = NameCheck::kEveryFolder);
 
 }  // namespace dorvane

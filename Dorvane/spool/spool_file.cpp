@@ -63,8 +63,8 @@ std::vector<std::string> RemoveStaleStagingFiles(Files& files) {
   return removed;
 }
 
-SpoolWriteBatch::SpoolWriteBatch(Files& files, std::string source)
-    : files_(files), source_(std::move(source)) {}
+SpoolWriteBatch::SpoolWriteBatch(Files& files, std::string source, bool new_files)
+    : files_(files), source_(std::move(source)), new_files_(new_files) {}
 
 SpoolWriteBatch::~SpoolWriteBatch() {
   for (const auto& e : staged_) files_.Remove(e.staging);
@@ -74,7 +74,10 @@ void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes) {
   std::string staging = StagingPath(path);
   // Listed first: a write that fails half-way may still leave the file.
   staged_.push_back({path, staging});
-  if (int err = files_.WriteDurable(staging, bytes)) RaiseErrno(source_, "Cannot write", staging, err);
+  int err = new_files_ ? files_.WriteDurableNew(staging, bytes) : files_.WriteDurable(staging, bytes);
+  if (err == 0) return;
+  if (err == EEXIST) staged_.pop_back();  // another writer's: not ours to remove
+  RaiseErrno(source_, "Cannot write", staging, err);
 }
 
 void SpoolWriteBatch::Commit() {
@@ -88,7 +91,8 @@ std::vector<std::string> SpoolWriteBatch::Place() {
   staged.swap(staged_);
   std::set<std::string> folders;
   for (size_t i = 0; i < staged.size(); ++i) {
-    int err = files_.Rename(staged[i].staging, staged[i].path);
+    int err = new_files_ ? files_.RenameNew(staged[i].staging, staged[i].path)
+                         : files_.Rename(staged[i].staging, staged[i].path);
     if (err == 0) {
       folders.insert(FolderOf(staged[i].path));
       continue;
@@ -102,7 +106,7 @@ std::vector<std::string> SpoolWriteBatch::Place() {
 
 void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
                         const FlushFolder& flush) {
-  SpoolWriteBatch batch(files, source);
+  SpoolWriteBatch batch(files, source, true);
   for (const SpoolFile& file : spool) batch.Stage(file.path, file.bytes);
   for (const std::string& folder : batch.Place()) {
     int err = flush(folder);

@@ -50,8 +50,9 @@ using FlushFolder = std::function<int(const std::string& folder)>;
 // Writes `spool`, files new to their folders, all or nothing through
 // `files` as SpoolWriteBatch does, each folder flushed by `flush`. A failed
 // flush removes the files again (they were new: nothing is lost), so a
-// failure reported never leaves a message behind. Throws RuntimeError with
-// `source` on failure.
+// failure reported never leaves a message behind. A name already taken in
+// its folder (by another writer) fails the write rather than replacing that
+// file. Throws RuntimeError with `source` on failure.
 void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
                         const FlushFolder& flush);
 
@@ -63,8 +64,9 @@ void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const
 class SpoolWriteBatch {
  public:
   // `source` names the operation in the RuntimeError of a failure; `files`
-  // must outlive the batch.
-  SpoolWriteBatch(Files& files, std::string source);
+  // must outlive the batch. With `new_files`, a file (or staging file) of
+  // the same name already there is never replaced: the batch fails instead.
+  SpoolWriteBatch(Files& files, std::string source, bool new_files = false);
   ~SpoolWriteBatch();
   SpoolWriteBatch(const SpoolWriteBatch&) = delete;
   SpoolWriteBatch& operator=(const SpoolWriteBatch&) = delete;
@@ -88,6 +90,7 @@ class SpoolWriteBatch {
   };
   Files& files_;
   std::string source_;
+  bool new_files_;
   std::vector<Entry> staged_;
 };
 

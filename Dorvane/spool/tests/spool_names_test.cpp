@@ -112,6 +112,20 @@ TEST(Domains, SplitThatFailsOnItsLastPartLeavesNoPart) {
   }
 }
 
+// A name another writer (a second program) took between the draw and the
+// write fails the write; that writer's file, or staging file, stays as it is.
+TEST(Domains, SplitNeverReplacesAFileAnotherWriterPutThere) {
+  for (const char* theirs : {"34-1", ".34-1.tmp"}) {
+    SCOPED_TRACE(theirs);
+    TestEnvironment t;
+    t.ResetSpoolFolders();
+    t.program.Write(std::string(kOutBox) + "/" + theirs, "their message");
+    EXPECT_THROW(WriteSplitByDomain(t.files, t.logs, t.clock, ThreeRecipientsInTwoDomains()), RuntimeError);
+    EXPECT_EQ(t.program.Read(std::string(kOutBox) + "/" + theirs), "their message");
+    EXPECT_EQ(t.FolderFiles("OutBox"), std::vector<std::string>{theirs});  // and none of ours
+  }
+}
+
 TEST(Domains, SeveralRecipientsInOneDomainMakeOneFile) {
   CMessage m;
   m.AddRcptTo("<a@x.fr>");
@@ -180,8 +194,8 @@ class ThreadSafeLoop : public EventLoop {
 // Counts renames; each folder flush waits until the test opens it.
 class GatedFiles : public fake::FailingFiles {
  public:
-  int Rename(const std::string& from, const std::string& to) override {
-    int err = FailingFiles::Rename(from, to);
+  int RenameNew(const std::string& from, const std::string& to) override {
+    int err = FailingFiles::RenameNew(from, to);
     Count(renames);
     return err;
   }

@@ -50,6 +50,16 @@ int FailingFiles::Rename(const std::string& from, const std::string& to) {
   return disk_.Rename(from, to);
 }
 
+int FailingFiles::WriteDurableNew(const std::string& path, std::string_view bytes) {
+  if (int err = Failure("WriteDurable", path)) return err;
+  return disk_.WriteDurableNew(path, bytes);
+}
+
+int FailingFiles::RenameNew(const std::string& from, const std::string& to) {
+  if (int err = Failure("Rename", to)) return err;
+  return disk_.RenameNew(from, to);
+}
+
 int FailingFiles::Remove(const std::string& path) {
   if (int err = Failure("Remove", path)) return err;
   return disk_.Remove(path);

@@ -46,6 +46,9 @@ class FailingFiles : public Files {
   int Append(const std::string& path, std::string_view bytes) override;
   int Read(const std::string& path, std::string* bytes) override;
   int Rename(const std::string& from, const std::string& to) override;
+  // Fail as WriteDurable and Rename do.
+  int WriteDurableNew(const std::string& path, std::string_view bytes) override;
+  int RenameNew(const std::string& from, const std::string& to) override;
   int Remove(const std::string& path) override;
   int SyncFolder(const std::string& folder) override;
   std::vector<std::string> List(const std::string& folder) override;
