@@ -51,12 +51,13 @@ void InboundSession::OnConnectionRequest(int index, intptr_t request_id) {
 
 void InboundSession::Accept(intptr_t request_id) {
   Logs& logs = env_.logs;
-  logs.DbgAdd(GMTDate() + ": IN demande de connexion demandée<BR>");
-  logs.DbgAdd(GMTDate() + ": Recherche d'une connexion IN libre<BR>");
+  const bool debug = logs.DebugOn();  // the dates are not made for nothing
+  if (debug) logs.DbgAdd(GMTDate() + ": IN demande de connexion demandée<BR>");
+  if (debug) logs.DbgAdd(GMTDate() + ": Recherche d'une connexion IN libre<BR>");
   int n = env_.pools.FindFreeIn();
   if (n == 0) return RefuseBusy(request_id);
-  logs.DbgAdd(GMTDate() + ": Connexion IN trouvée: " + std::to_string(n) + "<BR>");
-  logs.DbgAdd(GMTDate() + ": Chargement connexion IN[" + std::to_string(n) + "]<BR>");
+  if (debug) logs.DbgAdd(GMTDate() + ": Connexion IN trouvée: " + std::to_string(n) + "<BR>");
+  if (debug) logs.DbgAdd(GMTDate() + ": Chargement connexion IN[" + std::to_string(n) + "]<BR>");
   env_.form.Smtp().Load(n);
   SocketControl& sock = env_.form.Smtp()[n];
   sock.SetLocalPort(0);
@@ -87,9 +88,12 @@ bool InboundSession::Denied(int element) {
   return true;
 }
 
+// A slot whose QUIT is answered is not held: it closes as soon as the
+// reply is out, which the client may see before this loop does.
 int InboundSession::SlotsHeldBy(const std::string& ip) const {
   return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [&](const auto& s) {
-    return s.second.ip == ip && s.second.dialogue.status() != 0;
+    const int status = s.second.dialogue.status();
+    return s.second.ip == ip && status != 0 && status != kInQuit;
   }));
 }
 

@@ -228,8 +228,8 @@ TEST_F(QtSocketTest, HalfClosingPeerGetsItsReplyBeforeClose) {
 // output piling up unread past 1 MiB drops the connection with an error.
 TEST_F(QtSocketTest, UnreadOutputPastOneMebibyteDropsTheConnection) {
   ConnectPair();
-  server[5].SendData(std::string(3 << 20, 'a'));
-  server[5].SendData(std::string(1, 'b'));  // 3 MiB + 1 pending
+  server[5].SendData(std::string(32 << 20, 'a'));  // more than the kernel's buffers take
+  server[5].SendData(std::string(1 << 20, 'b'));   // what is left of it + 1 MiB pending
   ASSERT_TRUE(PumpUntil([&] { return server_events.last_error != 0; }));
   EXPECT_EQ(kWsaEconnaborted, server_events.last_error);
   ASSERT_TRUE(PumpUntil([&] { return client_events.Count("close 1") + client_events.Count("error 1 10054") == 1; }));
