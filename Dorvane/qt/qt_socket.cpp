@@ -113,7 +113,7 @@ class QtSocketElement : public SocketControl {
   void OnIncoming(qintptr fd);
   void OnReadable();
   void OnWritable();
-  void SendNow();
+  int SendNow();
   bool TakeSendComplete();
   void QueueTlsOutput();
   bool AdvanceTls(size_t& got, bool& eof);
@@ -365,15 +365,8 @@ void QtSocketElement::OnWritable() {
     Fire("Connect", [](SocketEvents& e, int i) { e.OnConnect(i); });
     return;
   }
-  while (!out_.empty()) {
-    ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      out_.erase(0, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    Fail(WinsockFromErrno(n < 0 ? errno : ECONNRESET));
+  if (int err = SendNow()) {
+    if (err != EAGAIN && err != EWOULDBLOCK) Fail(WinsockFromErrno(err));
     return;
   }
   write_notifier_->setEnabled(false);
@@ -415,13 +408,15 @@ void QtSocketElement::SendData(const std::string& bytes) {
   out_ += bytes;
   // Nothing waits before it: out at once, a turn of the loop sooner for the
   // peer. The notifier still raises SendComplete, and sends what is left.
-  if (out_.size() == bytes.size() && state_ == SocketState::Connected) SendNow();
+  // A failure is left to OnWritable, which meets it again and raises the
+  // Error event outside the caller's call.
+  if (out_.size() == bytes.size() && state_ == SocketState::Connected) (void)SendNow();
   write_notifier_->setEnabled(true);
 }
 
-// Sends what the socket takes now. A failure is left to OnWritable, which
-// meets it again and raises the Error event outside the caller's call.
-void QtSocketElement::SendNow() {
+// Sends what the socket takes now: 0 once out_ is empty, else the errno
+// that stopped it (EAGAIN: the socket takes no more for the moment).
+int QtSocketElement::SendNow() {
   while (!out_.empty()) {
     ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL);
     if (n > 0) {
@@ -429,8 +424,9 @@ void QtSocketElement::SendNow() {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    return;
+    return n < 0 ? errno : ECONNRESET;
   }
+  return 0;
 }
 
 // Bytes received but not taken are dropped: a peer (or someone between us)
