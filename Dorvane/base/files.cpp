@@ -41,9 +41,7 @@ int WriteFlushed(const std::string& path, int flags, std::string_view bytes) {
   return err;
 }
 
-
 }  // namespace
-
 
 int DiskFiles::WriteDurable(const std::string& path, std::string_view bytes) {
   return WriteFlushed(path, O_TRUNC, bytes);
