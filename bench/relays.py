@@ -15,7 +15,7 @@ import shutil
 import signal
 import subprocess
 import sys
-import threading
+import tempfile
 import time
 
 DORVANE_ADDR, DORVANE_PORT, DORVANE_SINK = "127.0.0.2", 2525, "127.0.0.3"
@@ -117,9 +117,8 @@ class Sink:
 
     def __init__(self, addr, tls_folder=None):
         self.addr, self.tls_folder = addr, tls_folder
-        self.count = 0
         self.proc = None
-        self._reader = None
+        self._out = None
 
     def start(self):
         command = ["smtp-sink", "-c", "-u", "nobody", "-m", "1000", "%s:25" % self.addr, "1024"]
@@ -127,25 +126,25 @@ class Sink:
             os.makedirs(self.tls_folder, exist_ok=True)
             command = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "tls_sink.py"),
                        self.addr, "25", self.tls_folder]
-        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
+        # A file, not a pipe: the counters are rewritten at every session
+        # and message, and a reader woken for each would take CPU from the
+        # relay under test. They are read only when asked for.
+        self._out = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command, stdout=self._out, stderr=subprocess.DEVNULL)
         if not wait_for(lambda: accepts(self.addr, 25), 10):
             raise RuntimeError("smtp-sink on %s did not start" % self.addr)
         return self
 
-    def _read(self):
-        # The counters are rewritten in place, ended by CR:
-        # "sess=N quit=N mesg=N".
-        buf = b""
-        while True:
-            chunk = self.proc.stdout.read1(4096)
-            if not chunk:
-                return
-            buf = (buf + chunk)[-4096:]
-            found = re.findall(rb"mesg=(\d+)\r", buf)
-            if found:
-                self.count = int(found[-1])
+    @property
+    def count(self):
+        """Messages received so far, from the last "sess=N quit=N mesg=N"
+        line, each ended by CR."""
+        if not self._out:
+            return 0
+        size = os.fstat(self._out.fileno()).st_size
+        tail = os.pread(self._out.fileno(), 4096, max(0, size - 4096))
+        found = re.findall(rb"mesg=(\d+)\r", tail)
+        return int(found[-1]) if found else 0
 
     def stop(self):
         if self.proc:

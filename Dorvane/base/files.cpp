@@ -141,7 +141,14 @@ int DiskFiles::RenameNew(const std::string& from, const std::string& to) {
   return 0;
 }
 
-int DiskFiles::Remove(const std::string& path) { return Result(::unlink(path.c_str())); }
+int DiskFiles::Remove(const std::string& path) {
+  // Held open across the removal, the file is freed by the late close (a
+  // name-only handle: opening it has no effect on any kind of file).
+  int held = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  int err = Result(::unlink(path.c_str()));
+  if (held >= 0) late_close_.Close(held);
+  return err;
+}
 
 int DiskFiles::SyncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "base/late_close.h"
+
 namespace dorvane {
 
 class Files {
@@ -70,7 +72,8 @@ class DiskFiles final : public Files {
  public:
   // Append keeps the files it writes open (the logs: a few names), and
   // before each write checks that the name still leads to the open file, so
-  // a log removed or renamed by hand is let go at once.
+  // a log removed or renamed by hand is let go at once. Remove takes the
+  // name at once and leaves freeing the file's blocks to another thread.
   DiskFiles() = default;
   ~DiskFiles() override;
   DiskFiles(const DiskFiles&) = delete;
@@ -107,6 +110,7 @@ class DiskFiles final : public Files {
 
   std::mutex kept_mutex_;
   std::vector<KeptFile> kept_;
+  LateClose late_close_;
 };
 
 }  // namespace dorvane
