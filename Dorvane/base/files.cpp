@@ -57,29 +57,56 @@ DiskFiles::~DiskFiles() {
 
 void DiskFiles::CloseKept(size_t index) {
   ::close(kept_[index].fd);
+  if (kept_[index].folder_fd >= 0) ::close(kept_[index].folder_fd);
   kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+bool DiskFiles::NameSurelyKept(const KeptFile& kept) {
+  struct stat folder {};
+  return kept.folder_settled && ::fstat(kept.folder_fd, &folder) == 0 &&
+         folder.st_ctim.tv_sec == kept.checked.tv_sec && folder.st_ctim.tv_nsec == kept.checked.tv_nsec;
+}
+
+void DiskFiles::NoteNameChecked(KeptFile& kept) {
+  struct stat folder {};
+  kept.folder_settled = false;
+  if (kept.folder_fd < 0 || ::fstat(kept.folder_fd, &folder) != 0) return;
+  kept.checked = folder.st_ctim;
+  // A change within the same tick of the file system's clock would leave
+  // the time as it is: only a time already well past rules that out.
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  kept.folder_settled = now.tv_sec - kept.checked.tv_sec >= 2;
 }
 
 int DiskFiles::AppendFd(const std::string& path, struct stat* before) {
   for (size_t i = 0; i < kept_.size(); ++i) {
-    if (kept_[i].path != path) continue;
-    if (::stat(path.c_str(), before) == 0 && before->st_ino == kept_[i].inode &&
-        before->st_dev == kept_[i].device)
-      return kept_[i].fd;
+    KeptFile& kept = kept_[i];
+    if (kept.path != path) continue;
+    if (NameSurelyKept(kept) && ::fstat(kept.fd, before) == 0) return kept.fd;
+    // The folder's time is taken first: a change after it shows next time.
+    NoteNameChecked(kept);
+    if (::stat(path.c_str(), before) == 0 && before->st_ino == kept.inode && before->st_dev == kept.device)
+      return kept.fd;
     CloseKept(i);
     break;
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  if (::fstat(fd, before) != 0) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  KeptFile opened{path, -1, 0, 0, ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC), {}, false};
+  NoteNameChecked(opened);  // before the open, as above
+  opened.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (opened.fd < 0 || ::fstat(opened.fd, before) != 0) {
     int err = errno;
-    ::close(fd);
+    if (opened.fd >= 0) ::close(opened.fd);
+    if (opened.folder_fd >= 0) ::close(opened.folder_fd);
     errno = err;
     return -1;
   }
+  opened.device = before->st_dev;
+  opened.inode = before->st_ino;
   if (kept_.size() == kMaxKeptFiles) CloseKept(0);
-  kept_.push_back({path, fd, before->st_dev, before->st_ino});
-  return fd;
+  kept_.push_back(std::move(opened));
+  return kept_.back().fd;
 }
 
 // Lines come many times a second under load; keeping the file open spares

@@ -101,7 +101,15 @@ class DiskFiles final : public Files {
     int fd;
     dev_t device;
     ino_t inode;
+    int folder_fd;              // the folder that holds the name, or -1
+    struct timespec checked{};  // the folder's change time when the name was last looked up
+    bool folder_settled;        // that time was old enough to be trusted
   };
+  // Whether the name of `kept` surely still leads to its file: its folder,
+  // unchanged since the last look-up, has had no entry added, renamed or
+  // removed. Spares looking the name up again for every line.
+  static bool NameSurelyKept(const KeptFile& kept);
+  static void NoteNameChecked(KeptFile& kept);
   // The open descriptor of `path` for Append and the file's state before
   // the write, opening it when none is kept or the name now leads elsewhere;
   // -1 with errno set on a failure.

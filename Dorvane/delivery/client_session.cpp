@@ -95,7 +95,9 @@ void ClientSession::Run(int i, const DialogueAction& action) {
       // Whatever the server sent after the reply that ended the session is
       // no reply to the next session on this slot.
       return received_.at(At(i)).Clear();
-    case Action::kDelivered: return moves_.Remove(kOutBox, cnx.CurrentOutFile);
+    case Action::kDelivered:
+      moves_.Remove(kOutBox, cnx.CurrentOutFile);
+      return queue_.Delivered(i);
     case Action::kRefuse: return failure_.Refuse(i, action.text, action.where);
     case Action::kReplyFailure: return failure_.ReplyFailure(i, action.text);
     case Action::kSocketFailure:

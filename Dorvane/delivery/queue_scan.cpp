@@ -32,6 +32,8 @@ QueueScan::QueueScan(Environment& env, SpoolMoves& moves, DeliveryFailure& failu
 
 void QueueScan::Added(const std::string& name) { pending_.Add(name); }
 
+void QueueScan::Delivered(int i) { bound_.at(static_cast<size_t>(i)).clear(); }
+
 // A Deferred arrival keeps its file's own time: a rename does not change it.
 void QueueScan::Arrived(const char* folder, const std::string& name) {
   if (name.empty()) return;

@@ -55,6 +55,10 @@ class QueueScan {
   // next scan takes it without listing the folder.
   void Added(const std::string& name);
 
+  // The file of outbound slot i was delivered and removed: its session's
+  // end leaves nothing to take back.
+  void Delivered(int i);
+
   // Lists OutBox afresh, then scans: what the "scan" and "flush" commands
   // run, since another program (the local mail command, `retry`) may have
   // queued mail. Guarded ("MOD:MODULE[VerifOutBox]").

@@ -77,6 +77,10 @@ TEST_F(QueueScanTest, DeliveredFileGoesAndItsSlotIsFreedOnceQuitIsOut) {
                            " Dorvane/smtpdistant[1]: F1 to=<a@dest.test>" + sent,
                            " Dorvane/smtpdistant[1]: F1 to=<b@dest.test>" + sent,
                        }));
+  // The next scan does not look for the file it removed.
+  test.files.calls.clear();
+  queue().VerifOutBox();
+  EXPECT_EQ(test.files.calls, (std::map<std::string, int>{}));
 }
 
 // Scans asked for by the sessions run once the event is handled, never

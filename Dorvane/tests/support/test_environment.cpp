@@ -75,6 +75,11 @@ std::vector<std::string> FailingFiles::List(const std::string& folder) {
   return disk_.List(folder);
 }
 
+bool FailingFiles::Exists(const std::string& path) {
+  ++calls["Exists"];
+  return disk_.Exists(path);
+}
+
 bool FailingFiles::IsFile(const std::string& path) {
   ++calls["IsFile"];
   return disk_.IsFile(path);

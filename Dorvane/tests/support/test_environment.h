@@ -34,7 +34,7 @@ namespace fake {
 // "Remove", "SyncFolder") fail with `error` on every path containing
 // `path_part`. FreeBytes answers `free_bytes` when set. `calls` counts the
 // looks that cost a system call per file or folder ("List", "IsFile",
-// "ModifiedTime"), by name.
+// "ModifiedTime", "Exists"), by name.
 class FailingFiles : public Files {
  public:
   void Fail(const std::string& operation, const std::string& path_part, int error);
@@ -57,7 +57,7 @@ class FailingFiles : public Files {
   std::optional<uint64_t> FreeBytes(const std::string& folder) override;
   // Fails as Read does.
   int ReadAtMost(const std::string& path, size_t limit, std::string* bytes) override;
-  bool Exists(const std::string& path) override { return disk_.Exists(path); }
+  bool Exists(const std::string& path) override;
 
  private:
   // The error of the first rule matching, 0 when none does.
