@@ -36,6 +36,7 @@ class Stepper {
   void Greeted();
   void Ehlo();
   void MailFrom();
+  void SendEnvelope();
   bool Preamble(const std::string& reply);
   void AfterEhlo(const std::string& reply);
   void AfterStartTls(const std::string& reply);
@@ -55,6 +56,7 @@ class Stepper {
 
 // The send line of the debug log; commands that carry addresses are escaped.
 void Stepper::Debug(const std::string& line, bool escape) {
+  if (!facts_.debug) return;
   Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot() + ": " + facts_.message.ID + " " +
                             (escape ? HtmlEscape(line) : line) + "</FONT><BR>");
 }
@@ -95,7 +97,8 @@ void Stepper::Delivered(const std::string& reply) {
 // A reply that fits no row: shown, then the session ends, for good on a
 // 5xx, for now otherwise.
 void Stepper::Unexpected(const std::string& reply) {
-  Do(Action::kDebugLog, "<FONT COLOR='#FF0000'>" + facts_.message.ID + " RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
+  if (facts_.debug)
+    Do(Action::kDebugLog, "<FONT COLOR='#FF0000'>" + facts_.message.ID + " RECEIVED DATA NOT IMPLEMENTED !</FONT><BR>");
   Do(Action::kUnexpected, Tag() + " unexpected reply: " + ReplyReason(reply));
   const int32_t state = Now().status;
   const bool at_recipient = state == kOutLastRcptSent || (state == kOutMailFromSent && Now().rcpt > 0);
@@ -120,11 +123,13 @@ void Stepper::Reply(const std::string& reply) {
   if (state == kOutMailFromSent && code == "250") {
     next.rcpt = static_cast<uint8_t>(next.rcpt + 1);
     next.status = next.rcpt >= facts_.message.MRcptToCount() ? kOutLastRcptSent : kOutMailFromSent;
+    if (next.pipelining) return Do(Action::kStartReplyLimit);  // its command went with the envelope
     Send("RCPT TO: " + facts_.message.RcptTo(next.rcpt), true);
     return Do(Action::kScan);
   }
   if (state == kOutLastRcptSent && code == "250") {
     next.status = kOutDataSent;
+    if (next.pipelining) return Do(Action::kStartReplyLimit);
     Send("DATA", false);
     return Do(Action::kScan);
   }
@@ -140,8 +145,9 @@ void Stepper::Reply(const std::string& reply) {
     const bool ends_line = data.empty() || data.ends_with("\r\n");
     Do(Action::kSend, data + (ends_line ? ".\r\n" : "\r\n.\r\n"));
     Do(Action::kStartReplyLimit);
-    Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot() + ": " + facts_.message.ID +
-                              " **** DATA ****</FONT><BR>");
+    if (facts_.debug)
+      Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT" + Slot() + ": " + facts_.message.ID +
+                                " **** DATA ****</FONT><BR>");
     return Do(Action::kScan);
   }
   // The final reply may overtake the send-complete event: the body is
@@ -172,8 +178,29 @@ void Stepper::Ehlo() {
 
 void Stepper::MailFrom() {
   step_.next.status = kOutMailFromSent;
-  Send("MAIL FROM: " + facts_.message.From, true);
+  if (Now().pipelining)
+    SendEnvelope();
+  else
+    Send("MAIL FROM: " + facts_.message.From, true);
   Do(Action::kScan);
+}
+
+// MAIL FROM, every RCPT TO and DATA in one send. The replies are then read
+// one by one as if each command had waited for the one before, so a refusal
+// ends the session where it would have without the batch (the QUIT that
+// follows may land in the message text, which the close then throws away).
+void Stepper::SendEnvelope() {
+  const CMessage& message = facts_.message;
+  std::string batch = "MAIL FROM: " + message.From + kCrLf;
+  Debug(batch, true);
+  for (int k = 1; k <= message.MRcptToCount(); ++k) {
+    const std::string line = "RCPT TO: " + message.RcptTo(k) + kCrLf;
+    Debug(line, true);
+    batch += line;
+  }
+  Debug(std::string("DATA") + kCrLf, false);
+  Do(Action::kSend, batch + "DATA" + kCrLf);
+  Do(Action::kStartReplyLimit);
 }
 
 // The rows between the greeting and MAIL FROM; false for a reply that fits
@@ -228,6 +255,7 @@ void Stepper::AfterEhlo(const std::string& reply) {
     Send("STARTTLS", false);
     return Do(Action::kScan);
   }
+  step_.next.pipelining = caps.pipelining;
   if (!tls || Security().user.empty()) return MailFrom();
   if (Authenticate(caps)) Do(Action::kScan);
 }
@@ -295,6 +323,7 @@ void Stepper::Connected() {
 void Stepper::TlsReady(const std::string& description) {
   if (Now().status != kOutTlsStarting) return;
   step_.next.tls = true;
+  step_.next.pipelining = false;
   Do(Action::kMailLog, Tag() + " tls=" + ReplyReason(description) + ", relay=" + facts_.peer);
   if (Security().mode != DialogueSecurity::kTls) return Ehlo();
   step_.next.status = kOutConnecting;

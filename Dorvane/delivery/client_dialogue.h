@@ -1,6 +1,7 @@
 // The client side of the SMTP dialogue on one outbound slot as a pure state
 // machine: greeting, HELO (or EHLO, STARTTLS or TLS from the connect, and
-// AUTH), MAIL FROM, one RCPT TO per recipient, DATA, the body and QUIT. A step takes the slot's state, one event (a complete reply,
+// AUTH), MAIL FROM, one RCPT TO per recipient, DATA (the three sent together
+// to a server that offers PIPELINING), the body and QUIT. A step takes the slot's state, one event (a complete reply,
 // a connect, a send-complete, a close or an error) and gives the next state
 // and the actions to run, in order. No sockets, files, logs or clocks here:
 // the adapter (ClientSession) runs the actions.
@@ -65,6 +66,7 @@ struct DialogueState {
   DialogueEnding ending;
   bool tls = false;         // TLS is up on this connection
   bool plain_only = false;  // a second connection after a failed handshake
+  bool pipelining = false;  // the envelope goes in one send; its replies are read in turn
 
   bool operator==(const DialogueState&) const = default;
 };
@@ -95,13 +97,15 @@ struct DialogueSecurity {
 };
 
 // What the dialogue reads of its slot: the number, the bound message, the
-// HELO argument, the peer as "host [ip]" and how to secure the session.
+// HELO argument, the peer as "host [ip]", how to secure the session and
+// whether debug-log entries are wanted (none is made otherwise).
 struct DialogueFacts {
   int slot;
   const CMessage& message;
   const std::string& helo_name;
   std::string peer;
   DialogueSecurity security = {};
+  bool debug = true;
 };
 
 struct DialogueStep {

@@ -68,7 +68,8 @@ void ClientSession::Step(int i, const DialogueEvent& event) {
   SocketArray& distant = env_.form.SmtpDistant();
   if (distant.Exists(i)) peer = PeerText(distant[i].RemoteHost(), distant[i].RemoteHostIP());
   DialogueStep step =
-      StepDialogue(StateOf(i), event, DialogueFacts{i, cnx.Message(), env_.settings.host_name, peer, SecurityOf(i)});
+      StepDialogue(StateOf(i), event,
+                   DialogueFacts{i, cnx.Message(), env_.settings.host_name, peer, SecurityOf(i), env_.logs.DebugOn()});
   // The state is set before the actions run: they may move it on (a failure
   // frees the slot or connects the next host).
   if (step.next.status != cnx.Status()) cnx.SetStatus(step.next.status);

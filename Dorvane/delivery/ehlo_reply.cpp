@@ -24,6 +24,7 @@ void ReadLine(const std::string& line, EhloCapabilities& caps) {
     words[count] += Upper(c);
   }
   if (words[0] == "STARTTLS") caps.starttls = true;
+  if (words[0] == "PIPELINING") caps.pipelining = true;
   if (words[0] != "AUTH") return;
   for (const std::string& word : words) {
     if (word == "PLAIN") caps.auth_plain = true;

@@ -16,6 +16,7 @@ struct EhloCapabilities {
   bool starttls = false;
   bool auth_plain = false;
   bool auth_login = false;
+  bool pipelining = false;  // MAIL FROM, RCPT TO and DATA may go together
 };
 
 // Reads the keyword lines ("250-STARTTLS", "250 AUTH PLAIN LOGIN", the old

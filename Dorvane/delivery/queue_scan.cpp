@@ -91,7 +91,8 @@ void QueueScan::ScanNow() {
 }
 
 void QueueScan::DbgPlain(const std::string& text) {
-  env_.logs.DbgAdd("<FONT face='Verdana' size='2'>" + LogStamp(env_.clock) + ": " + text + "</FONT><BR>");
+  if (env_.logs.DebugOn())
+    env_.logs.DbgAdd("<FONT face='Verdana' size='2'>" + LogStamp(env_.clock) + ": " + text + "</FONT><BR>");
 }
 
 // A file bound to a busy slot is being delivered.

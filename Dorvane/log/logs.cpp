@@ -48,6 +48,7 @@ void Logs::AppendLine(const std::string& name, const std::string& line) {
 }
 
 void Logs::DbgAdd(const std::string& text, int kind) {
+  if (!DebugOn()) return;
   std::string colour, marker;
   switch (kind) {
     case kDbgBody:
@@ -61,7 +62,6 @@ void Logs::DbgAdd(const std::string& text, int kind) {
   }
   std::string entry = "<FONT face='Verdana' size='2'" + colour + ">" + marker + text + "\r\n";
   if (debug_) {
-    if (!*debug_) return;
     AppendLine("Debug.html", entry + "</FONT>");
   } else {
     AppendLine("Debug.html",

@@ -55,7 +55,7 @@ void CMessage::SetRcptToList(std::vector<std::string> list) {
 }
 
 void CMessage::MOpen(Files& files, Logs& logs, const std::string& file) {
-  logs.DbgAdd(DebugLine("Ouverture de", file));
+  if (logs.DebugOn()) logs.DbgAdd(DebugLine("Ouverture de", file));
   if (!files.IsFile(file)) return;
   const std::string bytes = ReadBounded(files, file);
   std::string error;
@@ -65,7 +65,7 @@ void CMessage::MOpen(Files& files, Logs& logs, const std::string& file) {
 }
 
 void CMessage::MWrite(Files& files, Logs& logs, const std::string& file) const {
-  logs.DbgAdd(DebugLine("Ecriture de", file));
+  if (logs.DebugOn()) logs.DbgAdd(DebugLine("Ecriture de", file));
   SpoolWriteBatch batch(files, "CLS:CMessage[MWrite]");
   batch.Stage(file, EncodeMessage(*this));
   batch.Commit();

@@ -538,7 +538,7 @@ class Sink:
     data: bytes with CRLF line ends, text: the same as latin-1, tls: the
     session's TLS protocol or None, login: the AUTH identity or None);
     "rcpt550", "data550" and "data554" refuse each recipient or each message
-    text instead. `options` go to aiosmtpd's Controller and SMTP
+    text instead. It offers PIPELINING. `options` go to aiosmtpd's Controller and SMTP
     (tls_context, ssl_context, require_starttls, authenticator, ...);
     mail_from counts the MAIL commands it accepted."""
 
@@ -554,6 +554,11 @@ class Sink:
         # A fixed name: the default asks DNS, which a namespace may lack.
         self.controller = Controller(self, hostname=address, port=port, server_hostname="sink.test", **options)
         self.controller.start()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # Offered as by most exchangers: the relay sends its envelope at once.
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", responses[-1]]
 
     async def handle_MAIL(self, server, session, envelope, address, options):
         with self.lock:

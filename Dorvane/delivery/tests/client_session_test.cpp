@@ -59,6 +59,10 @@ DialogueState At(int32_t status, uint8_t rcpt = 0, Ending ending = {}) { return 
 // The same inside TLS, or on the plain connection after a failed handshake.
 DialogueState Tls(int32_t status, Ending ending = {}) { return DialogueState{status, 0, ending, true, false}; }
 DialogueState PlainOnly(int32_t status) { return DialogueState{status, 0, {}, false, true}; }
+// An envelope sent in one batch to a server that offers PIPELINING.
+DialogueState Piped(int32_t status, uint8_t rcpt = 0, Ending ending = {}) {
+  return DialogueState{status, rcpt, ending, false, false, true};
+}
 Ending AuthFailed(std::string why) { return Ending{Ending::kAuthFailed, std::move(why), RefusedAt::Message}; }
 Event Reply(std::string bytes) { return Event{Event::kReply, std::move(bytes), 0}; }
 Ending Refused(std::string reply, RefusedAt where) { return Ending{Ending::kRefused, std::move(reply), where}; }
@@ -70,7 +74,7 @@ std::string Where(RefusedAt where) { return where == RefusedAt::Recipient ? "rec
 std::string Show(const DialogueState& state) {
   return std::to_string(state.status) + " rcpt " + std::to_string(state.rcpt) + " ending " +
          std::to_string(state.ending.kind) + " " + Where(state.ending.where) + " [" + state.ending.reply + "]" +
-         (state.tls ? " tls" : "") + (state.plain_only ? " plain only" : "");
+         (state.tls ? " tls" : "") + (state.plain_only ? " plain only" : "") + (state.pipelining ? " pipelining" : "");
 }
 std::vector<std::string> Show(const Actions& actions) {
   std::vector<std::string> shown;
@@ -224,6 +228,30 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
        At(kOutTlsStarting), Expect{}.StartTls("mx1.dest.test", false).actions, &exchanger},
       {"only the first lines of EHLO are read", At(kOutEhloSent), Reply(long_ehlo), At(kOutMailFromSent),
        Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
+      // PIPELINING: the envelope in one send, its replies read in turn; a
+      // refusal among them ends the session as it would have without.
+      {"PIPELINING offered", At(kOutEhloSent), Reply("250-mx1\r\n250-pipelining\r\n250 8BITMIME\r\n"),
+       Piped(kOutMailFromSent),
+       Expect{}.Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 " + mail_from_shown + "</FONT><BR>")
+           .Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 RCPT TO: &lt;a@dest.test&gt;<BR></FONT><BR>")
+           .Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 RCPT TO: &lt;b@dest.test&gt;<BR></FONT><BR>")
+           .Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 DATA\r\n</FONT><BR>")
+           .Do(Action::kSend, mail_from + "RCPT TO: <a@dest.test>\r\nRCPT TO: <b@dest.test>\r\nDATA\r\n")
+           .Do(Action::kStartReplyLimit).Do(Action::kScan).actions, &exchanger},
+      {"pipelined replies in one read", Piped(kOutMailFromSent), Reply("250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"),
+       Piped(kOutBodySending, 2),
+       Expect{}.Do(Action::kStartReplyLimit).Do(Action::kStartReplyLimit).Do(Action::kStartReplyLimit)
+           .Do(Action::kSend, "Subject: hello\r\n\r\nbody line\r\n.\r\n").Do(Action::kStartReplyLimit)
+           .Do(Action::kDebugLog, "<FONT COLOR='#0000FF'>Send to SMTPDISTANT[1]: F1 **** DATA ****</FONT><BR>")
+           .Do(Action::kScan).actions, &exchanger},
+      {"pipelined recipient refused", Piped(kOutMailFromSent), Reply("250 ok\r\n550 5.1.1 no\r\n250 ok\r\n354 go\r\n"),
+       Piped(kOutEnding, 1, Refused("550 5.1.1 no\r\n", RefusedAt::Recipient)),
+       Expect{}.Do(Action::kStartReplyLimit).Unexpected("550 5.1.1 no").Quit().actions, &exchanger},
+      {"pipelined sender refused", Piped(kOutMailFromSent), Reply("553 5.1.8 bad sender\r\n503 no\r\n503 no\r\n"),
+       Piped(kOutEnding, 0, Refused("553 5.1.8 bad sender\r\n", RefusedAt::Message)),
+       Expect{}.Unexpected("553 5.1.8 bad sender").Quit().actions, &exchanger},
+      {"PIPELINING before TLS counts no more", Piped(kOutTlsStarting), tls_ready, Tls(kOutEhloSent),
+       Expect{}.Do(Action::kMailLog, tls_line).Command(ehlo).Do(Action::kScan).actions, &exchanger},
       {"STARTTLS refused after all", At(kOutStartTlsSent), Reply("454 4.7.0 no TLS today\r\n"), At(kOutMailFromSent),
        Expect{}.Command(mail_from, mail_from_shown).Do(Action::kScan).actions, &exchanger},
       {"plain bytes before TLS", At(kOutTlsStarting), Reply("250-mx1\r\n250 AUTH PLAIN\r\n"), At(kOutTlsStarting), {},
@@ -290,11 +318,17 @@ TEST(ClientDialogue, EachEventGivesItsStateAndActions) {
       {"greeting inside TLS", Tls(kOutConnecting), Reply("220 smtp\r\n"), Tls(kOutEhloSent),
        Expect{}.Command(ehlo).Do(Action::kScan).actions, &tls},
   };
+  DialogueFacts quiet = facts;
+  quiet.debug = false;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     DialogueStep step = Play(row, facts);
     EXPECT_EQ(Show(step.next), Show(row.next));
     EXPECT_EQ(Show(step.actions), Show(row.actions));
+    // With debug off the same step, without its debug-log entries.
+    std::vector<DialogueAction> undebugged = row.actions;
+    std::erase_if(undebugged, [](const DialogueAction& a) { return a.kind == Action::kDebugLog; });
+    EXPECT_EQ(Show(Play(row, quiet).actions), Show(undebugged));
   }
   // A text without a final line end (none or empty) gets one before the
   // end mark, and none is ever doubled.
