@@ -17,16 +17,22 @@ namespace {
 // The files Append keeps open: the logs, four names.
 constexpr size_t kMaxKeptFiles = 4;
 
-// Writes every byte; returns 0 or the errno of the failure.
-int WriteAll(int fd, std::string_view bytes) {
+// Writes every byte; returns 0 or the errno of the failure, and in
+// `written` how many bytes went out before it.
+int WriteAll(int fd, std::string_view bytes, size_t* written = nullptr) {
   size_t done = 0;
+  int err = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
-  return 0;
+  if (written) *written = done;
+  return err;
 }
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
@@ -79,15 +85,15 @@ void DiskFiles::NoteNameChecked(KeptFile& kept) {
   kept.folder_settled = now.tv_sec - kept.checked.tv_sec >= 2;
 }
 
-int DiskFiles::AppendFd(const std::string& path, struct stat* before) {
+int DiskFiles::AppendFd(const std::string& path) {
+  struct stat st {};
   for (size_t i = 0; i < kept_.size(); ++i) {
     KeptFile& kept = kept_[i];
     if (kept.path != path) continue;
-    if (NameSurelyKept(kept) && ::fstat(kept.fd, before) == 0) return kept.fd;
+    if (NameSurelyKept(kept)) return kept.fd;
     // The folder's time is taken first: a change after it shows next time.
     NoteNameChecked(kept);
-    if (::stat(path.c_str(), before) == 0 && before->st_ino == kept.inode && before->st_dev == kept.device)
-      return kept.fd;
+    if (::stat(path.c_str(), &st) == 0 && st.st_ino == kept.inode && st.st_dev == kept.device) return kept.fd;
     CloseKept(i);
     break;
   }
@@ -95,15 +101,15 @@ int DiskFiles::AppendFd(const std::string& path, struct stat* before) {
   KeptFile opened{path, -1, 0, 0, ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC), {}, false};
   NoteNameChecked(opened);  // before the open, as above
   opened.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (opened.fd < 0 || ::fstat(opened.fd, before) != 0) {
+  if (opened.fd < 0 || ::fstat(opened.fd, &st) != 0) {
     int err = errno;
     if (opened.fd >= 0) ::close(opened.fd);
     if (opened.folder_fd >= 0) ::close(opened.folder_fd);
     errno = err;
     return -1;
   }
-  opened.device = before->st_dev;
-  opened.inode = before->st_ino;
+  opened.device = st.st_dev;
+  opened.inode = st.st_ino;
   if (kept_.size() == kMaxKeptFiles) CloseKept(0);
   kept_.push_back(std::move(opened));
   return kept_.back().fd;
@@ -113,14 +119,16 @@ int DiskFiles::AppendFd(const std::string& path, struct stat* before) {
 // an open and a close for each.
 int DiskFiles::Append(const std::string& path, std::string_view bytes) {
   std::lock_guard<std::mutex> lock(kept_mutex_);
-  struct stat before {};
-  int fd = AppendFd(path, &before);
+  int fd = AppendFd(path);
   if (fd < 0) return errno;
-  int err = WriteAll(fd, bytes);
+  size_t written = 0;
+  int err = WriteAll(fd, bytes, &written);
   if (err == 0) return 0;
   // Cut back to the old length, so a half line never stays in the file, and
   // open the file afresh next time.
-  (void)::ftruncate(fd, before.st_size);
+  struct stat after {};
+  if (::fstat(fd, &after) == 0 && after.st_size >= static_cast<off_t>(written))
+    (void)::ftruncate(fd, after.st_size - static_cast<off_t>(written));
   for (size_t i = 0; i < kept_.size(); ++i) {
     if (kept_[i].fd != fd) continue;
     CloseKept(i);

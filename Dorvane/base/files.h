@@ -110,10 +110,9 @@ class DiskFiles final : public Files {
   // removed. Spares looking the name up again for every line.
   static bool NameSurelyKept(const KeptFile& kept);
   static void NoteNameChecked(KeptFile& kept);
-  // The open descriptor of `path` for Append and the file's state before
-  // the write, opening it when none is kept or the name now leads elsewhere;
-  // -1 with errno set on a failure.
-  int AppendFd(const std::string& path, struct stat* before);
+  // The open descriptor of `path` for Append, opening it when none is kept
+  // or the name now leads elsewhere; -1 with errno set on a failure.
+  int AppendFd(const std::string& path);
   void CloseKept(size_t index);
 
   std::mutex kept_mutex_;

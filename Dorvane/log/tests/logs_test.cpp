@@ -1,9 +1,11 @@
 #include "log/logs.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 #include "base/program.h"
@@ -104,6 +106,19 @@ TEST_F(LogsTest, MailLogIsWrittenEvenWithDebugOff) {
   EXPECT_EQ(program_.Read("maillog.old"), "Jan 01 2026 00:00:00 Dorvane: x\r\n");
   EXPECT_EQ(program_.Read("maillog.txt"), "after rename\r\n");
   EXPECT_EQ(program_.Read("error.txt"), "after removal\r\n");
+
+  // A line the disk takes only in part is cut back whole (a file size
+  // limit stands in for a full disk: the first write is short, the next fails).
+  struct rlimit limit {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const struct rlimit tight {20, limit.rlim_max};
+  std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  logs_.MailLogAdd("a line that does not fit");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  std::signal(SIGXFSZ, SIG_DFL);
+  logs_.MailLogAdd("fits");
+  EXPECT_EQ(program_.Read("maillog.txt"), "after rename\r\nfits\r\n");
 
   Loaded(true);
   logs_.MailLogAdd("y");
