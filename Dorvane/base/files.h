@@ -71,9 +71,10 @@ std::string ReadFileBytes(Files& files, const std::string& path, const std::stri
 class DiskFiles final : public Files {
  public:
   // Append keeps the files it writes open (the logs: a few names), and
-  // before each write checks that the name still leads to the open file, so
-  // a log removed or renamed by hand is let go at once. Remove takes the
-  // name at once and leaves freeing the file's blocks to another thread.
+  // before each write checks that the name still leads to the open file
+  // (looking it up again only when its folder changed), so a log removed or
+  // renamed by hand is let go at its next line. Remove takes the name at
+  // once and leaves freeing the file's blocks to another thread.
   DiskFiles() = default;
   ~DiskFiles() override;
   DiskFiles(const DiskFiles&) = delete;
