@@ -176,6 +176,12 @@ int DiskFiles::RenameNew(const std::string& from, const std::string& to) {
   return 0;
 }
 
+int DiskFiles::CreateNew(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  return Result(::close(fd));
+}
+
 int DiskFiles::Remove(const std::string& path) {
   // Held open across the removal, the file is freed by the late close (a
   // name-only handle: opening it has no effect on any kind of file).
@@ -227,6 +233,8 @@ bool Files::Exists(const std::string& path) { return IsFile(path); }
 int Files::WriteDurableNew(const std::string& path, std::string_view bytes) {
   return Exists(path) ? EEXIST : WriteDurable(path, bytes);
 }
+
+int Files::CreateNew(const std::string& path) { return WriteDurableNew(path, {}); }
 
 int Files::RenameNew(const std::string& from, const std::string& to) {
   return Exists(to) ? EEXIST : Rename(from, to);

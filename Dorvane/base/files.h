@@ -36,6 +36,9 @@ class Files {
   // As Rename, but never replaces: EEXIST when `to` is there. By default
   // Exists then Rename.
   virtual int RenameNew(const std::string& from, const std::string& to);
+  // Creates `path` empty (0600) without flushing it: EEXIST when `path` is
+  // there. By default WriteDurableNew of nothing.
+  virtual int CreateNew(const std::string& path);
   // Removes the file `path`.
   virtual int Remove(const std::string& path) = 0;
   // Flushes the entries of `folder` to disk.
@@ -87,6 +90,7 @@ class DiskFiles final : public Files {
   // Both in one step: nothing can take the name between a look and the act.
   int WriteDurableNew(const std::string& path, std::string_view bytes) override;
   int RenameNew(const std::string& from, const std::string& to) override;
+  int CreateNew(const std::string& path) override;
   int Remove(const std::string& path) override;
   int SyncFolder(const std::string& folder) override;
   std::vector<std::string> List(const std::string& folder) override;

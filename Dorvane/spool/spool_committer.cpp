@@ -12,9 +12,10 @@ namespace {
 
 // Writes the files of `job` through `files` all or nothing, each folder
 // flushed by `flush`; "" or the description of what failed.
-std::string WriteJob(Files& files, const std::vector<SpoolFile>& job, const FlushFolder& flush) {
+std::string WriteJob(Files& files, const std::vector<SpoolFile>& job, const FlushFolder& flush,
+                     SpoolBlanks* blanks = nullptr) {
   try {
-    WriteNewSpoolFiles(files, job, "CLS:CMessage[MWrite]", flush);
+    WriteNewSpoolFiles(files, job, "CLS:CMessage[MWrite]", flush, blanks);
     return {};
   } catch (const RuntimeError& e) {
     return e.description();
@@ -37,7 +38,7 @@ void InlineSpoolCommitter::Commit(std::vector<SpoolFile> files, Done done) {
 }
 
 ThreadedSpoolCommitter::ThreadedSpoolCommitter(Files& files, EventLoop& loop, int workers)
-    : files_(files), loop_(loop), worker_count_(workers), flush_(files) {}
+    : files_(files), loop_(loop), worker_count_(workers), flush_(files), blanks_(files, static_cast<size_t>(workers)) {}
 
 ThreadedSpoolCommitter::~ThreadedSpoolCommitter() {
   {
@@ -85,9 +86,8 @@ void ThreadedSpoolCommitter::Work() {
 }
 
 void ThreadedSpoolCommitter::Finish(Job& job) {
-  std::string error = WriteJob(files_, job.files, [this](const std::string& folder) {
-    return flush_.Flush(folder);
-  });
+  std::string error = WriteJob(
+      files_, job.files, [this](const std::string& folder) { return flush_.Flush(folder); }, &blanks_);
   PostOutcome(loop_, std::move(job.done), std::move(error));
 }
 

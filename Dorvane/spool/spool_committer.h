@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "spool/spool_blanks.h"
 #include "spool/spool_file.h"
 
 namespace dorvane {
@@ -53,7 +54,9 @@ class InlineSpoolCommitter final : public SpoolCommitter {
 // Does the jobs on a few worker threads, started on the first job. Workers
 // whose renames are done share one folder flush: each waits for a flush of
 // the folder that started after its rename, and runs one itself when none
-// is running, for every rename done so far.
+// is running, for every rename done so far. Messages are written into
+// blanks (see SpoolBlanks), as many per folder as there are workers; those
+// left go with the committer.
 class ThreadedSpoolCommitter final : public SpoolCommitter {
  public:
   // `files` must be safe to use from several threads at once (DiskFiles
@@ -104,6 +107,7 @@ class ThreadedSpoolCommitter final : public SpoolCommitter {
   EventLoop& loop_;
   const int worker_count_;
   FolderFlush flush_;
+  SpoolBlanks blanks_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;

@@ -7,6 +7,7 @@
 #include "base/files.h"
 #include "base/program.h"
 #include "base/runtime_error.h"
+#include "spool/spool_blanks.h"
 
 namespace dorvane {
 
@@ -57,7 +58,10 @@ std::vector<std::string> RemoveStaleStagingFiles(Files& files) {
     const std::string base = ProgramPath(folder) + "/";
     for (const std::string& name : files.List(ProgramPath(folder))) {
       if (IsSpoolFileName(name) || !name.ends_with(kStagingSuffix)) continue;
-      if (files.Remove(base + name) == 0) removed.push_back(base + name);
+      // A blank never written to held no message: it goes unreported.
+      std::string content;
+      bool unused = IsBlankFileName(name) && files.ReadAtMost(base + name, 0, &content) == 0 && content.empty();
+      if (files.Remove(base + name) == 0 && !unused) removed.push_back(base + name);
     }
   }
   return removed;
@@ -70,11 +74,12 @@ SpoolWriteBatch::~SpoolWriteBatch() {
   for (const auto& e : staged_) files_.Remove(e.staging);
 }
 
-void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes) {
-  std::string staging = StagingPath(path);
+void SpoolWriteBatch::Stage(const std::string& path, std::string_view bytes, const std::string& blank) {
+  std::string staging = blank.empty() ? StagingPath(path) : blank;
   // Listed first: a write that fails half-way may still leave the file.
   staged_.push_back({path, staging});
-  int err = new_files_ ? files_.WriteDurableNew(staging, bytes) : files_.WriteDurable(staging, bytes);
+  bool create = new_files_ && blank.empty();  // a blank is there already, and ours
+  int err = create ? files_.WriteDurableNew(staging, bytes) : files_.WriteDurable(staging, bytes);
   if (err == 0) return;
   if (err == EEXIST) staged_.pop_back();  // another writer's: not ours to remove
   RaiseErrno(source_, "Cannot write", staging, err);
@@ -105,9 +110,13 @@ std::vector<std::string> SpoolWriteBatch::Place() {
 }
 
 void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
-                        const FlushFolder& flush) {
+                        const FlushFolder& flush, SpoolBlanks* blanks) {
   SpoolWriteBatch batch(files, source, true);
-  for (const SpoolFile& file : spool) batch.Stage(file.path, file.bytes);
+  for (const SpoolFile& file : spool)
+    batch.Stage(file.path, file.bytes, blanks ? blanks->Take(FolderOf(file.path)) : std::string());
+  // Made before the renames, so that the flush that follows covers them.
+  if (blanks)
+    for (const SpoolFile& file : spool) blanks->Refill(FolderOf(file.path));
   for (const std::string& folder : batch.Place()) {
     int err = flush(folder);
     if (err == 0) continue;

@@ -13,6 +13,7 @@
 namespace dorvane {
 
 class Files;
+class SpoolBlanks;
 
 // The three spool folders, directly in the program folder.
 extern const char* const kOutBox;    // "OutBox"
@@ -52,9 +53,11 @@ using FlushFolder = std::function<int(const std::string& folder)>;
 // flush removes the files again (they were new: nothing is lost), so a
 // failure reported never leaves a message behind. A name already taken in
 // its folder (by another writer) fails the write rather than replacing that
-// file. Throws RuntimeError with `source` on failure.
+// file. With `blanks`, each file is written into a blank of its folder when
+// one waits, and the folders are refilled before their flush. Throws
+// RuntimeError with `source` on failure.
 void WriteNewSpoolFiles(Files& files, const std::vector<SpoolFile>& spool, const std::string& source,
-                        const FlushFolder& flush);
+                        const FlushFolder& flush, SpoolBlanks* blanks = nullptr);
 
 // A set of spool files written all or nothing. Stage() writes each one
 // under its staging name and flushes it; Commit() renames them all into
@@ -72,9 +75,10 @@ class SpoolWriteBatch {
   SpoolWriteBatch& operator=(const SpoolWriteBatch&) = delete;
 
   // Writes `bytes` to the staging path of `path` (a new file is 0600: mail
-  // is private to its user) and flushes it to disk.
+  // is private to its user), or into `blank` (an empty staging file that
+  // is the caller's alone) when given, and flushes it to disk.
   // Throws RuntimeError when it cannot.
-  void Stage(const std::string& path, std::string_view bytes);
+  void Stage(const std::string& path, std::string_view bytes, const std::string& blank = {});
   // Renames every staged file over its final path (replacing a file of that
   // name) and flushes the folders. When a rename fails, the files of this
   // batch already moved are removed again and RuntimeError is thrown.

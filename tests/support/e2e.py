@@ -178,6 +178,22 @@ def spool_bytes(msg_id, sender, rcpts, data, essai=0):
     return out + b"".join(text(r) for r in rcpts) + text(data)
 
 
+def unused_blank(folder, name):
+    """Whether `name` in `folder` is an empty file a running relay made
+    ahead of need to write a coming message into: no message, not staging."""
+    if not (name.startswith(".blank-") and name.endswith(".tmp")):
+        return False
+    try:
+        return os.path.getsize(os.path.join(folder, name)) == 0
+    except FileNotFoundError:
+        return True  # taken and renamed meanwhile
+
+
+def spool_names(folder):
+    """The names in the spool folder `folder`, but for unused blanks."""
+    return sorted(n for n in os.listdir(folder) if not unused_blank(folder, n))
+
+
 def spool_messages(home):
     """(folder, name, fields) of every queued file; staging files ('.' names)
     are reported as folder '.staging' so a caller can insist there are none.
@@ -185,7 +201,7 @@ def spool_messages(home):
     out = []
     for folder in SPOOL_FOLDERS:
         path = os.path.join(home, folder)
-        for name in sorted(os.listdir(path)):
+        for name in spool_names(path):
             if name.startswith("."):
                 out.append((".staging", name, None))
                 continue
@@ -285,7 +301,7 @@ class Relay:
                 self.proc.stdout.close()
 
     def files(self, folder):
-        return sorted(os.listdir(os.path.join(self.home, folder)))
+        return spool_names(os.path.join(self.home, folder))
 
     def log(self, name="maillog.txt"):
         """The whole log `name` as text ("" while there is none)."""

@@ -8,7 +8,7 @@ import random
 import time
 
 from e2e import (Namespace, RobustCase, ScriptedPeer, Sink, TaggingClient, World, main, spool_bytes, spool_messages,
-                 start_dnsmasq, token_of, wait_for, write_ini)
+                 spool_names, start_dnsmasq, token_of, wait_for, write_ini)
 
 DNS_IP = "127.0.0.53"
 SINK_IP = "127.0.0.30"
@@ -117,7 +117,7 @@ class DeliveryRobustTest(RobustCase):
             self.assertIn(" %s The spool file cannot be read as a message (" % name, errors)
         # The receiver counts a message before the relay has read its 250
         # and removed the file: wait for the removal, do not race it.
-        left = lambda: os.listdir(os.path.join(self.home, "OutBox")) + os.listdir(os.path.join(self.home, "Deferred"))
+        left = lambda: spool_names(os.path.join(self.home, "OutBox")) + spool_names(os.path.join(self.home, "Deferred"))
         self.assertTrue(wait_for(lambda: not left(), 30), left())
         self.assertTrue(self.relay.alive())
 

@@ -11,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from e2e import RobustCase, TaggingClient, main, spool_messages, token_of, wait_for, write_ini
+from e2e import RobustCase, TaggingClient, main, spool_messages, spool_names, token_of, wait_for, write_ini
 
 CLIENTS = 20
 KILLS = 4
@@ -127,7 +127,7 @@ class FullDiskTest(RobustCase):
         self.relay.start()
 
         os.unlink(os.path.join(self.home, "ballast"))
-        for name in os.listdir(os.path.join(self.home, "OutBox"))[: len(queued) // 2]:
+        for name in spool_names(os.path.join(self.home, "OutBox"))[: len(queued) // 2]:
             os.unlink(os.path.join(self.home, "OutBox", name))
         probe = TaggingClient(self.port, 99, FLOOD_MESSAGE_BYTES, max_messages=3).start()
         self.clients.append(probe)

@@ -16,6 +16,7 @@
 #include "spool/domain_split.h"
 #include "spool/message.h"
 #include "spool/random_file.h"
+#include "spool/spool_blanks.h"
 #include "spool/spool_committer.h"
 #include "spool/spool_file.h"
 #include "tests/support/test_environment.h"
@@ -147,11 +148,18 @@ TEST(SpoolStaging, StaleStagingFilesGoButMessagesAndOtherFilesStay) {
   // One that cannot be removed is not reported as removed.
   std::ofstream(StagingPath(SpoolPath(kError, "D4"))) << "half";
   t.files.Fail("Remove", "D4", EACCES);
+  // A blank goes too, but is reported only when a message was being
+  // written into it.
+  const std::string unused_blank = SpoolPath(kOutBox, ".blank-7.tmp");
+  std::ofstream{unused_blank};
+  std::ofstream(SpoolPath(kOutBox, ".blank-8.tmp")) << "half";
   std::vector<std::string> removed = RemoveStaleStagingFiles(t.files);
   std::sort(removed.begin(), removed.end());
   std::vector<std::string> expected = stale;
+  expected.push_back(SpoolPath(kOutBox, ".blank-8.tmp"));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, removed);
+  EXPECT_FALSE(std::filesystem::exists(unused_blank));
   for (const auto& p : kept) EXPECT_TRUE(std::filesystem::exists(p)) << p;
 }
 
@@ -191,9 +199,14 @@ class ThreadSafeLoop : public EventLoop {
   size_t ran_ = 0;
 };
 
-// Counts renames; each folder flush waits until the test opens it.
+// Counts renames and messages written into blanks; each folder flush waits
+// until the test opens it.
 class GatedFiles : public fake::FailingFiles {
  public:
+  int WriteDurable(const std::string& path, std::string_view bytes) override {
+    if (IsBlankFileName(FileNameOf(path))) Count(blanks_filled);
+    return FailingFiles::WriteDurable(path, bytes);
+  }
   int RenameNew(const std::string& from, const std::string& to) override {
     int err = FailingFiles::RenameNew(from, to);
     Count(renames);
@@ -214,6 +227,7 @@ class GatedFiles : public fake::FailingFiles {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kPatience, [&] { return counter >= value; });
   }
+  int blanks_filled = 0;
   int renames = 0;
   int flushes = 0;
   int opened = 0;
@@ -234,7 +248,8 @@ std::vector<SpoolFile> OneFileJob(const std::string& name) {
 
 // A flush that began before a file's rename does not make that file's
 // folder entry durable: the files renamed while it runs wait for the next
-// one, which they then share.
+// one, which they then share. The first job makes the blanks (before its
+// flush, which covers them) that the next ones are written into.
 TEST(SpoolCommitter, RenamedFilesWaitForAFlushStartedAfterTheirRenameAndShareIt) {
   TestEnvironment t;
   t.ResetSpoolFolders();
@@ -258,7 +273,10 @@ TEST(SpoolCommitter, RenamedFilesWaitForAFlushStartedAfterTheirRenameAndShareIt)
   std::sort(done.begin(), done.end());
   EXPECT_EQ((std::vector<std::string>{"A:", "B:", "C:", "D:"}), done);
   EXPECT_EQ(2, files.flushes);
-  EXPECT_EQ((std::vector<std::string>{"A", "B", "C", "D"}), t.FolderFiles(kOutBox));
+  EXPECT_EQ(3, files.blanks_filled);
+  std::vector<std::string> messages = t.FolderFiles(kOutBox);
+  std::erase_if(messages, [](const std::string& name) { return !IsSpoolFileName(name); });
+  EXPECT_EQ((std::vector<std::string>{"A", "B", "C", "D"}), messages);
 }
 
 // A failed job leaves none of its files and no staging copy, and says why;
@@ -299,7 +317,8 @@ TEST(SpoolCommitter, FailedJobLeavesNothingAndSaysWhy) {
 }
 
 // Ending the program waits for the messages already handed over: each is on
-// disk and its outcome posted once the committer is gone.
+// disk and its outcome posted once the committer is gone, and so are the
+// blanks no message took.
 TEST(SpoolCommitter, EndingWaitsForEveryJobHandedOver) {
   TestEnvironment t;
   t.ResetSpoolFolders();
